@@ -1,0 +1,81 @@
+#pragma once
+// The one seam between the launcher's logic and Windows. It lists only the
+// calls the logic makes, under our own names (windows.h turns CopyFile and
+// friends into macros). platform/ implements it over the real calls; the
+// unit tests implement it with a fake that records calls and fails on demand.
+#include <cstdint>
+#include <string>
+
+#include "launcher/text.h"
+
+// The platform's constants that the logic compares against.
+constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+constexpr std::uint32_t kAttributeReadOnly = 0x01;
+constexpr std::uint32_t kAttributeHidden = 0x02;
+constexpr std::uint32_t kAttributeDirectory = 0x10;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorLockViolation = 33;
+constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kStillActive = 259;
+constexpr std::uint32_t kFileTypeUnknown = 0;
+constexpr std::uint32_t kFileTypeChar = 2;
+
+// A window or kernel handle, as the platform gives it.
+using OsHandle = std::uintptr_t;
+constexpr OsHandle kInvalidHandle = ~OsHandle{0};
+
+// What the game is started with; the texts stay alive until StartGame returns.
+struct LaunchRequest {
+    OsHandle ownerWindow;
+    const Text& file;
+    const Text& parameters;
+    const Text& directory;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // The working folder and the command line.
+    virtual std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) = 0;
+    virtual const char16_t* CommandLine() = 0;
+    virtual const char16_t* NextChar(const char16_t* position) = 0;
+
+    // Files and folders. CopyWholeFile replaces an existing target.
+    virtual std::uint32_t FileAttributes(const Text& path) = 0;
+    virtual bool SetAttributes(const Text& path, std::uint32_t attributes) = 0;
+    virtual std::uint32_t LastError() = 0;
+    virtual bool FindEntry(const Text& path, std::uint32_t& attributes) = 0;
+    virtual bool MakeFolder(const Text& path) = 0;
+    virtual bool CopyWholeFile(const Text& from, const Text& to) = 0;
+    virtual bool FlushToDisk(const Text& path) = 0;
+    virtual bool WriteNewFile(const Text& path, const std::string& bytes) = 0;
+    virtual bool RemoveFile(const Text& path) = 0;
+    virtual void Pause(std::uint32_t milliseconds) = 0;
+
+    // The game and the application shell.
+    virtual OsHandle AppWindow() = 0;
+    virtual bool StartGame(const LaunchRequest& request) = 0;
+    virtual bool PollGameExitCode(std::uint32_t& exitCode) = 0;
+    virtual void ProcessMessages() = 0;
+    virtual bool Terminated() = 0;
+    virtual void AwaitGameOrMessage() = 0;
+
+    // Standard output.
+    virtual OsHandle StdOutput() = 0;
+    virtual std::uint32_t FileType(OsHandle handle) = 0;
+    virtual void CloseOsHandle(OsHandle handle) = 0;
+    virtual bool WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) = 0;
+    virtual std::string ToAnsi(TextView text) = 0;
+
+    // The end of the process.
+    virtual void TeardownShell() = 0;
+    [[noreturn]] virtual void EndProcess(std::uint32_t exitCode) = 0;
+};
+
+// The platform the launcher runs on; set once by the program's entry (or a test).
+Platform& Os();
+void UsePlatform(Platform* platform);

@@ -1,0 +1,36 @@
+#pragma once
+// The application shell: a hidden top-level window that owns the game's
+// start, one pump step over the thread's queue, and the Terminated flag.
+#include <windows.h>
+
+#include <string>
+
+struct AppShell {
+    HWND Handle = nullptr;
+    bool FHandleCreated = false;
+    std::wstring Title;
+    bool Terminated = false;
+    bool FNeedToUninitialize = false;
+    HICON Icon = nullptr;
+};
+
+// The process's one shell.
+extern AppShell Application;
+
+// OLE, the icon, the title and the hidden window. Raises OutOfResources when
+// the window class cannot be registered, after undoing what it had done.
+void StartAppShell(AppShell& shell);
+
+// One pump step: takes and handles every waiting message, never waits.
+void ProcessMessages(AppShell& shell);
+
+// Takes and handles one message; false when none was waiting.
+bool PumpOneMessage(AppShell& shell);
+
+// Asks for the quit message that sets Terminated.
+void Terminate(AppShell& shell);
+
+// Destroys the window and undoes the OLE initialisation.
+void TeardownAppShell(AppShell& shell);
+
+LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+need=()
+pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+      wine wine32 wine64 xvfb x11-utils xdotool imagemagick
+      googletest clang clang-tidy cppcheck clang-format util-linux zip unzip file)
+for p in "${pkgs[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
+done
+if ((${#need[@]})); then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
