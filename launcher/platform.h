@@ -52,7 +52,8 @@ public:
     virtual bool MakeFolder(const Text& path) = 0;
     virtual bool CopyWholeFile(const Text& from, const Text& to) = 0;
     virtual bool FlushToDisk(const Text& path) = 0;
-    virtual bool WriteNewFile(const Text& path, const std::string& bytes) = 0;
+    // Writes the text as UTF-8, replacing the file, and flushes it to disk.
+    virtual bool WriteNewFile(const Text& path, TextView content) = 0;
     virtual bool RemoveFile(const Text& path) = 0;
     virtual void Pause(std::uint32_t milliseconds) = 0;
 

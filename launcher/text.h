@@ -6,3 +6,7 @@
 
 using Text = std::u16string;
 using TextView = std::u16string_view;
+
+// A blank is any code unit from 1 to 32: the space, the tab, the line breaks
+// and every other control character. Everything above 32 is ordinary.
+constexpr bool IsBlank(char16_t unit) { return unit >= 1 && unit <= 32; }

@@ -1,0 +1,101 @@
+#include "launcher/report.h"
+
+#include <string>
+
+OutputStream StdOut;
+
+bool OutputStream::Open() {
+    OsHandle handle = Os().StdOutput();
+    if (handle == kInvalidHandle) return false;
+    std::uint32_t type = Os().FileType(handle);
+    if (type == kFileTypeUnknown) {  // no standard output: a null handle
+        Os().CloseOsHandle(handle);
+        return false;
+    }
+    handle_ = handle;
+    console_ = type == kFileTypeChar;
+    used_ = 0;
+    open_ = true;
+    return true;
+}
+
+bool OutputStream::WriteBuffer() {
+    bool written = Os().WriteBytes(handle_, buffer_, static_cast<std::uint32_t>(used_));
+    used_ = 0;  // emptied whether or not the write went through
+    if (!written) status_ = static_cast<std::int32_t>(Os().LastError());
+    return written;
+}
+
+void OutputStream::Append(const char* bytes, std::size_t count) {
+    if (!open_ && !Open()) {
+        status_ = kNotOpen;
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        buffer_[used_++] = bytes[i];
+        if (used_ == kBufferSize && !WriteBuffer()) return;  // the rest is dropped
+    }
+}
+
+void OutputStream::Write(TextView text) {
+    // Each piece on its own, so the line end never depends on the text.
+    std::string bytes = Os().ToAnsi(text);
+    Append(bytes.data(), bytes.size());
+}
+
+void OutputStream::WriteLineEnd() {
+    Append("\r\n", 2);
+    if (open_ && console_ && used_ > 0) WriteBuffer();
+}
+
+std::int32_t OutputStream::TakeStatus() {
+    std::int32_t status = status_;
+    status_ = 0;
+    return status;
+}
+
+void OutputStream::Close() {
+    if (open_ && used_ > 0) WriteBuffer();
+    open_ = false;
+}
+
+Text OutputFailureMessage(std::int32_t status) {
+    switch (status) {
+        case 2:
+            return u"The specified file was not found";
+        case 3:
+            return u"Path not found";
+        case 4:
+            return u"Too many open files";
+        case 5:
+            return u"File access denied";
+        case 100:
+            return u"Read beyond end of file";
+        case 101:
+            return u"Disk full";
+        case 106:
+            return u"Invalid numeric input";
+    }
+    Text message = u"I/O error ";
+    for (char c : std::to_string(status)) message += static_cast<char16_t>(c);
+    return message;
+}
+
+namespace {
+
+// Not inlined, so that the failure counts as raised in ReportFailure, right
+// after its output check.
+[[noreturn]] __attribute__((noinline)) void RaiseOutputFailure(std::int32_t status) {
+    throw InOutError(status, OutputFailureMessage(status), CALLER_ADDRESS());
+}
+
+}  // namespace
+
+void ReportFailure(const Failure& failure) {
+    StdOut.Write(failure.KindName());
+    StdOut.Write(u": ");
+    StdOut.Write(failure.Message());
+    StdOut.WriteLineEnd();
+    std::int32_t status = StdOut.TakeStatus();
+    if (status != 0) RaiseOutputFailure(status);
+}

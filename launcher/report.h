@@ -1,0 +1,44 @@
+#pragma once
+// The failure report: one line on standard output, in the ANSI code page.
+#include <cstddef>
+#include <cstdint>
+
+#include "launcher/failure.h"
+#include "launcher/platform.h"
+
+// The program's standard output as a text stream: opened by its first
+// write, a 128-byte buffer, flushed at each line end only on a console.
+class OutputStream {
+public:
+    static constexpr std::size_t kBufferSize = 128;
+    // The status of a write that found no standard output to open.
+    static constexpr std::int32_t kNotOpen = 105;
+
+    void Write(TextView text);
+    void WriteLineEnd();
+    // Reads the status of the last output error and sets it back to 0.
+    std::int32_t TakeStatus();
+    // Writes what the buffer still holds; an error here is not reported.
+    void Close();
+
+private:
+    bool Open();
+    void Append(const char* bytes, std::size_t count);
+    bool WriteBuffer();
+
+    bool open_ = false;
+    bool console_ = false;
+    OsHandle handle_ = 0;
+    char buffer_[kBufferSize] = {};
+    std::size_t used_ = 0;
+    std::int32_t status_ = 0;
+};
+
+extern OutputStream StdOut;
+
+// Writes "<kind>: <message>" and CR LF. Raises the output failure
+// (EInOutError) when the line could not be written.
+void ReportFailure(const Failure& failure);
+
+// The message of the output failure for an output status.
+Text OutputFailureMessage(std::int32_t status);

@@ -1,0 +1,14 @@
+#pragma once
+// The mod is selected by the name of the folder the launcher runs in.
+#include <vector>
+
+#include "launcher/text.h"
+
+// Cuts `text` into `list` at the delimiter and at runs of blanks. A
+// delimiter that ends the text gives an empty last item; blanks next to a
+// delimiter give none.
+void SplitText(char16_t delimiter, const Text& text, std::vector<Text>& list);
+
+// The second-to-last item: with the base folder's trailing backslash, the
+// last blank-separated word of the working folder's last name.
+const Text& ModName(const std::vector<Text>& pathParts);

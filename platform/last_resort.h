@@ -1,0 +1,20 @@
+#pragma once
+// What ends the process when a failure reaches no handler of the launcher.
+#include <cstdint>
+
+#include "launcher/failure.h"
+
+// The failure that no handler took: offered to the platform, then shown in
+// the "Application Error" box naming its kind, module and offset; exit 1.
+[[noreturn]] void ReportUnhandledFailure(const Failure& failure);
+
+// The same for a failure of a kind outside Failure's tree: no message.
+[[noreturn]] void ReportUnhandledForeignFailure(const char16_t* kindName, std::uintptr_t address);
+
+// A failure during start-up, before the launch: offered to the platform,
+// then the "Runtime error 217 at ..." box and the exit code 217.
+[[noreturn]] void ReportStartupFailure(const Failure& failure);
+
+// The box's text, composed from its parts (the offset as 8 hex digits).
+Text UnhandledFailureText(TextView kindName, TextView moduleName, std::uintptr_t offset,
+                          TextView message, bool withMessage);

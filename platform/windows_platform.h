@@ -1,0 +1,51 @@
+#pragma once
+// The launcher's seam implemented over the real Windows calls and the
+// application shell.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "launcher/platform.h"
+
+// The record the game is started with; its process handle stays here, open,
+// until the launcher's own process ends.
+extern SHELLEXECUTEINFOW LaunchInfo;
+
+class WindowsPlatform final : public Platform {
+public:
+    std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
+    const char16_t* CommandLine() override;
+    const char16_t* NextChar(const char16_t* position) override;
+
+    std::uint32_t FileAttributes(const Text& path) override;
+    bool SetAttributes(const Text& path, std::uint32_t attributes) override;
+    std::uint32_t LastError() override;
+    bool FindEntry(const Text& path, std::uint32_t& attributes) override;
+    bool MakeFolder(const Text& path) override;
+    bool CopyWholeFile(const Text& from, const Text& to) override;
+    bool FlushToDisk(const Text& path) override;
+    bool WriteNewFile(const Text& path, TextView content) override;
+    bool RemoveFile(const Text& path) override;
+    void Pause(std::uint32_t milliseconds) override;
+
+    OsHandle AppWindow() override;
+    bool StartGame(const LaunchRequest& request) override;
+    bool PollGameExitCode(std::uint32_t& exitCode) override;
+    void ProcessMessages() override;
+    bool Terminated() override;
+    void AwaitGameOrMessage() override;
+
+    OsHandle StdOutput() override;
+    std::uint32_t FileType(OsHandle handle) override;
+    void CloseOsHandle(OsHandle handle) override;
+    bool WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    std::string ToAnsi(TextView text) override;
+
+    void TeardownShell() override;
+    [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
+};
+
+// Text to and from the wchar_t that Windows takes: both are UTF-16 here.
+inline const wchar_t* Wide(const Text& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}

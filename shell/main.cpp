@@ -1,0 +1,31 @@
+// The program's entry: start-up, the launch, the exit routine.
+#include <windows.h>
+
+#include <new>
+
+#include "launcher/failure.h"
+#include "launcher/sequence.h"
+#include "platform/last_resort.h"
+#include "platform/windows_platform.h"
+#include "shell/app_shell.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    static WindowsPlatform windows;
+    UsePlatform(&windows);
+    try {
+        StartAppShell(Application);
+    } catch (const Failure& failure) {
+        ReportStartupFailure(failure);
+    }
+    // What escapes the launch sequence is its report's own failure: no
+    // standard output to write the report line on.
+    try {
+        ExitProgram(RunLaunchSequence());
+    } catch (const Failure& failure) {
+        ReportUnhandledFailure(failure);
+    } catch (const std::bad_alloc&) {
+        ReportUnhandledFailure(OutOfMemory());
+    } catch (...) {
+        ReportUnhandledForeignFailure(u"Exception", 0);
+    }
+}

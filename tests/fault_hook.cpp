@@ -1,0 +1,31 @@
+// The fault hook of the program's test variant. MODLAUNCHER_FAULT names the
+// point to fail at; the failure is EOutOfMemory unless MODLAUNCHER_FAULT_MESSAGE
+// gives the message of a failure of the kind ETestFailure instead.
+#include "launcher/fault_hook.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/failure.h"
+
+namespace {
+
+class TestFailure : public Failure {
+public:
+    explicit TestFailure(Text message) : Failure(u"ETestFailure", std::move(message), 0) {}
+};
+
+}  // namespace
+
+bool FaultRequested(const char* name) {
+    const char* requested = std::getenv("MODLAUNCHER_FAULT");
+    return requested && std::strcmp(requested, name) == 0;
+}
+
+void FaultPoint(const char* name) {
+    if (!FaultRequested(name)) return;
+    if (const wchar_t* message = _wgetenv(L"MODLAUNCHER_FAULT_MESSAGE")) {
+        throw TestFailure(Text(reinterpret_cast<const char16_t*>(message)));
+    }
+    throw OutOfMemory();
+}

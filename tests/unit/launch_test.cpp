@@ -1,0 +1,85 @@
+// Starting the game and waiting for it, over the fake platform.
+#include "launcher/launch.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "launcher/command_line.h"
+#include "launcher/sequence.h"
+#include "launcher/split.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+struct LaunchCase {
+    const char16_t* workingFolder;
+    const char16_t* commandLine;
+    std::string file, parameters, directory;
+};
+
+class LaunchFields : public testing::TestWithParam<LaunchCase> {};
+
+TEST_P(LaunchFields, AreThePlainConcatenations) {
+    FakePlatform os;
+    os.currentDirectory = GetParam().workingFolder;
+    os.commandLine = GetParam().commandLine;
+    BaseFolder = FormBaseFolder();
+    ForwardedArgs = FormForwardedArgs();
+    std::vector<Text> parts;
+    SplitText(u'\\', BaseFolder, parts);
+    EXPECT_TRUE(LaunchGame(parts));
+    EXPECT_EQ(Narrow(os.startedFile), GetParam().file);
+    EXPECT_EQ(Narrow(os.startedParameters), GetParam().parameters);
+    EXPECT_EQ(Narrow(os.startedDirectory), GetParam().directory);
+    EXPECT_EQ(os.startedOwner, os.appWindow);
+    EXPECT_EQ(GameExePath, os.startedFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LaunchFields,
+    testing::Values(LaunchCase{u"C:\\G\\mods\\mymod", u"ModLauncher.exe",
+                               "C:\\G\\mods\\mymod\\..\\..\\BF2.exe",
+                               "+menu 1 +fullscreen 1 +modPath mods/mymod",
+                               "C:\\G\\mods\\mymod\\..\\..\\"},
+                    LaunchCase{u"C:\\G\\mods\\mymod", u"ModLauncher.exe -a \"b c\"",
+                               "C:\\G\\mods\\mymod\\..\\..\\BF2.exe",
+                               "+menu 1 +fullscreen 1 +modPath mods/mymod -a b c",
+                               "C:\\G\\mods\\mymod\\..\\..\\"},
+                    LaunchCase{u"C:\\", u"ModLauncher.exe -x", "C:\\\\..\\..\\BF2.exe",
+                               "+menu 1 +fullscreen 1 +modPath mods/ -x", "C:\\\\..\\..\\"}));
+
+TEST(WaitForGame, GameThatAlreadyEndedTakesOnePumpAndOnePoll) {
+    FakePlatform os;
+    os.exitCodes = {7};
+    WaitForGame();
+    EXPECT_EQ(os.log, (Log{"pump", "poll"}));
+    EXPECT_EQ(GameExitCode, 7u);
+}
+
+TEST(WaitForGame, SleepsBetweenPassesUntilTheGameEnds) {
+    FakePlatform os;
+    os.exitCodes = {259, 259, 0};
+    WaitForGame();
+    EXPECT_EQ(os.log, (Log{"pump", "poll", "await", "pump", "poll", "await", "pump", "poll"}));
+}
+
+TEST(WaitForGame, QuitMessageEndsTheWaitWhileTheGameRuns) {
+    FakePlatform os;
+    os.exitCodes = {259};
+    os.terminateAfterPumps = 2;
+    WaitForGame();
+    EXPECT_EQ(os.log, (Log{"pump", "poll", "await", "pump", "poll"}));
+    EXPECT_EQ(GameExitCode, 259u);
+}
+
+TEST(WaitForGame, FailingFirstPollEndsTheWait) {
+    // No process handle: the poll fails and leaves the code at its start value 0.
+    FakePlatform os;
+    os.exitCodes.clear();
+    WaitForGame();
+    EXPECT_EQ(os.log, (Log{"pump", "poll"}));
+    EXPECT_EQ(GameExitCode, 0u);
+}
+
+}  // namespace

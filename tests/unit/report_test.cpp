@@ -1,0 +1,107 @@
+// The failure report line and the standard output stream it goes through.
+#include "launcher/report.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class TestFailure : public Failure {
+public:
+    explicit TestFailure(Text message) : Failure(u"ETest", std::move(message), 0) {}
+};
+
+std::int32_t OutputFailureCode(const Failure& failure) {
+    try {
+        ReportFailure(failure);
+    } catch (const InOutError& error) {
+        EXPECT_EQ(Narrow(error.Message()), Narrow(OutputFailureMessage(error.ErrorCode)));
+        EXPECT_NE(error.Address(), 0u);
+        return error.ErrorCode;
+    }
+    return 0;
+}
+
+TEST(ReportFailure, FileGetsTheExactLineWhenTheStreamCloses) {
+    FakePlatform os;
+    ReportFailure(OutOfMemory());
+    EXPECT_TRUE(os.writes.empty());  // held in the buffer until the exit routine
+    StdOut.Close();
+    EXPECT_EQ(os.writes, Log{"EOutOfMemory: Out of memory\r\n"});
+}
+
+TEST(ReportFailure, ConsoleGetsTheLineAtOnce) {
+    FakePlatform os;
+    os.stdOutputType = 2;  // FILE_TYPE_CHAR
+    ReportFailure(OutOfMemory());
+    EXPECT_EQ(os.writes, Log{"EOutOfMemory: Out of memory\r\n"});
+    StdOut.Close();
+    EXPECT_EQ(os.writes.size(), 1u);
+}
+
+TEST(ReportFailure, LongLineOnAPipeIsWrittenInBufferfuls) {
+    FakePlatform os;
+    os.stdOutputType = 3;  // FILE_TYPE_PIPE
+    Text message(150, u'x');
+    ReportFailure(TestFailure(message));
+    std::string line = "ETest: " + std::string(150, 'x') + "\r\n";
+    ASSERT_EQ(os.writes.size(), 1u);
+    EXPECT_EQ(os.writes[0], line.substr(0, 128));
+    StdOut.Close();
+    EXPECT_EQ(os.writes, (Log{line.substr(0, 128), line.substr(128)}));
+}
+
+TEST(ReportFailure, CharacterTheCodePageLacksBecomesItsDefault) {
+    FakePlatform os;
+    ReportFailure(TestFailure(u"caf\u00E9 \u0416"));
+    StdOut.Close();
+    EXPECT_EQ(os.writes, Log{"ETest: caf? ?\r\n"});
+}
+
+TEST(ReportFailure, NoStandardOutputRaisesTheOutputFailure105) {
+    FakePlatform os;
+    os.stdOutput = 0;  // what GetStdHandle gives a process without one
+    EXPECT_EQ(OutputFailureCode(OutOfMemory()), 105);
+    // Each of the four writes tried to open the stream again.
+    EXPECT_EQ(os.log, (Log{"StdOutput", "close-handle", "StdOutput", "close-handle", "StdOutput",
+                           "close-handle", "StdOutput", "close-handle"}));
+    EXPECT_EQ(Narrow(OutputFailureMessage(105)), "I/O error 105");
+}
+
+TEST(ReportFailure, InvalidHandleValueIsNotClosed) {
+    FakePlatform os;
+    os.stdOutput = kInvalidHandle;
+    EXPECT_EQ(OutputFailureCode(OutOfMemory()), 105);
+    EXPECT_EQ(os.log, (Log{"StdOutput", "StdOutput", "StdOutput", "StdOutput"}));
+}
+
+TEST(ReportFailure, WriteErrorOfTheFirstBufferfulIsRaised) {
+    FakePlatform os;
+    os.stdOutputType = 3;
+    os.writeError = 232;  // ERROR_NO_DATA: the pipe is being closed
+    EXPECT_EQ(OutputFailureCode(TestFailure(Text(200, u'x'))), 232);
+    // The rest of that write was dropped; the line end made no second try.
+    EXPECT_EQ(os.log, (Log{"StdOutput", "WriteFile 128"}));
+}
+
+TEST(OutputFailureMessage, FixedTextsAndTheNumberedRest) {
+    const std::pair<std::int32_t, const char*> table[] = {
+        {2, "The specified file was not found"},
+        {4, "Too many open files"},
+        {5, "File access denied"},
+        {100, "Read beyond end of file"},
+        {101, "Disk full"},
+        {106, "Invalid numeric input"},
+        {105, "I/O error 105"},
+        {232, "I/O error 232"},
+        {-1, "I/O error -1"},
+    };
+    for (const auto& [code, text] : table) {
+        EXPECT_EQ(Narrow(OutputFailureMessage(code)), text) << code;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// The base folder splits into path parts; the mod's name is the
+// second-to-last one.
+#include "launcher/split.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+
+namespace {
+
+std::vector<std::string> Split(const Text& text) {
+    std::vector<Text> list{u"left over"};  // the split empties the list first
+    SplitText(u'\\', text, list);
+    std::vector<std::string> items;
+    for (const Text& item : list) items.push_back(Narrow(item));
+    return items;
+}
+
+struct ModNameCase {
+    const char16_t* workingFolder;
+    std::vector<std::string> parts;
+    std::string modName;
+};
+
+class ModNameFromFolder : public testing::TestWithParam<ModNameCase> {};
+
+TEST_P(ModNameFromFolder, SplitsTheBaseFolder) {
+    FakePlatform os;
+    Text baseFolder = Text(GetParam().workingFolder) + u"\\";
+    EXPECT_EQ(Split(baseFolder), GetParam().parts);
+    std::vector<Text> parts;
+    SplitText(u'\\', baseFolder, parts);
+    EXPECT_EQ(Narrow(ModName(parts)), GetParam().modName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ModNameFromFolder,
+    testing::Values(
+        ModNameCase{
+            u"C:\\Games\\Game\\mods\\mymod", {"C:", "Games", "Game", "mods", "mymod", ""}, "mymod"},
+        ModNameCase{u"D:\\Game\\mods\\my mod", {"D:", "Game", "mods", "my", "mod", ""}, "mod"},
+        ModNameCase{u"D:\\Game\\mods\\x y z", {"D:", "Game", "mods", "x", "y", "z", ""}, "z"},
+        ModNameCase{u"D:\\Game\\mods\\a  b", {"D:", "Game", "mods", "a", "b", ""}, "b"},
+        ModNameCase{u"C:\\Program Files\\Game\\mods\\mymod",
+                    {"C:", "Program", "Files", "Game", "mods", "mymod", ""},
+                    "mymod"},
+        ModNameCase{u"C:\\Game\\mods\\my.mod", {"C:", "Game", "mods", "my.mod", ""}, "my.mod"},
+        ModNameCase{u"C:\\", {"C:", "", ""}, ""},
+        ModNameCase{u"\\\\host\\share\\mods\\x", {"", "", "host", "share", "mods", "x", ""}, "x"},
+        ModNameCase{
+            u"C:\\Game\\mods\\x\u00A0y", {"C:", "Game", "mods", "x\u00A0y", ""}, "x\u00A0y"},
+        ModNameCase{u"C:\\Game\\mods\\tab\tmod", {"C:", "Game", "mods", "tab", "mod", ""}, "mod"}));
+
+TEST(SplitText, EdgesOfTheText) {
+    FakePlatform os;
+    EXPECT_EQ(Split(u""), std::vector<std::string>{});
+    EXPECT_EQ(Split(u"   "), std::vector<std::string>{});
+    EXPECT_EQ(Split(u"\\a"), (std::vector<std::string>{"", "a"}));
+    EXPECT_EQ(Split(u"a\\\\b"), (std::vector<std::string>{"a", "", "b"}));
+    // Blanks next to a delimiter add no item.
+    EXPECT_EQ(Split(u"a\\ \\b"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(Split(u"  a \\ b  "), (std::vector<std::string>{"a", "b"}));
+    // A final delimiter followed only by blanks gives no empty last item.
+    EXPECT_EQ(Split(u"a\\  "), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(Split(u"a\\"), (std::vector<std::string>{"a", ""}));
+}
+
+}  // namespace
