@@ -5,4 +5,4 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/tools/build.sh" >/dev/null
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all
 "$root/tools/wine-prefix.sh"
-xvfb-run -a python3 "$root/tools/bench_wait.py" "$@"
+xvfb-run -a python3 "$root/tools/bench.py" "$@"
