@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 struct AppShell {
     HWND Handle = nullptr;
@@ -34,3 +35,18 @@ void Terminate(AppShell& shell);
 void TeardownAppShell(AppShell& shell);
 
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The window title for a program file: its name up to the first full stop,
+// lower-cased after the first character, from at most 255 units of the path.
+std::wstring TitleFromModulePath(std::wstring_view modulePath);
+
+// The queue calls whose A or W form depends on the message's window, and the
+// default handling. A test may swap an entry to see which form was called.
+struct ShellUser32 {
+    BOOL(WINAPI* PeekMessageW)(MSG*, HWND, UINT, UINT, UINT);
+    BOOL(WINAPI* PeekMessageA)(MSG*, HWND, UINT, UINT, UINT);
+    LRESULT(WINAPI* DispatchMessageW)(const MSG*);
+    LRESULT(WINAPI* DispatchMessageA)(const MSG*);
+    LRESULT(WINAPI* DefWindowProcW)(HWND, UINT, WPARAM, LPARAM);
+};
+extern ShellUser32 ShellCalls;

@@ -1,0 +1,237 @@
+#include "shell/app_shell.h"
+
+#include <ole2.h>
+
+#include <new>
+
+#include "launcher/failure.h"
+#include "launcher/fault_hook.h"
+#include "launcher/sequence.h"
+
+AppShell Application;
+
+ShellUser32 ShellCalls = {
+    ::PeekMessageW, ::PeekMessageA, ::DispatchMessageW, ::DispatchMessageA, ::DefWindowProcW,
+};
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"TApplication";
+// GetModuleFileNameW's buffer for the title, zero unit included.
+constexpr size_t kTitleBufferUnits = 256;
+constexpr DWORD kWindowStyle =
+    WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+static_assert(kWindowStyle == 0x84CA0000);
+
+// Runs a clean-up on leaving a scope unless dismissed.
+template <typename F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F action) : action_(action) {}
+    ~ScopeExit() {
+        if (armed_) action_();
+    }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    void Dismiss() { armed_ = false; }
+
+private:
+    F action_;
+    bool armed_ = true;
+};
+
+void UndoOle(AppShell& shell) {
+    if (shell.FNeedToUninitialize) {
+        OleUninitialize();
+        shell.FNeedToUninitialize = false;
+    }
+}
+
+// Out of line so that the address it reports lies where registration failed.
+[[noreturn]] __attribute__((noinline)) void RaiseClassFailure() {
+    throw OutOfResources(u"Error creating window class", CALLER_ADDRESS());
+}
+
+void CreateHandle(AppShell& shell, HINSTANCE instance) {
+    if (shell.FHandleCreated) return;
+    WNDCLASSW existing{};
+    if (!GetClassInfoW(instance, kClassName, &existing)) {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = ::DefWindowProcW;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = kClassName;
+        if (FaultRequested("register-class") || !RegisterClassW(&windowClass)) {
+            RaiseClassFailure();
+        }
+    }
+    // A null handle is tolerated: the game is then started without an owner.
+    shell.Handle =
+        CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, shell.Title.c_str(), kWindowStyle,
+                        GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
+                        nullptr, nullptr, instance, nullptr);
+    shell.FHandleCreated = true;
+    // Swapped in after creation, so the creation messages get only the default handling.
+    SetWindowLongW(shell.Handle, GWL_WNDPROC,
+                   static_cast<LONG>(reinterpret_cast<LONG_PTR>(&AppWindowProc)));
+    SendMessageW(shell.Handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(shell.Icon));
+    SetClassLongW(shell.Handle, GCL_HICON,
+                  static_cast<LONG>(reinterpret_cast<LONG_PTR>(shell.Icon)));
+}
+
+// Shows a failure that a message raised; never raises itself, since it runs
+// inside the window procedure.
+void ShowFailure(const AppShell& shell, const Failure& failure) noexcept {
+    const TextView message = failure.Message();
+    // The message is zero-terminated: a literal or the failure's own string.
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(message.data());
+    std::wstring withStop;
+    if (!message.empty() && message.back() > u'.') {
+        try {
+            withStop.assign(text, message.size());
+            withStop += L'.';
+            text = withStop.c_str();
+        } catch (const std::bad_alloc&) {
+            // Without memory to spare the message goes out as it is.
+        }
+    }
+    MessageBoxW(shell.Handle, text, shell.Title.c_str(), MB_ICONERROR | MB_OK);
+}
+
+// Shows the window minimised with the minimise animation off for this one call.
+void ShowMinimizedWithoutAnimation(HWND window) {
+    ANIMATIONINFO animation{sizeof(animation), 0};
+    SystemParametersInfoW(SPI_GETANIMATION, sizeof(animation), &animation, 0);
+    const int wasAnimating = animation.iMinAnimate;
+    if (wasAnimating) {
+        animation.iMinAnimate = 0;
+        SystemParametersInfoW(SPI_SETANIMATION, sizeof(animation), &animation, 0);
+    }
+    ShowWindow(window, SW_MINIMIZE);
+    if (wasAnimating) {
+        animation.iMinAnimate = wasAnimating;
+        SystemParametersInfoW(SPI_SETANIMATION, sizeof(animation), &animation, 0);
+    }
+}
+
+void Minimize(AppShell& shell) {
+    if (IsIconic(shell.Handle)) return;
+    SetActiveWindow(shell.Handle);
+    ShowMinimizedWithoutAnimation(shell.Handle);
+}
+
+// There are no forms to bring back: a minimised window only becomes active.
+void Restore(AppShell& shell) {
+    if (IsIconic(shell.Handle)) SetActiveWindow(shell.Handle);
+}
+
+}  // namespace
+
+std::wstring TitleFromModulePath(std::wstring_view modulePath) {
+    std::wstring title(modulePath.substr(0, kTitleBufferUnits - 1));
+    if (const size_t end = title.find(L'\0'); end != std::wstring::npos) title.resize(end);
+    if (const size_t slash = title.rfind(L'\\'); slash != std::wstring::npos) {
+        title.erase(0, slash + 1);
+    }
+    if (const size_t stop = title.find(L'.'); stop != std::wstring::npos) title.resize(stop);
+    CharLowerW(CharNextW(title.data()));
+    return title;
+}
+
+void StartAppShell(AppShell& shell) {
+    shell.FNeedToUninitialize = SUCCEEDED(OleInitialize(nullptr));
+    ScopeExit undoOle([&shell] { UndoOle(shell); });
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    shell.Icon = LoadIconW(instance, L"MAINICON");
+    wchar_t modulePath[kTitleBufferUnits] = {};
+    GetModuleFileNameW(instance, modulePath, kTitleBufferUnits);
+    // Older systems leave a path cut to the buffer unterminated.
+    modulePath[kTitleBufferUnits - 1] = L'\0';
+    shell.Title = TitleFromModulePath(modulePath);
+    CreateHandle(shell, instance);
+    undoOle.Dismiss();
+}
+
+bool PumpOneMessage(AppShell& shell) {
+    MSG msg{};
+    // Mouse input goes first so that the window answers the user promptly.
+    bool taken = ShellCalls.PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSEHWHEEL, PM_REMOVE);
+    if (!taken && !ShellCalls.PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) return false;
+    // A window with an ANSI procedure gets its message in ANSI form, untranslated.
+    const bool wide = msg.hwnd == nullptr || IsWindowUnicode(msg.hwnd);
+    if (!taken) {
+        taken = wide ? ShellCalls.PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)
+                     : ShellCalls.PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+        if (!taken) return false;
+    }
+    if (msg.message == WM_QUIT) {
+        shell.Terminated = true;
+        return true;
+    }
+    TranslateMessage(&msg);
+    if (wide) {
+        ShellCalls.DispatchMessageW(&msg);
+    } else {
+        ShellCalls.DispatchMessageA(&msg);
+    }
+    return true;
+}
+
+void ProcessMessages(AppShell& shell) {
+    while (PumpOneMessage(shell)) {
+    }
+}
+
+void Terminate(AppShell&) { PostQuitMessage(0); }
+
+void TeardownAppShell(AppShell& shell) {
+    if (shell.Handle && shell.FHandleCreated) {
+        SendMessageW(shell.Handle, WM_SETICON, ICON_BIG, 0);
+        DestroyWindow(shell.Handle);
+    }
+    shell.Handle = nullptr;
+    shell.FHandleCreated = false;
+    UndoOle(shell);
+}
+
+LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        switch (message) {
+            case WM_QUERYENDSESSION:
+                // The launcher never stands in the way of the session's end.
+                return 1;
+            case WM_ENDSESSION:
+                // The session's end ends the wait; when it really ends, so does the process.
+                Terminate(Application);
+                if (wParam != 0) ExitProgram(kExitGameRan);
+                return 0;
+            case WM_CLOSE:
+                // Closing would only destroy the window the game is owned by: ignored.
+                return 0;
+            case WM_SYSCOMMAND:
+                // Minimise and restore act on the hidden window alone; the rest is default.
+                switch (wParam & 0xFFF0) {
+                    case SC_MINIMIZE:
+                        Minimize(Application);
+                        return 0;
+                    case SC_RESTORE:
+                        Restore(Application);
+                        return 0;
+                    default:
+                        return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
+                }
+            case WM_APP:
+                // A test build of the program can be told to fail while handling a message.
+                FaultPoint("window-message");
+                return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
+            default:
+                // Nothing else concerns a window that has no forms.
+                return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
+        }
+    } catch (const Failure& failure) {
+        // A failure must not unwind through the platform's dispatch.
+        ShowFailure(Application, failure);
+    } catch (const std::bad_alloc&) {
+        ShowFailure(Application, OutOfMemory());
+    }
+    return 0;
+}
