@@ -49,7 +49,7 @@ Text FormBaseFolder() {
         if (needed <= buffer.size()) break;
         buffer.assign(needed, u'\0');
     }
-    Text folder(buffer.c_str());  // up to the first zero unit
+    Text folder = buffer.substr(0, buffer.find(u'\0'));  // up to the first zero unit
     folder += u'\\';
     return folder;
 }

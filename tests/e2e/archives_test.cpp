@@ -1,0 +1,286 @@
+// The shader archive swap on a real folder tree: what the game finds while
+// it runs and what the archives and backups hold afterwards, from every
+// start state that matters; and that whatever stops the launcher, the next
+// ordinary run ends with the game's own archive live and in its backup.
+#include <functional>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
+const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
+const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
+const std::wstring kMod = L"mods\\mymod\\Shaders_client.zip";
+const std::wstring kModBackup = L"mods\\mymod\\Backup\\Shaders_client.zip";
+
+// The four archives and the marker; nothing where a file is missing.
+struct Archives {
+    std::optional<std::string> live, gameBackup, mod, modBackup;
+    bool marker = false;
+
+    bool operator==(const Archives& o) const {
+        return live == o.live && gameBackup == o.gameBackup && mod == o.mod &&
+               modBackup == o.modBackup && marker == o.marker;
+    }
+};
+
+std::string Show(const std::optional<std::string>& bytes) { return bytes ? *bytes : "(none)"; }
+
+void PrintTo(const Archives& a, std::ostream* os) {
+    *os << "live " << Show(a.live) << ", game backup " << Show(a.gameBackup) << ", mod "
+        << Show(a.mod) << ", mod backup " << Show(a.modBackup)
+        << (a.marker ? ", marker" : ", no marker");
+}
+
+Archives ArchivesOf(const GameTree& tree) {
+    return {tree.Read(kLive), tree.Read(kGameBackup), tree.Read(kMod), tree.Read(kModBackup),
+            tree.Read(kMarker).has_value()};
+}
+
+std::optional<std::string> None() { return std::nullopt; }
+
+struct StartState {
+    const char* name;
+    std::function<void(const GameTree&)> arrange;
+    std::optional<std::string> seenByGame;  // the live archive while the game ran
+    Archives after;
+};
+
+void PrintTo(const StartState& s, std::ostream* os) { *os << s.name; }
+
+class ArchiveSwapTest : public E2eTest, public ::testing::WithParamInterface<StartState> {};
+
+TEST_P(ArchiveSwapTest, GameSeesAndLeavesTheRightArchives) {
+    const StartState& s = GetParam();
+    GameTree& tree = LayTree();
+    s.arrange(tree);
+    Process& launcher = StartLauncher(tree);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the game was not started";
+    EXPECT_EQ(game->archive, s.seenByGame);
+    EXPECT_EQ(ArchivesOf(tree), s.after);
+}
+
+void Both(const GameTree& t) {
+    t.Write(kLive, "G");
+    t.Write(kMod, "M");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartStates, ArchiveSwapTest,
+    ::testing::Values(StartState{"BothArchives", Both, "M", {"G", "G", "M", "M", false}},
+                      StartState{"BothArchivesAndOldBackups",
+                                 [](const GameTree& t) {
+                                     Both(t);
+                                     t.Write(kGameBackup, "G-old");
+                                     t.Write(kModBackup, "M-old");
+                                 },
+                                 "M",
+                                 {"G", "G", "M", "M", false}},
+                      StartState{"NoModArchive",
+                                 [](const GameTree& t) { t.Write(kLive, "G"); },
+                                 "G",
+                                 {"G", "G", None(), None(), false}},
+                      // An earlier backup is all there is of the game's: it comes back.
+                      StartState{"OnlyAnEarlierBackup",
+                                 [](const GameTree& t) {
+                                     t.Write(kMod, "M");
+                                     t.Write(kGameBackup, "G-old");
+                                 },
+                                 "M",
+                                 {"G-old", "G-old", "M", "M", false}},
+                      StartState{"NothingOfTheGames",
+                                 [](const GameTree& t) { t.Write(kMod, "M"); },
+                                 "M",
+                                 {"M", None(), "M", "M", false}},
+                      // The content folder is made on the way to its backup folder.
+                      StartState{"NoContentFolder",
+                                 [](const GameTree& t) {
+                                     t.Write(kMod, "M");
+                                     ASSERT_TRUE(RemoveDirectoryW(t.Path(L"mods\\bf2").c_str()));
+                                 },
+                                 "M",
+                                 {"M", None(), "M", "M", false}},
+                      // No backup can be made, so the game's own archive stays where it is.
+                      StartState{"FileNamedBackupInTheModFolder",
+                                 [](const GameTree& t) {
+                                     Both(t);
+                                     t.Write(L"mods\\mymod\\Backup", "a file");
+                                 },
+                                 "G",
+                                 {"G", None(), "M", None(), false}},
+                      StartState{"FolderNamedLikeTheModArchive",
+                                 [](const GameTree& t) {
+                                     t.Write(kLive, "G");
+                                     ASSERT_TRUE(CreateDirectoryW(t.Path(kMod).c_str(), nullptr));
+                                 },
+                                 "G",
+                                 {"G", "G", None(), None(), false}},
+                      // An earlier run ended during its game: the mod's archive is live and
+                      // the marker vouches for the backup, which must survive.
+                      StartState{"MarkerLeftByAnEarlierRun",
+                                 [](const GameTree& t) {
+                                     Both(t);
+                                     t.Write(kLive, "M");
+                                     t.Write(kGameBackup, "G");
+                                     t.Write(kMarker, "earlier run");
+                                 },
+                                 "M",
+                                 {"G", "G", "M", "M", false}},
+                      // Torn by a kill in the middle of the swap's copy.
+                      StartState{"TornLiveArchiveWithMarker",
+                                 [](const GameTree& t) {
+                                     t.Write(kMod, "M");
+                                     t.Write(kLive, "");
+                                     t.Write(kGameBackup, "G");
+                                     t.Write(kMarker, "earlier run");
+                                 },
+                                 "M",
+                                 {"G", "G", "M", "M", false}},
+                      StartState{"MarkerWithoutBackup",
+                                 [](const GameTree& t) {
+                                     Both(t);
+                                     t.Write(kMarker, "stale");
+                                 },
+                                 "M",
+                                 {"G", "G", "M", "M", false}}),
+    [](const ::testing::TestParamInfo<StartState>& info) { return info.param.name; });
+
+// Whatever stopped the first run, the next ordinary one ends with the game's
+// own archive live and in its backup, byte for byte.
+class ArchiveRecoveryTest : public E2eTest {
+protected:
+    GameTree& Installation() {
+        GameLayout layout;
+        layout.modArchive = std::string(100000, 'M');
+        GameTree& tree = LayTree(layout);
+        tree.Write(kLive, game_);
+        return tree;
+    }
+
+    void ExpectNextRunPutsEverythingRight(GameTree& tree) {
+        DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+        Process& next = StartLauncher(tree);
+        EXPECT_EQ(next.WaitForExit(), 0u);
+        std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+        ASSERT_TRUE(game);
+        EXPECT_EQ(game->archive, std::string(100000, 'M'));
+        EXPECT_EQ(tree.Read(kLive), game_);
+        EXPECT_EQ(tree.Read(kGameBackup), game_);
+        EXPECT_FALSE(tree.Read(kMarker));
+    }
+
+    const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
+};
+
+TEST_F(ArchiveRecoveryTest, LauncherKilledWhileTheGameRuns) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
+    ASSERT_TRUE(WaitForStandinReport(tree.Root()));
+    launcher.Kill();
+    // The mod's archive is live and the marker says so.
+    EXPECT_EQ(tree.Read(kLive), std::string(100000, 'M'));
+    EXPECT_TRUE(tree.Read(kMarker));
+    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+    ExpectNextRunPutsEverythingRight(tree);
+}
+
+TEST_F(ArchiveRecoveryTest, SessionEndedWhileTheGameRuns) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
+    ASSERT_TRUE(WaitForStandinReport(tree.Root()));
+    HWND window = WaitForWindow(launcher.Id(), L"TApplication");
+    ASSERT_TRUE(window);
+    PostMessageW(window, WM_ENDSESSION, 1, 0);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_TRUE(tree.Read(kMarker));  // no restore while the session ends
+    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+    ExpectNextRunPutsEverythingRight(tree);
+}
+
+// A session end that was called off only ends the wait: the restore runs
+// at once while the game goes on.
+TEST_F(ArchiveRecoveryTest, SessionEndCalledOffRestoresAtOnce) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
+    ASSERT_TRUE(WaitForStandinReport(tree.Root()));
+    HWND window = WaitForWindow(launcher.Id(), L"TApplication");
+    ASSERT_TRUE(window);
+    PostMessageW(window, WM_ENDSESSION, 0, 0);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_FALSE(ReadStandinReport(tree.Root())->ended);
+    EXPECT_EQ(tree.Read(kLive), game_);
+    EXPECT_FALSE(tree.Read(kMarker));
+}
+
+TEST_F(ArchiveRecoveryTest, GameThatCannotStartGetsItsArchiveBackAtOnce) {
+    GameTree& tree = Installation();
+    ASSERT_TRUE(MoveFileW(tree.Path(L"BF2.exe").c_str(), tree.Path(L"BF2.bak").c_str()));
+    Process& launcher = StartLauncher(tree);
+    std::optional<MessageBoxSeen> box = WaitForMessageBox(launcher.Id());
+    ASSERT_TRUE(box);
+    CloseMessageBox(box->window);
+    EXPECT_EQ(launcher.WaitForExit(), 2u);
+    EXPECT_EQ(tree.Read(kLive), game_);
+    EXPECT_FALSE(tree.Read(kMarker));
+    ASSERT_TRUE(MoveFileW(tree.Path(L"BF2.bak").c_str(), tree.Path(L"BF2.exe").c_str()));
+    ExpectNextRunPutsEverythingRight(tree);
+}
+
+// The game's process (here a helper it leaves behind) holds the archive for
+// a moment after its end: the restore tries again until it goes through.
+TEST_F(ArchiveRecoveryTest, RestoreWaitsForAnArchiveHeldForAMoment) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_HOLD_ARCHIVE_MS", L"700"}});
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_EQ(tree.Read(kLive), game_);
+    EXPECT_FALSE(tree.Read(kMarker));
+}
+
+// Held far longer, the restore gives up and leaves the marker: the next run
+// puts things right.
+TEST_F(ArchiveRecoveryTest, ArchiveHeldTooLongIsPutRightByTheNextRun) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_HOLD_ARCHIVE_MS", L"6000"}});
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_TRUE(tree.Read(kMarker));
+    ASSERT_TRUE(WaitForArchiveRelease(tree.Root(), 15000));
+    EXPECT_EQ(tree.Read(kLive), std::string(100000, 'M'));
+    ExpectNextRunPutsEverythingRight(tree);
+}
+
+// Archives installed from a disc are read-only, and copies inherit that; no
+// copy may be blocked by it. Root on Linux writes through read-only files,
+// so this shows something only where the tests run without that power.
+TEST_F(ArchiveRecoveryTest, ReadOnlyArchivesDoNotBlockAnyCopy) {
+    GameTree& tree = Installation();
+    const std::wstring probe = tree.Path(L"read-only probe");
+    tree.Write(L"read-only probe", "x");
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_READONLY);
+    UniqueHandle writable(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (writable) GTEST_SKIP() << "read-only files can be written here (running as root?)";
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(probe.c_str());
+
+    for (const std::wstring& file : {kLive, kMod})
+        ASSERT_TRUE(SetFileAttributesW(tree.Path(file).c_str(), FILE_ATTRIBUTE_READONLY));
+    // Twice: the second run finds read-only backups and a read-only live archive.
+    for (int run = 0; run < 2; ++run) {
+        DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+        Process& launcher = StartLauncher(tree);
+        EXPECT_EQ(launcher.WaitForExit(), 0u);
+        std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+        ASSERT_TRUE(game);
+        EXPECT_EQ(game->archive, std::string(100000, 'M')) << "run " << run;
+        EXPECT_EQ(tree.Read(kLive), game_) << "run " << run;
+        EXPECT_EQ(tree.Read(kGameBackup), game_) << "run " << run;
+        EXPECT_FALSE(tree.Read(kMarker)) << "run " << run;
+    }
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,498 @@
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+namespace {
+
+constexpr wchar_t kReportName[] = L"standin-report.txt";
+constexpr DWORD kPollMs = 20;
+
+std::string RequiredEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) {
+        ADD_FAILURE() << name << " is not set; run the tests through ctest";
+        return {};
+    }
+    return value;
+}
+
+// Polls until ready() holds or timeoutMs has passed; says whether it held.
+template <typename Ready>
+bool PollUntil(DWORD timeoutMs, Ready ready) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (ready()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(kPollMs);
+    }
+}
+
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
+}
+
+// The inherited environment without STANDIN_* and without the names set
+// again, then those, as a block for CREATE_UNICODE_ENVIRONMENT.
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    std::vector<std::wstring> entries;
+    wchar_t* inherited = GetEnvironmentStringsW();
+    for (const wchar_t* p = inherited; *p; p += wcslen(p) + 1) {
+        std::wstring entry = p;
+        std::wstring name = entry.substr(0, entry.find(L'=', 1));
+        bool replaced = std::any_of(env.begin(), env.end(),
+                                    [&](const auto& e) { return EqualsNoCase(e.first, name); });
+        if (!replaced && !EqualsNoCase(name.substr(0, 8), L"STANDIN_")) entries.push_back(entry);
+    }
+    FreeEnvironmentStringsW(inherited);
+    for (const auto& [name, value] : env) entries.push_back(name + L"=" + value);
+    std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    });
+    std::wstring block;
+    for (const auto& entry : entries) block += entry + L'\0';
+    return block + L'\0';
+}
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        char next = text[++i];
+        out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return out;
+}
+
+std::string Preview(const std::string& bytes) {
+    return bytes.size() <= 40 ? "\"" + bytes + "\"" : std::to_string(bytes.size()) + " bytes";
+}
+
+void EndProcessById(DWORD pid) {
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!process) return;
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+}
+
+}  // namespace
+
+// ---- Text and paths ----
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring WindowsPath(const std::string& unixPath) {
+    std::wstring path = L"Z:" + Wide(unixPath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+std::wstring LauncherExe() { return WindowsPath(RequiredEnv("MODLAUNCHER_EXE")); }
+std::wstring FaultsLauncherExe() { return WindowsPath(RequiredEnv("MODLAUNCHER_FAULTS_EXE")); }
+std::wstring StandinExe() { return WindowsPath(RequiredEnv("STANDIN_GAME_EXE")); }
+std::wstring WorkFolder() { return WindowsPath(RequiredEnv("E2E_WORK_DIR")); }
+
+std::wstring DriveR() {
+    const std::wstring marker = L"drive-r-check.txt";
+    const std::wstring unixSide = WindowsPath(RequiredEnv("E2E_DRIVE_R")) + L"\\" + marker;
+    WriteBytes(unixSide, "R");
+    if (ReadBytes(L"R:\\" + marker) != std::optional<std::string>("R"))
+        ADD_FAILURE()
+            << "drive R: does not show E2E_DRIVE_R; was the prefix made by wine-prefix.sh?";
+    DeleteFileW(unixSide.c_str());
+    return L"R:\\";
+}
+
+// ---- Files ----
+
+std::optional<std::string> ReadBytes(const std::wstring& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::error_code error;
+    fs::create_directories(fs::path(path).parent_path(), error);
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out) ADD_FAILURE() << "cannot write " << Narrow(path);
+}
+
+void CopyOrFail(const std::wstring& from, const std::wstring& to) {
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
+        ADD_FAILURE() << "cannot copy " << Narrow(from) << " to " << Narrow(to) << ": error "
+                      << GetLastError();
+}
+
+void EmptyFolder(const std::wstring& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(folder), error))
+        fs::remove_all(entry.path(), error);
+}
+
+Snapshot TakeSnapshot(const std::wstring& folder) {
+    Snapshot files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(fs::path(folder), error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (error) break;
+        if (!it->is_regular_file(error)) continue;
+        files[fs::relative(it->path(), fs::path(folder)).wstring()] =
+            ReadBytes(it->path().wstring()).value_or("<unreadable>");
+    }
+    return files;
+}
+
+std::string SnapshotDiff(const Snapshot& before, const Snapshot& after) {
+    std::string diff;
+    for (const auto& [path, bytes] : before) {
+        auto now = after.find(path);
+        if (now == after.end())
+            diff += "removed " + Narrow(path) + "\n";
+        else if (now->second != bytes)
+            diff += "changed " + Narrow(path) + ": " + Preview(bytes) + " -> " +
+                    Preview(now->second) + "\n";
+    }
+    for (const auto& [path, bytes] : after)
+        if (!before.count(path)) diff += "added " + Narrow(path) + ": " + Preview(bytes) + "\n";
+    return diff;
+}
+
+// ---- A throwaway game installation ----
+
+GameTree::GameTree(std::wstring root, const GameLayout& layout) : root_(std::move(root)) {
+    modFolder_ = layout.modName.empty() ? root_ : Path(L"mods\\" + layout.modName);
+    launcher_ = modFolder_ + (modFolder_.back() == L'\\' ? L"" : L"\\") + layout.launcherName;
+    std::error_code error;
+    // An installation's root bf2 folder, and mods\bf2, the game's own content.
+    for (const wchar_t* folder : {L"bf2", L"mods\\bf2"})
+        fs::create_directories(fs::path(Path(folder)), error);
+    fs::create_directories(fs::path(modFolder_), error);
+    if (error) ADD_FAILURE() << "cannot make " << Narrow(modFolder_) << ": " << error.message();
+
+    CopyOrFail(layout.launcherSource.empty() ? LauncherExe() : layout.launcherSource, launcher_);
+    if (layout.withGame) CopyOrFail(StandinExe(), Path(L"BF2.exe"));
+    if (layout.gameArchive) Write(L"mods\\bf2\\Shaders_client.zip", *layout.gameArchive);
+    if (layout.modArchive) WriteBytes(modFolder_ + L"\\Shaders_client.zip", *layout.modArchive);
+}
+
+std::wstring GameTree::Path(const std::wstring& relative) const {
+    return root_ + (root_.back() == L'\\' ? L"" : L"\\") + relative;
+}
+
+std::optional<std::string> GameTree::Read(const std::wstring& relative) const {
+    return ReadBytes(Path(relative));
+}
+
+void GameTree::Write(const std::wstring& relative, const std::string& bytes) const {
+    WriteBytes(Path(relative), bytes);
+}
+
+Snapshot GameTree::Files() const {
+    Snapshot files = TakeSnapshot(root_);
+    for (const wchar_t* own : {kReportName, L"standin-report.txt.tmp", L"standin-released.txt"})
+        files.erase(own);
+    return files;
+}
+
+// ---- Processes ----
+
+Process::Process(const LaunchOptions& options) {
+    job_.reset(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    UniqueHandle childOutput;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (options.std == StdHandles::Pipe) {
+        HANDLE read = nullptr, write = nullptr;
+        CreatePipe(&read, &write, &inherit, 1 << 16);
+        SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+        output_.reset(read);
+        childOutput.reset(write);
+    } else if (options.std == StdHandles::File) {
+        childOutput.reset(CreateFileW(options.outputFile.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                      0, nullptr));
+    }
+    startup.hStdOutput = startup.hStdError = childOutput.get();
+
+    std::wstring commandLine = options.commandLine;
+    std::wstring environment = EnvironmentBlock(options.env);
+    PROCESS_INFORMATION info{};
+    // Suspended until it is in the job, so nothing it starts escapes the job.
+    if (!CreateProcessW(
+            options.exe.c_str(), commandLine.data(), nullptr, nullptr, childOutput ? TRUE : FALSE,
+            CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.data(),
+            options.folder.empty() ? nullptr : options.folder.c_str(), &startup, &info)) {
+        ADD_FAILURE() << "CreateProcessW failed for " << Narrow(options.commandLine) << " in "
+                      << Narrow(options.folder) << ": error " << GetLastError();
+        return;
+    }
+    process_.reset(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    id_ = info.dwProcessId;
+    threadId_ = info.dwThreadId;
+    if (!AssignProcessToJobObject(job_.get(), process_.get()))
+        ADD_FAILURE() << "AssignProcessToJobObject failed: error " << GetLastError();
+    ResumeThread(thread.get());
+}
+
+Process::~Process() { KillAll(); }
+
+std::optional<DWORD> Process::WaitForExit(DWORD timeoutMs) {
+    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
+bool Process::IsRunning() const {
+    return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+void Process::Kill() {
+    if (!IsRunning()) return;
+    TerminateProcess(process_.get(), 1);
+    WaitForSingleObject(process_.get(), 5000);
+}
+
+void Process::KillAll() {
+    if (!job_) return;
+    TerminateJobObject(job_.get(), 1);
+    Kill();
+}
+
+std::string Process::ReadOutput() {
+    DWORD available = 0;
+    while (output_ && PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr) &&
+           available > 0) {
+        std::string chunk(available, '\0');
+        DWORD got = 0;
+        if (!ReadFile(output_.get(), chunk.data(), available, &got, nullptr)) break;
+        received_.append(chunk, 0, got);
+    }
+    return received_;
+}
+
+bool IsProcessRunning(DWORD pid) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// ---- The stand-in game's report ----
+
+std::optional<StandinReport> ReadStandinReport(const std::wstring& gameRoot) {
+    std::wstring path = gameRoot + (gameRoot.back() == L'\\' ? L"" : L"\\") + kReportName;
+    std::optional<std::string> text = ReadBytes(path);
+    if (!text) return std::nullopt;
+    StandinReport report;
+    std::istringstream lines(*text);
+    for (std::string line; std::getline(lines, line);) {
+        std::string key = line.substr(0, line.find('='));
+        std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
+        if (key == "commandline") report.commandLine = Wide(value);
+        if (key == "folder") report.folder = Wide(value);
+        if (key == "archive" && value != "<missing>") report.archive = Unescape(value);
+        if (key == "pid") report.pid = std::stoul(value);
+        if (key == "holder" && value != "failed") report.holder = std::stoul(value);
+        if (key == "ended") report.ended = true;
+    }
+    return report;
+}
+
+std::optional<StandinReport> WaitForStandinReport(const std::wstring& gameRoot, DWORD timeoutMs,
+                                                  bool ended) {
+    std::optional<StandinReport> report;
+    PollUntil(timeoutMs, [&] {
+        report = ReadStandinReport(gameRoot);
+        return report && (!ended || report->ended);
+    });
+    if (report && ended && !report->ended) return std::nullopt;
+    return report;
+}
+
+bool WaitForArchiveRelease(const std::wstring& gameRoot, DWORD timeoutMs) {
+    const std::wstring released =
+        gameRoot + (gameRoot.back() == L'\\' ? L"" : L"\\") + L"standin-released.txt";
+    return PollUntil(timeoutMs, [&] { return ReadBytes(released).has_value(); });
+}
+
+// ---- Windows ----
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOf(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->pid) search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
+    WindowSearch search{pid, {}};
+    EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = L"";
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::wstring TitleOf(HWND window) {
+    wchar_t title[512] = L"";
+    GetWindowTextW(window, title, 512);
+    return title;
+}
+
+HWND WaitForWindow(DWORD pid, const std::wstring& className, DWORD timeoutMs) {
+    HWND found = nullptr;
+    PollUntil(timeoutMs, [&] {
+        for (HWND window : TopLevelWindowsOf(pid))
+            if (ClassOf(window) == className) return (found = window) != nullptr;
+        return false;
+    });
+    return found;
+}
+
+std::optional<MessageBoxSeen> WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    HWND box = WaitForWindow(pid, L"#32770", timeoutMs);
+    // The box is found as soon as it exists; its title and text are set
+    // before it is shown.
+    if (!box || !PollUntil(timeoutMs - std::min(timeoutMs, GetTickCount() - start),
+                           [&] { return IsWindowVisible(box) != FALSE; }))
+        return std::nullopt;
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    return MessageBoxSeen{box, TitleOf(box), text};
+}
+
+void CloseMessageBox(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+
+std::optional<LRESULT> SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                       DWORD timeoutMs) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result))
+        return std::nullopt;
+    return static_cast<LRESULT>(result);
+}
+
+// ---- The fixture ----
+
+GameTree& E2eTest::LayTree(const GameLayout& layout, const std::wstring& subfolder) {
+    static unsigned counter = 0;
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    // The parameter's name for a table row, else the test's own.
+    std::wstring name = Wide(test->name());
+    name = name.substr(name.find(L'/') + 1);
+    name.erase(std::remove_if(name.begin(), name.end(), [](wchar_t c) { return !iswalnum(c); }),
+               name.end());
+    // Short, so that the deepest working folder stays far below Wine's limit.
+    std::wstring folder = WorkFolder() + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(++counter) + L"-" + name.substr(0, 24);
+    std::error_code error;
+    fs::remove_all(fs::path(folder), error);
+    ownFolders_.push_back(folder);
+    std::wstring root = subfolder.empty() ? folder : folder + L"\\" + subfolder;
+    trees_.push_back(std::make_unique<GameTree>(root, layout));
+    return *trees_.back();
+}
+
+GameTree& E2eTest::LayTreeAt(const std::wstring& root, const GameLayout& layout) {
+    EmptyFolder(root);
+    emptiedRoots_.push_back(root);
+    trees_.push_back(std::make_unique<GameTree>(root, layout));
+    return *trees_.back();
+}
+
+Process& E2eTest::Start(const LaunchOptions& options) {
+    processes_.push_back(std::make_unique<Process>(options));
+    return *processes_.back();
+}
+
+Process& E2eTest::StartLauncher(const GameTree& tree, const std::wstring& arguments,
+                                std::vector<std::pair<std::wstring, std::wstring>> env) {
+    LaunchOptions options;
+    options.exe = tree.Launcher();
+    options.commandLine = Quoted(tree.Launcher()) + arguments;
+    options.folder = tree.ModFolder();
+    options.env = std::move(env);
+    return Start(options);
+}
+
+void E2eTest::TearDown() {
+    // The jobs take the games along; a game that left its job (or a lock
+    // holder) is ended by the id its report gives.
+    processes_.clear();
+    for (const auto& tree : trees_) {
+        if (auto report = ReadStandinReport(tree->Root())) {
+            if (!report->ended && report->pid) EndProcessById(report->pid);
+            if (report->holder && !tree->Read(L"standin-released.txt"))
+                EndProcessById(report->holder);
+        }
+    }
+    if (HasFailure()) {
+        for (const auto& tree : trees_) std::cout << "kept " << Narrow(tree->Root()) << "\n";
+    } else {
+        std::error_code error;
+        for (const auto& folder : ownFolders_) fs::remove_all(fs::path(folder), error);
+        for (const auto& root : emptiedRoots_) EmptyFolder(root);
+    }
+    trees_.clear();
+}
+
+}  // namespace e2e

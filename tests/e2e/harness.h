@@ -1,0 +1,235 @@
+#pragma once
+// The end-to-end harness: throwaway game installations, the real launcher
+// started under exactly the conditions a test names, the stand-in game's
+// report, and the launcher's windows. Everything runs under Wine, so paths
+// are Windows paths (Z:\... for the build's Unix folders).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// Generous, but a hung launcher fails its test instead of hanging the run.
+constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kExitTimeoutMs = 30000;
+// Long enough to outlast any test; the fixture ends the game at teardown.
+constexpr DWORD kLongRunMs = 120000;
+
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE h = nullptr) noexcept : h_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+        if (this != &o) {
+            reset();
+            h_ = std::exchange(o.h_, nullptr);
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ && h_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE h = nullptr) noexcept {
+        if (*this) ::CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_;
+};
+
+// ---- Text and paths ----
+
+std::wstring Wide(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+std::wstring Quoted(const std::wstring& text);
+// A Unix path as Wine's drive Z: shows it.
+std::wstring WindowsPath(const std::string& unixPath);
+// The programs and folders that ctest names in the environment.
+std::wstring LauncherExe();        // MODLAUNCHER_EXE
+std::wstring FaultsLauncherExe();  // MODLAUNCHER_FAULTS_EXE
+std::wstring StandinExe();         // STANDIN_GAME_EXE
+std::wstring WorkFolder();         // E2E_WORK_DIR
+// R:\, after checking that the prefix maps it to E2E_DRIVE_R.
+std::wstring DriveR();
+
+// ---- Files ----
+
+std::optional<std::string> ReadBytes(const std::wstring& path);
+// Creates the folders on the way.
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+void CopyOrFail(const std::wstring& from, const std::wstring& to);
+// Removes the folder's contents, keeping the folder.
+void EmptyFolder(const std::wstring& folder);
+
+// Every file under a folder: path relative to it -> bytes.
+using Snapshot = std::map<std::wstring, std::string>;
+Snapshot TakeSnapshot(const std::wstring& folder);
+// Empty when equal; otherwise one line per file added, removed or changed.
+std::string SnapshotDiff(const Snapshot& before, const Snapshot& after);
+
+// ---- A throwaway game installation ----
+
+struct GameLayout {
+    // The launcher sits in mods\<modName>; empty puts it in the root itself.
+    std::wstring modName = L"mymod";
+    std::wstring launcherName = L"ModLauncher.exe";
+    // Which build of the program to copy in; empty means LauncherExe().
+    std::wstring launcherSource;
+    bool withGame = true;  // the stand-in as BF2.exe
+    // The game's live archive, mods\bf2\Shaders_client.zip (..\bf2 from the mod).
+    std::optional<std::string> gameArchive;
+    std::optional<std::string> modArchive;  // the mod's Shaders_client.zip
+};
+
+class GameTree {
+public:
+    // Lays the installation out in root (created when missing).
+    GameTree(std::wstring root, const GameLayout& layout);
+
+    const std::wstring& Root() const { return root_; }
+    // The launcher's folder, and so its working folder.
+    const std::wstring& ModFolder() const { return modFolder_; }
+    const std::wstring& Launcher() const { return launcher_; }
+    std::wstring Path(const std::wstring& relative) const;  // relative to the root
+    std::optional<std::string> Read(const std::wstring& relative) const;
+    void Write(const std::wstring& relative, const std::string& bytes) const;
+    // Every file but those the stand-in writes about itself.
+    Snapshot Files() const;
+
+private:
+    std::wstring root_;
+    std::wstring modFolder_;
+    std::wstring launcher_;
+};
+
+// ---- Processes ----
+
+enum class StdHandles { Null, Pipe, File };
+
+struct LaunchOptions {
+    std::wstring exe;          // lpApplicationName
+    std::wstring commandLine;  // lpCommandLine, passed exactly as it is
+    std::wstring folder;       // lpCurrentDirectory
+    // Set on top of the inherited environment (any STANDIN_* there is dropped).
+    std::vector<std::pair<std::wstring, std::wstring>> env;
+    // Null: all three standard handles null, as for an ordinary start of a
+    // windowed program. Pipe: output and error into one pipe. File: into outputFile.
+    StdHandles std = StdHandles::Null;
+    std::wstring outputFile;
+};
+
+// A started process inside a job of its own, so that the games it starts
+// can be ended with it.
+class Process {
+public:
+    // Fails the test (and returns a process that never started) on error.
+    explicit Process(const LaunchOptions& options);
+    ~Process();  // ends the whole job
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Started() const { return static_cast<bool>(process_); }
+    DWORD Id() const { return id_; }
+    DWORD ThreadId() const { return threadId_; }
+    HANDLE Handle() const { return process_.get(); }
+    // The exit code, or nothing when it still runs after timeoutMs.
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs = kExitTimeoutMs);
+    bool IsRunning() const;
+    // Ends the launcher alone; what it started goes on.
+    void Kill();
+    // Ends the launcher and everything it started.
+    void KillAll();
+    // What the pipe holds so far (StdHandles::Pipe only).
+    std::string ReadOutput();
+
+private:
+    UniqueHandle job_;
+    UniqueHandle process_;
+    UniqueHandle output_;
+    DWORD id_ = 0;
+    DWORD threadId_ = 0;
+    std::string received_;
+};
+
+bool IsProcessRunning(DWORD pid);
+
+// ---- The stand-in game's report ----
+
+struct StandinReport {
+    std::wstring commandLine;  // GetCommandLineW, as the game got it
+    std::wstring folder;       // its working folder
+    // The live archive (mods\bf2\Shaders_client.zip) at its start; nothing if missing.
+    std::optional<std::string> archive;
+    DWORD pid = 0;
+    DWORD holder = 0;  // the process keeping the archive locked, if asked for
+    bool ended = false;
+};
+
+std::optional<StandinReport> ReadStandinReport(const std::wstring& gameRoot);
+// Polls until the report appears (the game has started), or until it says
+// the game has ended.
+std::optional<StandinReport> WaitForStandinReport(const std::wstring& gameRoot,
+                                                  DWORD timeoutMs = kStartTimeoutMs,
+                                                  bool ended = false);
+
+// Polls until the stand-in's lock holder has let go of the live archive
+// (it cannot be read while held); false on timeout.
+bool WaitForArchiveRelease(const std::wstring& gameRoot, DWORD timeoutMs = kStartTimeoutMs);
+
+// ---- Windows ----
+
+std::vector<HWND> TopLevelWindowsOf(DWORD pid);
+// The first top-level window of the process with that class; null on timeout.
+HWND WaitForWindow(DWORD pid, const std::wstring& className, DWORD timeoutMs = kStartTimeoutMs);
+std::wstring ClassOf(HWND window);
+std::wstring TitleOf(HWND window);
+
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::wstring title;
+    std::wstring text;
+};
+std::optional<MessageBoxSeen> WaitForMessageBox(DWORD pid, DWORD timeoutMs = kStartTimeoutMs);
+// Presses the box's OK button.
+void CloseMessageBox(HWND box);
+// SendMessageTimeoutW; nothing when the window did not answer in time.
+std::optional<LRESULT> SendWithTimeout(HWND window, UINT message, WPARAM wParam = 0,
+                                       LPARAM lParam = 0, DWORD timeoutMs = 5000);
+
+// ---- The fixture ----
+
+// Owns the trees and processes of one test: at teardown every launcher and
+// game still running is ended and, when the test passed, its trees removed.
+class E2eTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // A fresh installation in a new folder under the work folder; subfolder
+    // puts the root one level deeper (e.g. a name with a blank).
+    GameTree& LayTree(const GameLayout& layout = {}, const std::wstring& subfolder = L"");
+    // An installation in a given root, such as R:\, emptied first.
+    GameTree& LayTreeAt(const std::wstring& root, const GameLayout& layout);
+
+    Process& Start(const LaunchOptions& options);
+    // The tree's launcher, started as a shortcut would: quoted program path
+    // followed by arguments (which should begin with a blank), in its folder.
+    Process& StartLauncher(const GameTree& tree, const std::wstring& arguments = L"",
+                           std::vector<std::pair<std::wstring, std::wstring>> env = {});
+
+    std::vector<std::unique_ptr<GameTree>> trees_;
+    std::vector<std::unique_ptr<Process>> processes_;
+    std::vector<std::wstring> ownFolders_;
+    std::vector<std::wstring> emptiedRoots_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,161 @@
+// A stand-in for the game, for the end-to-end tests. It records what it was
+// started with and what the live shader archive held, in standin-report.txt
+// next to its own program file, then runs and ends as its environment says:
+//   STANDIN_RUN_MS           how long to run (default 0)
+//   STANDIN_EXIT_CODE        the exit code (default 0; 259 is allowed)
+//   STANDIN_HOLD_ARCHIVE_MS  lock the live archive with no sharing and keep it
+//                            locked this long after the game itself has ended
+// The live archive is mods\bf2\Shaders_client.zip below the game's root: the
+// game's own content folder, which a launcher in mods\<mod> reaches as ..\bf2.
+// The report is always replaced whole, so a test that polls for it never reads
+// half of it. Each line is key=value; in the archive's value a backslash, a CR
+// and a LF are written as \\, \r and \n.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring OwnFolder() {
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+DWORD EnvNumber(const wchar_t* name, DWORD fallback) {
+    wchar_t value[32];
+    DWORD length = GetEnvironmentVariableW(name, value, 32);
+    if (length == 0 || length >= 32) return fallback;
+    return static_cast<DWORD>(wcstoul(value, nullptr, 10));
+}
+
+bool IsSet(const wchar_t* name) { return GetEnvironmentVariableW(name, nullptr, 0) != 0; }
+
+// The archive's bytes, escaped to stay on one line, or <missing>.
+std::string ArchiveText(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        for (DWORD i = 0; i < got; ++i) {
+            switch (buffer[i]) {
+                case '\\':
+                    text += "\\\\";
+                    break;
+                case '\r':
+                    text += "\\r";
+                    break;
+                case '\n':
+                    text += "\\n";
+                    break;
+                default:
+                    text += buffer[i];
+            }
+        }
+    }
+    CloseHandle(file);
+    return text;
+}
+
+// Written to a temporary name, flushed, closed and then moved into place.
+void WriteWhole(const std::wstring& path, const std::string& bytes) {
+    std::wstring temp = path + L".tmp";
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    FlushFileBuffers(file);
+    CloseHandle(file);
+    MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// Locks the archive and hands the lock to a helper process (this program,
+// started with --hold) that keeps it until holdMs after this process ended.
+// Returns the helper's process id, or 0 when the lock or the helper failed.
+DWORD HoldArchive(const std::wstring& archive, DWORD holdMs) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE lock = CreateFileW(archive.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) return 0;
+    HANDLE self = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                    SYNCHRONIZE, TRUE, 0);
+
+    wchar_t program[MAX_PATH * 4];
+    GetModuleFileNameW(nullptr, program, MAX_PATH * 4);
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --hold " +
+                               std::to_wstring(holdMs) + L" " +
+                               std::to_wstring(reinterpret_cast<UINT_PTR>(self)) + L" " +
+                               std::to_wstring(reinterpret_cast<UINT_PTR>(lock));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION helper{};
+    BOOL started = CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
+                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &helper);
+    // This process keeps its own lock handle until it ends: the helper's copy
+    // takes over from then on.
+    CloseHandle(self);
+    if (!started) return 0;
+    CloseHandle(helper.hThread);
+    CloseHandle(helper.hProcess);
+    return helper.dwProcessId;
+}
+
+// The helper: waits for the game to end, keeps the lock holdMs longer, then
+// lets go and says so in standin-released.txt.
+int RunHolder(wchar_t** argv) {
+    DWORD holdMs = wcstoul(argv[2], nullptr, 10);
+    HANDLE game = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[3], nullptr, 10)));
+    HANDLE lock = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[4], nullptr, 10)));
+    WaitForSingleObject(game, INFINITE);
+    Sleep(holdMs);
+    CloseHandle(lock);
+    WriteWhole(OwnFolder() + L"standin-released.txt", "released\n");
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 5 && std::wstring(argv[1]) == L"--hold") return RunHolder(argv);
+
+    const std::wstring folder = OwnFolder();
+    const std::wstring reportPath = folder + L"standin-report.txt";
+    const std::wstring archive = folder + L"mods\\bf2\\Shaders_client.zip";
+
+    wchar_t current[MAX_PATH * 4] = L"";
+    GetCurrentDirectoryW(MAX_PATH * 4, current);
+
+    std::string report = "commandline=" + Utf8(GetCommandLineW()) + "\n";
+    report += "folder=" + Utf8(current) + "\n";
+    report += "archive=" + ArchiveText(archive) + "\n";
+    report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+    // The lock is in place before the report appears, so a test that has seen
+    // the report can rely on it.
+    if (IsSet(L"STANDIN_HOLD_ARCHIVE_MS")) {
+        DWORD helper = HoldArchive(archive, EnvNumber(L"STANDIN_HOLD_ARCHIVE_MS", 0));
+        report += helper ? "holder=" + std::to_string(helper) + "\n" : "holder=failed\n";
+    }
+    WriteWhole(reportPath, report);
+
+    Sleep(EnvNumber(L"STANDIN_RUN_MS", 0));
+    const DWORD exitCode = EnvNumber(L"STANDIN_EXIT_CODE", 0);
+    WriteWhole(reportPath, report + "ended\n");
+    ExitProcess(exitCode);
+}
