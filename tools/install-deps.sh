@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       wine wine32 wine64 xvfb x11-utils xdotool imagemagick
-      googletest clang clang-tidy cppcheck clang-format util-linux zip unzip file)
+      googletest clang libclang-rt-14-dev clang-tidy cppcheck clang-format util-linux zip unzip file)
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
