@@ -156,6 +156,16 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     if (!out) ADD_FAILURE() << "cannot write " << Narrow(path);
 }
 
+void RemoveTree(const std::wstring& folder) {
+    // Read-only files refuse deletion on Windows: clear that first.
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(fs::path(folder), error), end;
+         !error && entry != end; entry.increment(error)) {
+        SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(fs::path(folder), error);
+}
+
 void CopyOrFail(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
         ADD_FAILURE() << "cannot copy " << Narrow(from) << " to " << Narrow(to) << ": error "
@@ -444,8 +454,7 @@ GameTree& E2eTest::LayTree(const GameLayout& layout, const std::wstring& subfold
     // Short, so that the deepest working folder stays far below Wine's limit.
     std::wstring folder = WorkFolder() + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                           std::to_wstring(++counter) + L"-" + name.substr(0, 24);
-    std::error_code error;
-    fs::remove_all(fs::path(folder), error);
+    RemoveTree(folder);
     ownFolders_.push_back(folder);
     std::wstring root = subfolder.empty() ? folder : folder + L"\\" + subfolder;
     trees_.push_back(std::make_unique<GameTree>(root, layout));
@@ -488,8 +497,7 @@ void E2eTest::TearDown() {
     if (HasFailure()) {
         for (const auto& tree : trees_) std::cout << "kept " << Narrow(tree->Root()) << "\n";
     } else {
-        std::error_code error;
-        for (const auto& folder : ownFolders_) fs::remove_all(fs::path(folder), error);
+        for (const auto& folder : ownFolders_) RemoveTree(folder);
         for (const auto& root : emptiedRoots_) EmptyFolder(root);
     }
     trees_.clear();

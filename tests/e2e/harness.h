@@ -68,6 +68,8 @@ std::optional<std::string> ReadBytes(const std::wstring& path);
 // Creates the folders on the way.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 void CopyOrFail(const std::wstring& from, const std::wstring& to);
+// Removes a folder and everything in it, read-only files included.
+void RemoveTree(const std::wstring& folder);
 // Removes the folder's contents, keeping the folder.
 void EmptyFolder(const std::wstring& folder);
 
