@@ -173,14 +173,19 @@ protected:
         EXPECT_FALSE(tree.Read(kMarker));
     }
 
+    // Starts the launcher with a game that runs 3 s and waits for the game.
+    Process& StartWithRunningGame(const GameTree& tree) {
+        Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
+        EXPECT_TRUE(WaitForStandinReport(tree.Root())) << "the game was not started";
+        return launcher;
+    }
+
     const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
 };
 
 TEST_F(ArchiveRecoveryTest, LauncherKilledWhileTheGameRuns) {
     GameTree& tree = Installation();
-    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
-    ASSERT_TRUE(WaitForStandinReport(tree.Root()));
-    launcher.Kill();
+    StartWithRunningGame(tree).Kill();
     // The mod's archive is live and the marker says so.
     EXPECT_EQ(tree.Read(kLive), std::string(100000, 'M'));
     EXPECT_TRUE(tree.Read(kMarker));
@@ -188,32 +193,27 @@ TEST_F(ArchiveRecoveryTest, LauncherKilledWhileTheGameRuns) {
     ExpectNextRunPutsEverythingRight(tree);
 }
 
-TEST_F(ArchiveRecoveryTest, SessionEndedWhileTheGameRuns) {
-    GameTree& tree = Installation();
-    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
-    ASSERT_TRUE(WaitForStandinReport(tree.Root()));
-    HWND window = WaitForWindow(launcher.Id(), L"TApplication");
-    ASSERT_TRUE(window);
-    PostMessageW(window, WM_ENDSESSION, 1, 0);
-    EXPECT_EQ(launcher.WaitForExit(), 0u);
-    EXPECT_TRUE(tree.Read(kMarker));  // no restore while the session ends
-    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
-    ExpectNextRunPutsEverythingRight(tree);
-}
-
-// A session end that was called off only ends the wait: the restore runs
-// at once while the game goes on.
+// A session end that was called off only ends the wait: the restore runs at
+// once while the game goes on. One that goes through ends the launcher with
+// no restore; the next run puts things right.
 TEST_F(ArchiveRecoveryTest, SessionEndCalledOffRestoresAtOnce) {
     GameTree& tree = Installation();
-    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
-    ASSERT_TRUE(WaitForStandinReport(tree.Root()));
-    HWND window = WaitForWindow(launcher.Id(), L"TApplication");
-    ASSERT_TRUE(window);
-    PostMessageW(window, WM_ENDSESSION, 0, 0);
+    Process& launcher = StartWithRunningGame(tree);
+    PostMessageW(WaitForWindow(launcher.Id(), L"TApplication"), WM_ENDSESSION, 0, 0);
     EXPECT_EQ(launcher.WaitForExit(), 0u);
     EXPECT_FALSE(ReadStandinReport(tree.Root())->ended);
     EXPECT_EQ(tree.Read(kLive), game_);
     EXPECT_FALSE(tree.Read(kMarker));
+}
+
+TEST_F(ArchiveRecoveryTest, SessionEndedWhileTheGameRuns) {
+    GameTree& tree = Installation();
+    Process& launcher = StartWithRunningGame(tree);
+    PostMessageW(WaitForWindow(launcher.Id(), L"TApplication"), WM_ENDSESSION, 1, 0);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_TRUE(tree.Read(kMarker));  // no restore while the session ends
+    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+    ExpectNextRunPutsEverythingRight(tree);
 }
 
 TEST_F(ArchiveRecoveryTest, GameThatCannotStartGetsItsArchiveBackAtOnce) {
