@@ -175,6 +175,10 @@ struct StandinReport {
     DWORD pid = 0;
     DWORD holder = 0;  // the process keeping the archive locked, if asked for
     bool ended = false;
+    // The standard output handle it was given: "null", "invalid" or "handle",
+    // and GetFileType on it.
+    std::string stdOutput;
+    std::optional<DWORD> stdOutputType;
 };
 
 std::optional<StandinReport> ReadStandinReport(const std::wstring& gameRoot);

@@ -9,7 +9,9 @@
 // game's own content folder, which a launcher in mods\<mod> reaches as ..\bf2.
 // The report is always replaced whole, so a test that polls for it never reads
 // half of it. Each line is key=value; in the archive's value a backslash, a CR
-// and a LF are written as \\, \r and \n.
+// and a LF are written as \\, \r and \n. It also records the standard output
+// handle it was given (stdout=null, invalid or handle) and its file type
+// (stdouttype=<GetFileType>), as the platform hands them to a new process.
 #include <windows.h>
 
 #include <cstdlib>
@@ -134,6 +136,9 @@ int RunHolder(wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && std::wstring(argv[1]) == L"--hold") return RunHolder(argv);
+    // Read first, before anything else could change them.
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const DWORD outputType = GetFileType(output);
 
     const std::wstring folder = OwnFolder();
     const std::wstring reportPath = folder + L"standin-report.txt";
@@ -146,6 +151,12 @@ int wmain(int argc, wchar_t** argv) {
     report += "folder=" + Utf8(current) + "\n";
     report += "archive=" + ArchiveText(archive) + "\n";
     report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+    report += std::string("stdout=") +
+              (output == nullptr                ? "null"
+               : output == INVALID_HANDLE_VALUE ? "invalid"
+                                                : "handle") +
+              "\n";
+    report += "stdouttype=" + std::to_string(outputType) + "\n";
     // The lock is in place before the report appears, so a test that has seen
     // the report can rely on it.
     if (IsSet(L"STANDIN_HOLD_ARCHIVE_MS")) {
