@@ -21,9 +21,9 @@ public:
 
     HANDLE get() const noexcept { return h_; }
     explicit operator bool() const noexcept { return h_ && h_ != INVALID_HANDLE_VALUE; }
-    void reset() noexcept {
+    void reset(HANDLE h = nullptr) noexcept {
         if (*this) ::CloseHandle(h_);
-        h_ = nullptr;
+        h_ = h;
     }
 
 private:

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_handle.h"
+
 namespace e2e {
 
 // Generous, but a hung launcher fails its test instead of hanging the run.
@@ -20,32 +22,6 @@ constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kExitTimeoutMs = 30000;
 // Long enough to outlast any test; the fixture ends the game at teardown.
 constexpr DWORD kLongRunMs = 120000;
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE h = nullptr) noexcept : h_(h) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
-        if (this != &o) {
-            reset();
-            h_ = std::exchange(o.h_, nullptr);
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ && h_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE h = nullptr) noexcept {
-        if (*this) ::CloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HANDLE h_;
-};
 
 // ---- Text and paths ----
 
