@@ -1,6 +1,7 @@
 #include "platform/windows_platform.h"
 
 #include "platform/unique_handle.h"
+#include "platform/utf8.h"
 #include "shell/app_shell.h"
 
 SHELLEXECUTEINFOW LaunchInfo;
@@ -79,12 +80,8 @@ bool WindowsPlatform::FlushToDisk(const Text& path) {
 }
 
 bool WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
-    int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(content.data()),
-                              static_cast<int>(content.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(content.data()),
-                          static_cast<int>(content.size()), bytes.data(), size, nullptr, nullptr);
+    const std::string bytes =
+        Utf8({reinterpret_cast<const wchar_t*>(content.data()), content.size()});
     UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;

@@ -8,6 +8,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "platform/utf8.h"
+
 namespace fs = std::filesystem;
 
 namespace e2e {
@@ -102,15 +104,7 @@ std::wstring Wide(const std::string& utf8) {
     return out;
 }
 
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
+std::string Narrow(const std::wstring& text) { return Utf8(text); }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace {
 
 std::wstring OwnFolder() {
@@ -24,16 +26,6 @@ std::wstring OwnFolder() {
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
     std::wstring folder(path, length);
     return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
 }
 
 DWORD EnvNumber(const wchar_t* name, DWORD fallback) {
