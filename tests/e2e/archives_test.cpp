@@ -149,6 +149,24 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"G", "G", "M", "M", false}}),
     [](const ::testing::TestParamInfo<StartState>& info) { return info.param.name; });
 
+// In a drive root the base folder ends in two backslashes, and every path
+// holds them: the backup folders are still made and used, and "..\bf2" from
+// the root is the root's own bf2.
+TEST_F(E2eTest, DriveRootStillBacksUpSwapsAndRestores) {
+    GameLayout layout;
+    layout.modName = L"";
+    layout.modArchive = "M";
+    GameTree& tree = LayTreeAt(DriveR(), layout);
+    tree.Write(L"bf2\\Shaders_client.zip", "G");
+    Process& launcher = StartLauncher(tree);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    ASSERT_TRUE(ReadStandinReport(tree.Root())) << "the game was not started";
+    EXPECT_EQ(tree.Read(L"Backup\\Shaders_client.zip"), "M");
+    EXPECT_EQ(tree.Read(L"bf2\\Backup\\Shaders_client.zip"), "G");
+    EXPECT_EQ(tree.Read(L"bf2\\Shaders_client.zip"), "G");
+    EXPECT_FALSE(tree.Read(L"bf2\\Backup\\Shaders_client.zip.swapped"));
+}
+
 // Whatever stopped the first run, the next ordinary one ends with the game's
 // own archive live and in its backup, byte for byte.
 class ArchiveRecoveryTest : public E2eTest {
