@@ -42,10 +42,10 @@ Text FileNameOf(const wchar_t* path) {
     return Text(reinterpret_cast<const char16_t*>(name));
 }
 
-[[noreturn]] void ShowUnhandled(TextView kindName, TextView message, bool withMessage,
-                                std::uintptr_t address) {
-    OfferToPlatform(address);
-    // The module that holds the address, or the program's own.
+// The "Application Error" box naming the failure, the module that holds its
+// address and the offset there; then the exit routine with the code 1.
+[[noreturn]] void ShowLastResortBox(TextView kindName, TextView message, bool withMessage,
+                                    std::uintptr_t address) {
     wchar_t path[261] = {};
     std::uintptr_t offset = address - 0x1000;
     MEMORY_BASIC_INFORMATION memory = {};
@@ -59,6 +59,51 @@ Text FileNameOf(const wchar_t* path) {
     Text text = UnhandledFailureText(kindName, FileNameOf(path), offset, message, withMessage);
     ::MessageBoxW(nullptr, Wide(text), L"Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
     ExitProgram(kExitFailure);
+}
+
+[[noreturn]] void ShowUnhandled(TextView kindName, TextView message, bool withMessage,
+                                std::uintptr_t address) {
+    OfferToPlatform(address);
+    ShowLastResortBox(kindName, message, withMessage, address);
+}
+
+// A processor fault in the program (an access violation and the like) ends
+// the run like a failure that no handler took, with the exit code 1, not
+// through the platform's crash handling. The platform calls this filter as
+// its own last step for an unhandled exception, so it is not offered again.
+LONG WINAPI ReportPlatformFault(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+    const auto address = reinterpret_cast<std::uintptr_t>(record.ExceptionAddress);
+    const char16_t* kindName;
+    char message[96];
+    switch (record.ExceptionCode) {
+        case EXCEPTION_ACCESS_VIOLATION: {
+            const bool writing =
+                record.NumberParameters >= 2 && record.ExceptionInformation[0] == 1;
+            const auto target = record.NumberParameters >= 2 ? record.ExceptionInformation[1] : 0;
+            kindName = u"EAccessViolation";
+            std::snprintf(message, sizeof message,
+                          "Access violation at address %08X. %s of address %08X",
+                          static_cast<unsigned>(address), writing ? "Write" : "Read",
+                          static_cast<unsigned>(target));
+            break;
+        }
+        case EXCEPTION_INT_DIVIDE_BY_ZERO:
+            kindName = u"EDivByZero";
+            std::snprintf(message, sizeof message, "Division by zero");
+            break;
+        case EXCEPTION_STACK_OVERFLOW:
+            return EXCEPTION_CONTINUE_SEARCH;  // no stack left to show a box on
+        default:
+            // Only errors; the program's own failures never arrive here.
+            if ((record.ExceptionCode & 0xF0000000) != 0xC0000000) return EXCEPTION_CONTINUE_SEARCH;
+            kindName = u"EExternalException";
+            std::snprintf(message, sizeof message, "External exception %08X",
+                          static_cast<unsigned>(record.ExceptionCode));
+            break;
+    }
+    const Text text(message, message + std::char_traits<char>::length(message));
+    ShowLastResortBox(kindName, text, true, address);
 }
 
 }  // namespace
@@ -79,6 +124,8 @@ Text UnhandledFailureText(TextView kindName, TextView moduleName, std::uintptr_t
     text += u"\r\n";
     return text;
 }
+
+void InstallPlatformFaultHandler() { ::SetUnhandledExceptionFilter(ReportPlatformFault); }
 
 void ReportUnhandledFailure(const Failure& failure) {
     ShowUnhandled(failure.KindName(), failure.Message(), true, failure.Address());

@@ -4,6 +4,10 @@
 
 #include "launcher/failure.h"
 
+// Processor faults (an access violation and the like) end the run through
+// the "Application Error" box too, with the exit code 1.
+void InstallPlatformFaultHandler();
+
 // The failure that no handler took: offered to the platform, then shown in
 // the "Application Error" box naming its kind, module and offset; exit 1.
 [[noreturn]] void ReportUnhandledFailure(const Failure& failure);

@@ -10,6 +10,7 @@
 #include "shell/app_shell.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    InstallPlatformFaultHandler();
     static WindowsPlatform windows;
     UsePlatform(&windows);
     try {

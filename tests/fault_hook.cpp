@@ -1,6 +1,7 @@
 // The fault hook of the program's test variant. MODLAUNCHER_FAULT names the
 // point to fail at; the failure is EOutOfMemory unless MODLAUNCHER_FAULT_MESSAGE
-// gives the message of a failure of the kind ETestFailure instead.
+// gives the message of a failure of the kind ETestFailure instead, or
+// MODLAUNCHER_FAULT_ACCESS_VIOLATION asks for a processor fault.
 #include "launcher/fault_hook.h"
 
 #include <cstdlib>
@@ -24,6 +25,11 @@ bool FaultRequested(const char* name) {
 
 void FaultPoint(const char* name) {
     if (!FaultRequested(name)) return;
+    if (std::getenv("MODLAUNCHER_FAULT_ACCESS_VIOLATION")) {
+        // A write through a null pointer the compiler cannot see coming.
+        volatile int* volatile target = nullptr;
+        *target = 1;
+    }
     if (const wchar_t* message = _wgetenv(L"MODLAUNCHER_FAULT_MESSAGE")) {
         throw TestFailure(Text(reinterpret_cast<const char16_t*>(message)));
     }

@@ -211,6 +211,36 @@ TEST_F(ReportTest, NoStandardOutputShowsLastResortBox) {
     EXPECT_EQ(launcher.WaitForExit(), 1u);
 }
 
+// A processor fault in a step ends the run through the same box, naming
+// the fault, whether or not there is a standard output; the exit code is 1
+// and no line is written.
+TEST_F(ReportTest, AccessViolationShowsLastResortBox) {
+    GameTree& tree = LayTree(FaultsLayout());
+    Process& launcher = StartWith(
+        tree, {{L"MODLAUNCHER_FAULT", L"archives"}, {L"MODLAUNCHER_FAULT_ACCESS_VIOLATION", L"1"}},
+        StdHandles::Pipe);
+
+    std::optional<MessageBoxSeen> box = WaitForMessageBox(launcher.Id());
+    ASSERT_TRUE(box) << "no box appeared";
+    CloseMessageBox(box->window);
+
+    EXPECT_EQ(box->title, L"Application Error");
+    const std::wstring head = L"Exception EAccessViolation in module " + kFaultsName + L" at ";
+    const std::wstring middle = L".\r\nAccess violation at address ";
+    const std::wstring tail = L". Write of address 00000000.\r\n";
+    ASSERT_EQ(box->text.size(), head.size() + 8 + middle.size() + 8 + tail.size())
+        << Narrow(box->text);
+    EXPECT_EQ(box->text.substr(0, head.size()), head);
+    EXPECT_TRUE(IsUpperHex8(box->text.substr(head.size(), 8)));
+    EXPECT_EQ(box->text.substr(head.size() + 8, middle.size()), middle);
+    EXPECT_TRUE(IsUpperHex8(box->text.substr(head.size() + 8 + middle.size(), 8)));
+    EXPECT_EQ(box->text.substr(box->text.size() - tail.size()), tail);
+
+    EXPECT_EQ(launcher.WaitForExit(), 1u);
+    EXPECT_EQ(launcher.ReadOutput(), "");
+    EXPECT_FALSE(ReadStandinReport(tree.Root())) << "the game was started";
+}
+
 // A start-up failure ends the process before the launch: the box gives the
 // absolute address inside the program file, nothing in the tree changes, and
 // the exit code is 217.
