@@ -4,9 +4,11 @@
 set -euo pipefail
 
 need=()
-pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-      wine wine32 wine64 xvfb x11-utils xdotool imagemagick
-      googletest clang libclang-rt-14-dev clang-tidy cppcheck clang-format util-linux zip unzip file)
+# The cross compiler and GoogleTest's source; Wine and a virtual display to
+# run the program and its tests; clang for fuzzing and static analysis.
+pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
+      wine wine32 wine64 xvfb xauth util-linux file python3
+      clang libclang-rt-14-dev clang-tidy cppcheck clang-format)
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
