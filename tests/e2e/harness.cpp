@@ -239,6 +239,29 @@ Snapshot GameTree::Files() const {
 
 // ---- Processes ----
 
+namespace {
+
+// Runs SetCurrentDirectoryW on a thread of the suspended process, before its
+// own code runs. Wine maps kernel32 at the same address in every process.
+void SetFolderFromInside(HANDLE process, const std::wstring& folder) {
+    const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(process, remote, folder.c_str(), bytes, nullptr)) {
+        ADD_FAILURE() << "cannot write the folder into the process: error " << GetLastError();
+        return;
+    }
+    auto setFolder = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetCurrentDirectoryW")));
+    UniqueHandle thread(CreateRemoteThread(process, nullptr, 0, setFolder, remote, 0, nullptr));
+    DWORD set = 0;
+    if (!thread || WaitForSingleObject(thread.get(), kStartTimeoutMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeThread(thread.get(), &set) || !set) {
+        ADD_FAILURE() << "cannot set the working folder from inside: error " << GetLastError();
+    }
+}
+
+}  // namespace
+
 Process::Process(const LaunchOptions& options) {
     job_.reset(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -281,6 +304,8 @@ Process::Process(const LaunchOptions& options) {
     threadId_ = info.dwThreadId;
     if (!AssignProcessToJobObject(job_.get(), process_.get()))
         ADD_FAILURE() << "AssignProcessToJobObject failed: error " << GetLastError();
+    if (!options.folderFromInside.empty())
+        SetFolderFromInside(process_.get(), options.folderFromInside);
     ResumeThread(thread.get());
 }
 

@@ -104,6 +104,9 @@ struct LaunchOptions {
     // windowed program. Pipe: output and error into one pipe. File: into outputFile.
     StdHandles std = StdHandles::Null;
     std::wstring outputFile;
+    // When set, the working folder the process runs in, set from inside it
+    // before it starts: Wine cannot start a process in a folder this long.
+    std::wstring folderFromInside;
 };
 
 // A started process inside a job of its own, so that the games it starts

@@ -89,6 +89,37 @@ TEST_F(E2eTest, DriveRootGivesEmptyModName) {
     EXPECT_EQ(SnapshotDiff(before, tree.Files()), "");
 }
 
+// A working folder longer than 260 characters is read whole. Wine cannot
+// start a process in such a folder, nor from a program file that deep, so
+// the launcher starts from a copy in the game's root and is moved into the
+// mod's folder from inside before it runs: it never asks where it lies.
+TEST_F(E2eTest, WorkingFolderLongerThan260CharactersIsReadWhole) {
+    GameLayout layout;
+    layout.modName = std::wstring(250, L'm');
+    layout.gameArchive = "G";
+    layout.modArchive = "M";
+    GameTree& tree = LayTree(layout);
+    ASSERT_GT(tree.ModFolder().size(), 260u);
+    CopyOrFail(LauncherExe(), tree.Path(L"ModLauncher.exe"));
+
+    LaunchOptions options;
+    options.exe = tree.Path(L"ModLauncher.exe");
+    options.commandLine = Quoted(options.exe) + L" -x";
+    options.folder = tree.Root();
+    options.folderFromInside = tree.ModFolder();
+    Process& launcher = Start(options);
+
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the game was not started";
+    EXPECT_EQ(game->commandLine,
+              GameCommandLine(tree.ModFolder(), kFixedParameters + layout.modName + L" -x"));
+    EXPECT_EQ(game->folder, tree.Root());
+    EXPECT_EQ(game->archive, "M");
+    EXPECT_EQ(tree.Read(L"mods\\" + layout.modName + L"\\Backup\\Shaders_client.zip"), "M");
+    EXPECT_EQ(tree.Read(L"mods\\bf2\\Shaders_client.zip"), "G");
+}
+
 struct GameEndCase {
     const char* name;
     DWORD runMs;
