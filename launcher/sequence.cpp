@@ -30,10 +30,7 @@ std::uint32_t RunSteps() {
         std::vector<Text> pathParts;
         SplitText(u'\\', BaseFolder, pathParts);
         started = LaunchGame(pathParts);
-        if (started) {
-            WaitForGame();
-            FaultPoint("after-wait");
-        }
+        if (started) WaitForGame();
         // Also when the game could not be started: the mod's archive must
         // not stay in the game's place.
         if (liveArchiveReplaced) RestoreGameArchive();
