@@ -14,25 +14,6 @@ namespace {
 
 HANDLE AsHandle(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Opens an existing file for writing, clearing a read-only attribute for as
-// long as that takes (a copy inherits it from its source).
-template <typename Use>
-bool WithWritableFile(const Text& path, Use use) {
-    DWORD attributes = ::GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-    if (readOnly) ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
-    bool done;
-    {
-        UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        done = file && use(file.get());
-    }
-    if (readOnly) ::SetFileAttributesW(Wide(path), attributes);
-    return done;
-}
-
 }  // namespace
 
 std::uint32_t WindowsPlatform::CurrentDirectory(std::uint32_t length, char16_t* buffer) {
@@ -76,7 +57,21 @@ bool WindowsPlatform::CopyWholeFile(const Text& from, const Text& to) {
 }
 
 bool WindowsPlatform::FlushToDisk(const Text& path) {
-    return WithWritableFile(path, [](HANDLE file) { return ::FlushFileBuffers(file) != 0; });
+    // Flushing needs the file open for writing; a copy inherits a read-only
+    // attribute from its source, so that is cleared for as long as it takes.
+    DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    if (readOnly) ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool flushed;
+    {
+        UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        flushed = file && ::FlushFileBuffers(file.get());
+    }
+    if (readOnly) ::SetFileAttributesW(Wide(path), attributes);
+    return flushed;
 }
 
 bool WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
