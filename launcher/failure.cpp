@@ -7,3 +7,5 @@ Failure::Failure(const char16_t* kindName, const char16_t* message, std::uintptr
 
 Failure::Failure(const char16_t* kindName, Text&& message, std::uintptr_t address)
     : kindName_(kindName), literal_(nullptr), owned_(std::move(message)), address_(address) {}
+
+__attribute__((noinline)) std::uintptr_t CodeAddress() { return CALLER_ADDRESS(); }

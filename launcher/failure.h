@@ -51,3 +51,7 @@ public:
 // The address of the instruction after the call to the function that uses
 // it: where a failure raised there counts as raised.
 #define CALLER_ADDRESS() reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))
+
+// An address in the code that calls it: where a failure that the language
+// raised without one (memory exhausted) counts as raised.
+std::uintptr_t CodeAddress();

@@ -18,7 +18,9 @@ void WaitForGame() {
     for (;;) {
         Os().ProcessMessages();
         Os().PollGameExitCode(GameExitCode);  // a failed poll leaves the code as it was
-        if (GameExitCode != kStillActive) return;
+        // The game's end is its process's end, whatever code it returned: a
+        // game may well return 259, which a poll reads as "still active".
+        if (Os().GameHasEnded()) return;
         if (Os().Terminated()) return;
         Os().AwaitGameOrMessage();
     }

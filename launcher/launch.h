@@ -10,7 +10,7 @@ inline constexpr const char16_t* kGameParametersPrefix = u"+menu 1 +fullscreen 1
 // application window. True when the platform reported it started.
 bool LaunchGame(const std::vector<Text>& pathParts);
 
-// Pumps the thread's messages until the game has ended or a quit message
-// has set Terminated. Between passes it sleeps until either could have
+// Pumps the thread's messages until the game's process has ended or a quit
+// message has set Terminated. Between passes it sleeps until either could have
 // changed, so a long game costs the launcher no processor time.
 void WaitForGame();

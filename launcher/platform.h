@@ -18,10 +18,40 @@ constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorLockViolation = 33;
+constexpr std::uint32_t kErrorHandleDiskFull = 39;
+constexpr std::uint32_t kErrorDiskFull = 112;
 constexpr std::uint32_t kErrorInvalidName = 123;
 constexpr std::uint32_t kStillActive = 259;
 constexpr std::uint32_t kFileTypeUnknown = 0;
 constexpr std::uint32_t kFileTypeChar = 2;
+
+// What a platform call that can fail gives back: whether it succeeded and,
+// when not, the error it failed with, read at once so no later call can
+// overwrite it.
+struct OsResult {
+    bool ok = true;
+    std::uint32_t error = 0;
+    explicit operator bool() const { return ok; }
+};
+
+// An attribute query: the attribute bits, or kInvalidFileAttributes and the
+// error the query failed with.
+struct AttributeQuery {
+    std::uint32_t attributes;
+    std::uint32_t error;
+};
+
+// What tells one version of a file from another without reading it: its
+// size and last-write time (a copy keeps its source's last-write time).
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;
+    bool operator==(const FileStamp& o) const { return size == o.size && lastWrite == o.lastWrite; }
+    bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+
+// How a message to the player is shown when there is no standard output.
+enum class MessageKind { Warning, Error };
 
 // A window or kernel handle, as the platform gives it.
 using OsHandle = std::uintptr_t;
@@ -45,31 +75,49 @@ public:
     virtual const char16_t* NextChar(const char16_t* position) = 0;
 
     // Files and folders. CopyWholeFile replaces an existing target.
-    virtual std::uint32_t FileAttributes(const Text& path) = 0;
+    virtual AttributeQuery FileAttributes(const Text& path) = 0;
     virtual bool SetAttributes(const Text& path, std::uint32_t attributes) = 0;
-    virtual std::uint32_t LastError() = 0;
     virtual bool FindEntry(const Text& path, std::uint32_t& attributes) = 0;
-    virtual bool MakeFolder(const Text& path) = 0;
-    virtual bool CopyWholeFile(const Text& from, const Text& to) = 0;
-    virtual bool FlushToDisk(const Text& path) = 0;
+    virtual OsResult MakeFolder(const Text& path) = 0;
+    virtual OsResult CopyWholeFile(const Text& from, const Text& to) = 0;
+    virtual OsResult FlushToDisk(const Text& path) = 0;
     // Writes the text as UTF-8, replacing the file, and flushes it to disk.
-    virtual bool WriteNewFile(const Text& path, TextView content) = 0;
+    virtual OsResult WriteNewFile(const Text& path, TextView content) = 0;
+    // Reads a small file whole; false when it cannot be read.
+    virtual bool ReadSmallFile(const Text& path, std::string& bytes) = 0;
     virtual bool RemoveFile(const Text& path) = 0;
+    virtual bool ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
+    // Whether two paths name one folder, by its identity, not its spelling.
+    virtual bool IsSameFolder(const Text& a, const Text& b) = 0;
+    // Creates or opens the file with no sharing at all, deleted when closed,
+    // and keeps it open until the process ends: the system closes it then,
+    // however the process ends.
+    virtual OsResult HoldLockFile(const Text& path) = 0;
+    // The path made absolute and without "." and ".." names, for the player's eyes.
+    virtual Text FullPath(const Text& path) = 0;
+    // The system's own words for an error code.
+    virtual Text ErrorText(std::uint32_t error) = 0;
+    // Waits this long, answering the thread's messages meanwhile.
     virtual void Pause(std::uint32_t milliseconds) = 0;
 
     // The game and the application shell.
     virtual OsHandle AppWindow() = 0;
     virtual bool StartGame(const LaunchRequest& request) = 0;
+    // Reads the game's exit code; false when the poll failed.
     virtual bool PollGameExitCode(std::uint32_t& exitCode) = 0;
+    // The game's process has ended (or cannot be watched), whatever its code.
+    virtual bool GameHasEnded() = 0;
     virtual void ProcessMessages() = 0;
     virtual bool Terminated() = 0;
     virtual void AwaitGameOrMessage() = 0;
+    // A box with OK, titled with the application window's title.
+    virtual void ShowMessage(MessageKind kind, const Text& text) = 0;
 
     // Standard output.
     virtual OsHandle StdOutput() = 0;
     virtual std::uint32_t FileType(OsHandle handle) = 0;
     virtual void CloseOsHandle(OsHandle handle) = 0;
-    virtual bool WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) = 0;
+    virtual OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) = 0;
     virtual std::string ToAnsi(TextView text) = 0;
 
     // The end of the process.

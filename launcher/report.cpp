@@ -19,11 +19,13 @@ bool OutputStream::Open() {
     return true;
 }
 
+bool OutputStream::Available() { return open_ || Open(); }
+
 bool OutputStream::WriteBuffer() {
-    bool written = Os().WriteBytes(handle_, buffer_, static_cast<std::uint32_t>(used_));
+    OsResult written = Os().WriteBytes(handle_, buffer_, static_cast<std::uint32_t>(used_));
     used_ = 0;  // emptied whether or not the write went through
-    if (!written) status_ = static_cast<std::int32_t>(Os().LastError());
-    return written;
+    if (!written) status_ = static_cast<std::int32_t>(written.error);
+    return written.ok;
 }
 
 void OutputStream::Append(const char* bytes, std::size_t count) {
@@ -97,5 +99,8 @@ void ReportFailure(const Failure& failure) {
     StdOut.Write(failure.Message());
     StdOut.WriteLineEnd();
     std::int32_t status = StdOut.TakeStatus();
+    // Started the ordinary way the launcher has no standard output: the
+    // player is then shown the failure that ended the run, not the missing line.
+    if (status == OutputStream::kNotOpen) throw Failure(failure);
     if (status != 0) RaiseOutputFailure(status);
 }

@@ -14,6 +14,9 @@ public:
     // The status of a write that found no standard output to open.
     static constexpr std::int32_t kNotOpen = 105;
 
+    // Opens the stream when it is not open yet; false when there is no
+    // standard output. Sets no status.
+    bool Available();
     void Write(TextView text);
     void WriteLineEnd();
     // Reads the status of the last output error and sets it back to 0.
@@ -36,8 +39,10 @@ private:
 
 extern OutputStream StdOut;
 
-// Writes "<kind>: <message>" and CR LF. Raises the output failure
-// (EInOutError) when the line could not be written.
+// Writes "<kind>: <message>" and CR LF. When there is no standard output,
+// raises the failure itself again, for the last-resort box to show; when
+// the line could not be written for another reason, raises the output
+// failure (EInOutError).
 void ReportFailure(const Failure& failure);
 
 // The message of the output failure for an output status.

@@ -8,6 +8,7 @@
 #include "launcher/command_line.h"
 #include "launcher/fault_hook.h"
 #include "launcher/launch.h"
+#include "launcher/notice.h"
 #include "launcher/platform.h"
 #include "launcher/report.h"
 #include "launcher/split.h"
@@ -19,23 +20,68 @@ std::uint32_t GameExitCode = 0;
 
 namespace {
 
+// The name of the folder the launcher runs in: the base folder's last name.
+Text FolderName(const Text& baseFolder) {
+    const std::size_t end = baseFolder.size() - 1;  // the appended backslash
+    const std::size_t start = baseFolder.rfind(u'\\', end - (end > 0 ? 1 : 0));
+    return baseFolder.substr(start == Text::npos ? 0 : start + 1, end - (start + 1));
+}
+
+// A blank in the folder's name cuts the mod's name short: the game is told
+// the last word only. Said before the game starts, so the player knows why.
+void WarnOfBlankInFolderName(const std::vector<Text>& pathParts) {
+    const Text folder = FolderName(BaseFolder);
+    for (char16_t unit : folder) {
+        if (IsBlank(unit)) {
+            TellPlayer(MessageKind::Warning, BlankInFolderNameText(folder, ModName(pathParts)));
+            return;
+        }
+    }
+}
+
+// The steps after the archives are prepared; true when the game was started.
+bool LaunchAndWait() {
+    // Released here whether the steps that use it end normally or not.
+    std::vector<Text> pathParts;
+    SplitText(u'\\', BaseFolder, pathParts);
+    WarnOfBlankInFolderName(pathParts);
+    const bool started = LaunchGame(pathParts);
+    if (started) WaitForGame();
+    return started;
+}
+
 std::uint32_t RunSteps() {
     BaseFolder = FormBaseFolder();
     ForwardedArgs = FormForwardedArgs();
-    FaultPoint("archives");
-    bool liveArchiveReplaced = PrepareArchives();
-    bool started;
-    {
-        // Released here whether the steps that use it end normally or not.
-        std::vector<Text> pathParts;
-        SplitText(u'\\', BaseFolder, pathParts);
-        started = LaunchGame(pathParts);
-        if (started) WaitForGame();
-        // Also when the game could not be started: the mod's archive must
-        // not stay in the game's place.
-        if (liveArchiveReplaced) RestoreGameArchive();
+    // Started anywhere but in a mod's folder of the game, the launcher would
+    // make backup folders and copies outside the game: it makes nothing.
+    const Text gameExe = BaseFolder + u"..\\..\\BF2.exe";
+    if (!IsExistingFile(gameExe)) {
+        TellPlayer(MessageKind::Error, GameNotFoundText(Os().FullPath(gameExe)));
+        return kExitGameNotStarted;
     }
-    return started ? kExitGameRan : kExitGameNotStarted;
+    FaultPoint("archives");
+    const Prepared prepared = PrepareArchives();
+    if (prepared == Prepared::AnotherLauncherRuns) {
+        TellPlayer(MessageKind::Error, AlreadyRunningText(Os().FullPath(BaseFolder + u"..\\..")));
+        return kExitAlreadyRunning;
+    }
+    bool started = false;
+    try {
+        started = LaunchAndWait();
+    } catch (const Failure&) {
+        // The game's archive goes back before the failure is reported.
+        if (prepared == Prepared::ModsArchive) RestoreGameArchive();
+        throw;
+    } catch (const std::bad_alloc&) {
+        if (prepared == Prepared::ModsArchive) RestoreGameArchive();
+        throw;
+    }
+    // Also when the game could not be started: the mod's archive must not
+    // stay in the game's place.
+    if (prepared == Prepared::ModsArchive) RestoreGameArchive();
+    if (!started) return kExitGameNotStarted;
+    return PlayerWarned ? kExitGameRanWithWarning : kExitGameRan;
 }
 
 }  // namespace
@@ -46,7 +92,7 @@ std::uint32_t RunLaunchSequence() {
     } catch (const Failure& failure) {
         ReportFailure(failure);
     } catch (const std::bad_alloc&) {
-        ReportFailure(OutOfMemory());
+        ReportFailure(OutOfMemory(CodeAddress()));
     }
     return kExitFailure;
 }

@@ -14,6 +14,28 @@ namespace {
 
 HANDLE AsHandle(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// The lock on the game's archives, held until the process ends.
+HANDLE ArchiveLock = nullptr;
+
+// The outcome of a call, with its error read at once.
+OsResult Outcome(BOOL succeeded) {
+    return succeeded ? OsResult{} : OsResult{false, ::GetLastError()};
+}
+
+std::uint64_t Join(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
+
+Text AsText(const wchar_t* text, std::size_t length) {
+    return Text(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// The volume and index that identify a file or folder, whatever its spelling.
+bool IdentityOf(const Text& path, BY_HANDLE_FILE_INFORMATION& info) {
+    UniqueHandle entry(::CreateFileW(Wide(path), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return entry && ::GetFileInformationByHandle(entry.get(), &info);
+}
+
 }  // namespace
 
 std::uint32_t WindowsPlatform::CurrentDirectory(std::uint32_t length, char16_t* buffer) {
@@ -29,15 +51,14 @@ const char16_t* WindowsPlatform::NextChar(const char16_t* position) {
         ::CharNextW(reinterpret_cast<const wchar_t*>(position)));
 }
 
-std::uint32_t WindowsPlatform::FileAttributes(const Text& path) {
-    return ::GetFileAttributesW(Wide(path));
+AttributeQuery WindowsPlatform::FileAttributes(const Text& path) {
+    DWORD attributes = ::GetFileAttributesW(Wide(path));
+    return {attributes, attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0};
 }
 
 bool WindowsPlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
     return ::SetFileAttributesW(Wide(path), attributes);
 }
-
-std::uint32_t WindowsPlatform::LastError() { return ::GetLastError(); }
 
 bool WindowsPlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
     WIN32_FIND_DATAW found;
@@ -48,47 +69,125 @@ bool WindowsPlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
     return true;
 }
 
-bool WindowsPlatform::MakeFolder(const Text& path) {
-    return ::CreateDirectoryW(Wide(path), nullptr);
+OsResult WindowsPlatform::MakeFolder(const Text& path) {
+    return Outcome(::CreateDirectoryW(Wide(path), nullptr));
 }
 
-bool WindowsPlatform::CopyWholeFile(const Text& from, const Text& to) {
-    return ::CopyFileW(Wide(from), Wide(to), FALSE);
+OsResult WindowsPlatform::CopyWholeFile(const Text& from, const Text& to) {
+    return Outcome(::CopyFileW(Wide(from), Wide(to), FALSE));
 }
 
-bool WindowsPlatform::FlushToDisk(const Text& path) {
+OsResult WindowsPlatform::FlushToDisk(const Text& path) {
     // Flushing needs the file open for writing; a copy inherits a read-only
     // attribute from its source, so that is cleared for as long as it takes.
     DWORD attributes = ::GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Outcome(FALSE);
     bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
     if (readOnly) ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
-    bool flushed;
+    OsResult flushed;
     {
         UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        flushed = file && ::FlushFileBuffers(file.get());
+        flushed = Outcome(file && ::FlushFileBuffers(file.get()));
     }
     if (readOnly) ::SetFileAttributesW(Wide(path), attributes);
     return flushed;
 }
 
-bool WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
+OsResult WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
     const std::string bytes =
         Utf8({reinterpret_cast<const wchar_t*>(content.data()), content.size()});
     UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    if (!file) return Outcome(FALSE);
     DWORD written = 0;
-    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-           written == bytes.size() && ::FlushFileBuffers(file.get());
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr)) {
+        return Outcome(FALSE);
+    }
+    if (written != bytes.size()) return {false, ERROR_DISK_FULL};
+    return Outcome(::FlushFileBuffers(file.get()));
+}
+
+bool WindowsPlatform::ReadSmallFile(const Text& path, std::string& bytes) {
+    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char buffer[4096];
+    DWORD got = 0;
+    bytes.clear();
+    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+        if (bytes.size() > 65536) return false;  // no marker is this long
+    }
+    return true;
 }
 
 bool WindowsPlatform::RemoveFile(const Text& path) { return ::DeleteFileW(Wide(path)); }
 
-void WindowsPlatform::Pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+bool WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return false;
+    stamp.size = Join(data.nFileSizeHigh, data.nFileSizeLow);
+    stamp.lastWrite = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+bool WindowsPlatform::IsSameFolder(const Text& a, const Text& b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return IdentityOf(a, first) && IdentityOf(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+OsResult WindowsPlatform::HoldLockFile(const Text& path) {
+    // Never closed by the launcher: the system closes it, and so deletes
+    // the file, when the process ends, whether normally, killed or crashed.
+    HANDLE lock = ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) return Outcome(FALSE);
+    ArchiveLock = lock;
+    return {};
+}
+
+Text WindowsPlatform::FullPath(const Text& path) {
+    DWORD needed = ::GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    DWORD length = ::GetFullPathNameW(Wide(path), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    return AsText(full.c_str(), length);
+}
+
+Text WindowsPlatform::ErrorText(std::uint32_t error) {
+    wchar_t* message = nullptr;
+    DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    Text text = message ? AsText(message, length) : Text();
+    if (message) ::LocalFree(message);
+    while (!text.empty() && IsBlank(text.back())) text.pop_back();
+    if (text.empty()) {
+        const std::string digits = std::to_string(error);
+        text = u"Error " + Text(digits.begin(), digits.end());
+    }
+    return text;
+}
+
+void WindowsPlatform::Pause(std::uint32_t milliseconds) {
+    // Asleep, but the hidden window goes on answering: a sent message (the
+    // session's end, say) must not wait for the pause to pass.
+    const DWORD start = ::GetTickCount();
+    for (DWORD elapsed = 0; elapsed < milliseconds; elapsed = ::GetTickCount() - start) {
+        if (::MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_ALLINPUT,
+                                          MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
+            ::ProcessMessages(Application);
+        }
+    }
+}
 
 OsHandle WindowsPlatform::AppWindow() { return reinterpret_cast<OsHandle>(Application.Handle); }
 
@@ -112,18 +211,27 @@ bool WindowsPlatform::PollGameExitCode(std::uint32_t& exitCode) {
     return true;
 }
 
+bool WindowsPlatform::GameHasEnded() {
+    // A game that cannot be watched counts as ended, as a failed poll does.
+    HANDLE game = LaunchInfo.hProcess;
+    return !game || ::WaitForSingleObject(game, 0) != WAIT_TIMEOUT;
+}
+
 void WindowsPlatform::ProcessMessages() { ::ProcessMessages(Application); }
 
 bool WindowsPlatform::Terminated() { return Application.Terminated; }
 
 void WindowsPlatform::AwaitGameOrMessage() {
     // Sleeps until the game ends or a message (posted, sent or input) waits.
-    // A game that ended with the code 259 looks alive to the poll while its
-    // handle is signalled: then only a message can change anything.
     HANDLE game = LaunchInfo.hProcess;
-    DWORD count = game && ::WaitForSingleObject(game, 0) == WAIT_TIMEOUT ? 1 : 0;
-    ::MsgWaitForMultipleObjectsEx(count, count ? &game : nullptr, INFINITE, QS_ALLINPUT,
-                                  MWMO_INPUTAVAILABLE);
+    ::MsgWaitForMultipleObjectsEx(1, &game, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void WindowsPlatform::ShowMessage(MessageKind kind, const Text& text) {
+    // No owner: the hidden window would keep the box out of the taskbar.
+    const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR;
+    ::MessageBoxW(nullptr, Wide(text), Application.Title.c_str(),
+                  MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 OsHandle WindowsPlatform::StdOutput() {
@@ -134,9 +242,9 @@ std::uint32_t WindowsPlatform::FileType(OsHandle handle) { return ::GetFileType(
 
 void WindowsPlatform::CloseOsHandle(OsHandle handle) { ::CloseHandle(AsHandle(handle)); }
 
-bool WindowsPlatform::WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) {
+OsResult WindowsPlatform::WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) {
     DWORD written;
-    return ::WriteFile(AsHandle(handle), bytes, count, &written, nullptr);
+    return Outcome(::WriteFile(AsHandle(handle), bytes, count, &written, nullptr));
 }
 
 std::string WindowsPlatform::ToAnsi(TextView text) {

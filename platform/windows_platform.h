@@ -17,28 +17,35 @@ public:
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
 
-    std::uint32_t FileAttributes(const Text& path) override;
+    AttributeQuery FileAttributes(const Text& path) override;
     bool SetAttributes(const Text& path, std::uint32_t attributes) override;
-    std::uint32_t LastError() override;
     bool FindEntry(const Text& path, std::uint32_t& attributes) override;
-    bool MakeFolder(const Text& path) override;
-    bool CopyWholeFile(const Text& from, const Text& to) override;
-    bool FlushToDisk(const Text& path) override;
-    bool WriteNewFile(const Text& path, TextView content) override;
+    OsResult MakeFolder(const Text& path) override;
+    OsResult CopyWholeFile(const Text& from, const Text& to) override;
+    OsResult FlushToDisk(const Text& path) override;
+    OsResult WriteNewFile(const Text& path, TextView content) override;
+    bool ReadSmallFile(const Text& path, std::string& bytes) override;
     bool RemoveFile(const Text& path) override;
+    bool ReadFileStamp(const Text& path, FileStamp& stamp) override;
+    bool IsSameFolder(const Text& a, const Text& b) override;
+    OsResult HoldLockFile(const Text& path) override;
+    Text FullPath(const Text& path) override;
+    Text ErrorText(std::uint32_t error) override;
     void Pause(std::uint32_t milliseconds) override;
 
     OsHandle AppWindow() override;
     bool StartGame(const LaunchRequest& request) override;
     bool PollGameExitCode(std::uint32_t& exitCode) override;
+    bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;
     void AwaitGameOrMessage() override;
+    void ShowMessage(MessageKind kind, const Text& text) override;
 
     OsHandle StdOutput() override;
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
-    bool WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
 
     void TeardownShell() override;

@@ -71,11 +71,10 @@ void CreateHandle(AppShell& shell, HINSTANCE instance) {
                         nullptr, nullptr, instance, nullptr);
     shell.FHandleCreated = true;
     // Swapped in after creation, so the creation messages get only the default handling.
-    SetWindowLongW(shell.Handle, GWL_WNDPROC,
-                   static_cast<LONG>(reinterpret_cast<LONG_PTR>(&AppWindowProc)));
+    // The Ptr forms are SetWindowLongW and SetClassLongW in the 32-bit product.
+    SetWindowLongPtrW(shell.Handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AppWindowProc));
     SendMessageW(shell.Handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(shell.Icon));
-    SetClassLongW(shell.Handle, GCL_HICON,
-                  static_cast<LONG>(reinterpret_cast<LONG_PTR>(shell.Icon)));
+    SetClassLongPtrW(shell.Handle, GCLP_HICON, reinterpret_cast<LONG_PTR>(shell.Icon));
 }
 
 // Shows a failure that a message raised; never raises itself, since it runs

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Makes the Wine prefix the tests run in, once: 32-bit, no debugger started
+# Makes the Wine prefix the tests run in, once: 32-bit (or 64-bit, as
+# tools/wine-env.sh chooses for this machine), no debugger started
 # for an unhandled exception (so the platform behaves as a Windows without
 # one), no wait for a window manager, and a drive R: on a folder of its own.
 set -euo pipefail
-: "${WINEPREFIX:?}"
-export WINEDEBUG=-all
+# shellcheck source=wine-env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 ready="$WINEPREFIX/.modlauncher-ready"
 [ -f "$ready" ] && exit 0
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
 [ -f "$ready" ] && exit 0
-export WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+export WINEDLLOVERRIDES="mscoree,mshtml="
+"$WINELOADER" wineboot -i >/dev/null 2>&1
+"$WINELOADER" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
   /v Debugger /d 'C:\no-such-debugger.exe' /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+"$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -w
 drive="$(dirname "$WINEPREFIX")/drive-r"
 mkdir -p "$drive"

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine, quietly, in the build's own prefix.
+# Runs a Windows program under Wine, quietly, in the prefix of the build
+# that holds it (32-bit or 64-bit, as tools/wine-env.sh chooses).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-export WINEPREFIX="${WINEPREFIX:-$here/../build/wineprefix}"
-export WINEDEBUG=-all
+case "$1" in
+  */build-x64/*) export MODLAUNCHER_TEST_ARCH=x86_64 ;;
+  */build/*) export MODLAUNCHER_TEST_ARCH=i686 ;;
+esac
+# shellcheck source=wine-env.sh
+source "$here/wine-env.sh"
 "$here/wine-prefix.sh"
-exec wine "$@"
+exec "$WINELOADER" "$@"

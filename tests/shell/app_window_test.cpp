@@ -73,8 +73,7 @@ TEST_F(ShellTest, StartUpMakesAHiddenZeroSizedToolWindowAtTheScreensCentre) {
     EXPECT_EQ(rect.bottom, rect.top);
     EXPECT_EQ(GetWindow(window, GW_OWNER), nullptr);
     EXPECT_EQ(GetAncestor(window, GA_PARENT), GetDesktopWindow());
-    EXPECT_EQ(GetWindowLongW(window, GWL_WNDPROC),
-              static_cast<LONG>(reinterpret_cast<LONG_PTR>(&AppWindowProc)));
+    EXPECT_EQ(GetWindowLongPtrW(window, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&AppWindowProc));
 }
 
 TEST_F(ShellTest, QueryEndSessionIsAnsweredYes) {

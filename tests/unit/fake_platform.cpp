@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "launcher/notice.h"
 #include "launcher/report.h"
 #include "launcher/sequence.h"
 
@@ -29,9 +30,11 @@ FakePlatform::FakePlatform() {
     ForwardedArgs.clear();
     GameExePath.clear();
     GameExitCode = 0;
+    PlayerWarned = false;
     StdOut = OutputStream();
     AddFolder(u"C:\\G\\mods\\mymod");
     AddFolder(u"C:\\G\\mods\\bf2");  // what "..\\bf2" reaches from the mod
+    AddFile(u"C:\\G\\BF2.exe", "the game");
 }
 
 FakePlatform::~FakePlatform() { UsePlatform(nullptr); }
@@ -86,7 +89,7 @@ void FakePlatform::AddFolder(const Text& path) {
 void FakePlatform::AddFile(const Text& path, const std::string& bytes, std::uint32_t attributes) {
     Text key = Resolve(path);
     AddFolder(key.substr(0, key.rfind(u'\\')));
-    files_[key] = FakeFile{bytes, attributes};
+    files_[key] = FakeFile{bytes, attributes, ++clock};
 }
 
 bool FakePlatform::HasFile(const Text& path) const { return files_.count(Resolve(path)) != 0; }
@@ -120,21 +123,19 @@ const char16_t* FakePlatform::NextChar(const char16_t* position) {
     return *position ? position + 1 : position;
 }
 
-std::uint32_t FakePlatform::FileAttributes(const Text& path) {
+AttributeQuery FakePlatform::FileAttributes(const Text& path) {
     Call("FileAttributes");
     log.pop_back();  // queries are too many to be worth listing
     auto queryError = attributeQueryErrors.find(Relative(path));
-    if (queryError != attributeQueryErrors.end()) {
-        lastError_ = queryError->second;
-        return kInvalidFileAttributes;
-    }
+    if (queryError != attributeQueryErrors.end())
+        return {kInvalidFileAttributes, queryError->second};
     Text key = Resolve(path);
-    if (folders_.count(key)) return kAttributeDirectory;
+    if (folders_.count(key)) return {kAttributeDirectory, 0};
     auto found = files_.find(key);
-    if (found != files_.end()) return found->second.attributes;
-    lastError_ =
-        folders_.count(key.substr(0, key.rfind(u'\\'))) ? kErrorFileNotFound : kErrorPathNotFound;
-    return kInvalidFileAttributes;
+    if (found != files_.end()) return {found->second.attributes, 0};
+    return {kInvalidFileAttributes, folders_.count(key.substr(0, key.rfind(u'\\')))
+                                        ? kErrorFileNotFound
+                                        : kErrorPathNotFound};
 }
 
 bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
@@ -146,8 +147,6 @@ bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
     found->second.attributes = attributes;
     return true;
 }
-
-std::uint32_t FakePlatform::LastError() { return lastError_; }
 
 bool FakePlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
     Call("find " + Shown(path));
@@ -162,67 +161,102 @@ bool FakePlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
     return true;
 }
 
-bool FakePlatform::MakeFolder(const Text& path) {
+OsResult FakePlatform::MakeFolder(const Text& path) {
     Call("mkdir " + Shown(path));
+    auto scripted = folderErrors.find(Relative(path));
+    if (scripted != folderErrors.end()) return {false, scripted->second};
     Text key = Resolve(path);
-    if (folders_.count(key) || files_.count(key)) {
-        lastError_ = 183;  // ERROR_ALREADY_EXISTS
-        return false;
-    }
-    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) {
-        lastError_ = kErrorPathNotFound;
-        return false;
-    }
+    if (folders_.count(key) || files_.count(key)) return {false, 183};  // ERROR_ALREADY_EXISTS
+    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
     folders_.insert(key);
-    return true;
+    return {};
 }
 
-bool FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
+OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
     Call("copy " + Shown(from) + " -> " + Shown(to));
     auto scripted = copyErrors.find(Relative(to));
     if (scripted != copyErrors.end() && !scripted->second.empty()) {
-        lastError_ = scripted->second.front();
+        std::uint32_t error = scripted->second.front();
         scripted->second.pop_front();
-        return false;
+        return {false, error};
     }
     auto source = files_.find(Resolve(from));
-    if (source == files_.end()) {
-        lastError_ = kErrorFileNotFound;
-        return false;
-    }
+    if (source == files_.end()) return {false, kErrorFileNotFound};
     Text target = Resolve(to);
-    if (!folders_.count(target.substr(0, target.rfind(u'\\')))) {
-        lastError_ = kErrorPathNotFound;
-        return false;
-    }
+    if (!folders_.count(target.substr(0, target.rfind(u'\\')))) return {false, kErrorPathNotFound};
     auto existing = files_.find(target);
     if (folders_.count(target) ||
         (existing != files_.end() &&
          (existing->second.attributes & (kAttributeReadOnly | kAttributeHidden)))) {
-        lastError_ = kErrorAccessDenied;
-        return false;
+        return {false, kErrorAccessDenied};
     }
-    files_[target] = source->second;  // the target takes the source's attributes too
-    return true;
+    // The target takes the source's attributes and last-write time too.
+    files_[target] = source->second;
+    return {};
 }
 
-bool FakePlatform::FlushToDisk(const Text& path) {
+OsResult FakePlatform::FlushToDisk(const Text& path) {
     Call("flush " + Shown(path));
-    return !flushFails.count(Relative(path)) && files_.count(Resolve(path));
+    if (flushFails.count(Relative(path))) return {false, 1117};  // ERROR_IO_DEVICE
+    if (!files_.count(Resolve(path))) return {false, kErrorFileNotFound};
+    return {};
 }
 
-bool FakePlatform::WriteNewFile(const Text& path, TextView content) {
+OsResult FakePlatform::WriteNewFile(const Text& path, TextView content) {
     Call("write " + Shown(path));
-    if (writeFails.count(Relative(path))) return false;
+    if (writeFails.count(Relative(path))) return {false, kErrorAccessDenied};
     Text key = Resolve(path);
-    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return false;
-    files_[key] = FakeFile{Narrow(content)};
+    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    files_[key] = FakeFile{Narrow(content), 0x20, ++clock};
+    return {};
+}
+
+bool FakePlatform::ReadSmallFile(const Text& path, std::string& bytes) {
+    auto found = files_.find(Resolve(path));
+    if (found == files_.end()) return false;
+    bytes = found->second.bytes;
     return true;
 }
 
 bool FakePlatform::RemoveFile(const Text& path) {
     Call("remove " + Shown(path));
     return files_.erase(Resolve(path)) != 0;
+}
+
+bool FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
+    auto found = files_.find(Resolve(path));
+    if (found == files_.end()) return false;
+    stamp = {found->second.bytes.size(), found->second.lastWrite};
+    return true;
+}
+
+bool FakePlatform::IsSameFolder(const Text& a, const Text& b) {
+    return folders_.count(Resolve(a)) && Resolve(a) == Resolve(b);
+}
+
+OsResult FakePlatform::HoldLockFile(const Text& path) {
+    Call("lock " + Shown(path));
+    if (lockError) return {false, lockError};
+    Text key = Resolve(path);
+    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    lockHeld = true;
+    return {};
+}
+
+Text FakePlatform::FullPath(const Text& path) { return Resolve(path); }
+
+Text FakePlatform::ErrorText(std::uint32_t error) {
+    switch (error) {
+        case kErrorAccessDenied:
+            return u"Access is denied.";
+        case kErrorDiskFull:
+            return u"There is not enough space on the disk.";
+        case kErrorSharingViolation:
+            return u"The process cannot access the file because it is being used by another "
+                   u"process.";
+    }
+    const std::string digits = std::to_string(error);
+    return u"Error " + Text(digits.begin(), digits.end());
 }
 
 void FakePlatform::Pause(std::uint32_t milliseconds) {
@@ -247,10 +281,15 @@ bool FakePlatform::StartGame(const LaunchRequest& request) {
 
 bool FakePlatform::PollGameExitCode(std::uint32_t& exitCode) {
     Call("poll");
+    ++polls_;
     if (exitCodes.empty()) return false;
-    exitCode = exitCodes.front();
+    exitCode = lastPolled_ = exitCodes.front();
     if (exitCodes.size() > 1) exitCodes.pop_front();
     return true;
+}
+
+bool FakePlatform::GameHasEnded() {
+    return exitCodes.empty() || lastPolled_ != kStillActive || polls_ == endAfterPolls;
 }
 
 void FakePlatform::ProcessMessages() {
@@ -261,6 +300,11 @@ void FakePlatform::ProcessMessages() {
 bool FakePlatform::Terminated() { return terminated_; }
 
 void FakePlatform::AwaitGameOrMessage() { Call("await"); }
+
+void FakePlatform::ShowMessage(MessageKind kind, const Text& text) {
+    Call("box");
+    boxes.push_back((kind == MessageKind::Warning ? "warning: " : "error: ") + Narrow(text));
+}
 
 OsHandle FakePlatform::StdOutput() {
     Call("StdOutput");
@@ -274,14 +318,11 @@ std::uint32_t FakePlatform::FileType(OsHandle handle) {
 
 void FakePlatform::CloseOsHandle(OsHandle) { Call("close-handle"); }
 
-bool FakePlatform::WriteBytes(OsHandle, const char* bytes, std::uint32_t count) {
+OsResult FakePlatform::WriteBytes(OsHandle, const char* bytes, std::uint32_t count) {
     Call("WriteFile " + std::to_string(count));
-    if (writeError) {
-        lastError_ = writeError;
-        return false;
-    }
+    if (writeError) return {false, writeError};
     writes.emplace_back(bytes, count);
-    return true;
+    return {};
 }
 
 std::string FakePlatform::ToAnsi(TextView text) {

@@ -19,6 +19,7 @@ struct ProcessEnded {
 struct FakeFile {
     std::string bytes;
     std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+    std::uint64_t lastWrite = 0;
 };
 
 class FakePlatform : public Platform {
@@ -46,12 +47,22 @@ public:
     std::set<Text> flushFails;
     std::set<Text> writeFails;
     std::map<Text, std::uint32_t> attributeQueryErrors;  // the query fails, the search finds it
+    std::map<Text, std::uint32_t> folderErrors;          // CreateDirectoryW fails with this
     std::string throwBadAllocAt;                         // a call name, e.g. "AppWindow"
+    // The lock file: taken by this run, or failing with an error (32: held
+    // by another launcher).
+    std::uint32_t lockError = 0;
+    bool lockHeld = false;
+    // The last-write time a copy or a write gives its target, when it has no
+    // source to take one from; every file keeps one.
+    std::uint64_t clock = 1000;
 
     // The game: the result of ShellExecuteExW and the exit code of each poll
-    // (the last one repeats). An empty script makes the poll fail.
+    // (the last one repeats). An empty script makes the poll fail. The game
+    // has ended once a poll reads anything but 259, or after endAfterPolls.
     bool startSucceeds = true;
     std::deque<std::uint32_t> exitCodes{0};
+    int endAfterPolls = -1;
     int terminateAfterPumps = -1;  // a quit message taken in that pump step
     Text startedFile, startedParameters, startedDirectory;
     OsHandle startedOwner = 0;
@@ -65,6 +76,8 @@ public:
     std::uint32_t stdOutputType = 1;  // FILE_TYPE_DISK
     std::uint32_t writeError = 0;
     std::vector<std::string> writes;  // each WriteFile call's bytes
+    // The boxes shown, "warning: <text>" or "error: <text>".
+    std::vector<std::string> boxes;
 
     std::vector<std::string> log;
 
@@ -72,26 +85,33 @@ public:
     std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
-    std::uint32_t FileAttributes(const Text& path) override;
+    AttributeQuery FileAttributes(const Text& path) override;
     bool SetAttributes(const Text& path, std::uint32_t attributes) override;
-    std::uint32_t LastError() override;
     bool FindEntry(const Text& path, std::uint32_t& attributes) override;
-    bool MakeFolder(const Text& path) override;
-    bool CopyWholeFile(const Text& from, const Text& to) override;
-    bool FlushToDisk(const Text& path) override;
-    bool WriteNewFile(const Text& path, TextView content) override;
+    OsResult MakeFolder(const Text& path) override;
+    OsResult CopyWholeFile(const Text& from, const Text& to) override;
+    OsResult FlushToDisk(const Text& path) override;
+    OsResult WriteNewFile(const Text& path, TextView content) override;
+    bool ReadSmallFile(const Text& path, std::string& bytes) override;
     bool RemoveFile(const Text& path) override;
+    bool ReadFileStamp(const Text& path, FileStamp& stamp) override;
+    bool IsSameFolder(const Text& a, const Text& b) override;
+    OsResult HoldLockFile(const Text& path) override;
+    Text FullPath(const Text& path) override;
+    Text ErrorText(std::uint32_t error) override;
     void Pause(std::uint32_t milliseconds) override;
     OsHandle AppWindow() override;
     bool StartGame(const LaunchRequest& request) override;
     bool PollGameExitCode(std::uint32_t& exitCode) override;
+    bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;
     void AwaitGameOrMessage() override;
+    void ShowMessage(MessageKind kind, const Text& text) override;
     OsHandle StdOutput() override;
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
-    bool WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
     void TeardownShell() override;
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
@@ -104,8 +124,9 @@ private:
 
     std::map<Text, FakeFile> files_;
     std::set<Text> folders_;
-    std::uint32_t lastError_ = 0;
     int pumps_ = 0;
+    int polls_ = 0;
+    std::uint32_t lastPolled_ = 0;
     bool terminated_ = false;
 };
 

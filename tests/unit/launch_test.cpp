@@ -64,6 +64,17 @@ TEST(WaitForGame, SleepsBetweenPassesUntilTheGameEnds) {
     EXPECT_EQ(os.log, (Log{"pump", "poll", "await", "pump", "poll", "await", "pump", "poll"}));
 }
 
+// 259 is "still active" to a poll, but a game may return it: the end of
+// its process ends the wait all the same.
+TEST(WaitForGame, GameThatEndedWith259EndsTheWait) {
+    FakePlatform os;
+    os.exitCodes = {259};
+    os.endAfterPolls = 2;
+    WaitForGame();
+    EXPECT_EQ(os.log, (Log{"pump", "poll", "await", "pump", "poll"}));
+    EXPECT_EQ(GameExitCode, 259u);
+}
+
 TEST(WaitForGame, QuitMessageEndsTheWaitWhileTheGameRuns) {
     FakePlatform os;
     os.exitCodes = {259};

@@ -61,10 +61,20 @@ TEST(ReportFailure, CharacterTheCodePageLacksBecomesItsDefault) {
     EXPECT_EQ(os.writes, Log{"ETest: caf? ?\r\n"});
 }
 
-TEST(ReportFailure, NoStandardOutputRaisesTheOutputFailure105) {
+// Without standard output the line cannot be written: the failure itself
+// goes on to the last-resort box, as it was, not a failure of the output.
+TEST(ReportFailure, NoStandardOutputRaisesTheFailureItselfAgain) {
     FakePlatform os;
     os.stdOutput = 0;  // what GetStdHandle gives a process without one
-    EXPECT_EQ(OutputFailureCode(OutOfMemory()), 105);
+    try {
+        ReportFailure(TestFailure(u"what went wrong"));
+        FAIL() << "nothing was raised";
+    } catch (const InOutError&) {
+        FAIL() << "the output failure was raised in place of the failure";
+    } catch (const Failure& raised) {
+        EXPECT_EQ(Narrow(raised.KindName()), "ETest");
+        EXPECT_EQ(Narrow(raised.Message()), "what went wrong");
+    }
     // Each of the four writes tried to open the stream again.
     EXPECT_EQ(os.log, (Log{"StdOutput", "close-handle", "StdOutput", "close-handle", "StdOutput",
                            "close-handle", "StdOutput", "close-handle"}));
@@ -74,7 +84,12 @@ TEST(ReportFailure, NoStandardOutputRaisesTheOutputFailure105) {
 TEST(ReportFailure, InvalidHandleValueIsNotClosed) {
     FakePlatform os;
     os.stdOutput = kInvalidHandle;
-    EXPECT_EQ(OutputFailureCode(OutOfMemory()), 105);
+    try {
+        ReportFailure(OutOfMemory());
+        FAIL() << "nothing was raised";
+    } catch (const Failure& raised) {
+        EXPECT_EQ(Narrow(raised.KindName()), "EOutOfMemory");
+    }
     EXPECT_EQ(os.log, (Log{"StdOutput", "StdOutput", "StdOutput", "StdOutput"}));
 }
 

@@ -29,13 +29,16 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
     EXPECT_EQ(os.log, (Log{
                           "CurrentDirectory 261",
                           "CommandLine",
-                          "mkdir Backup",
                           "mkdir ..\\bf2\\Backup",
+                          "lock ..\\bf2\\Backup\\ModLauncher.lock",
+                          "mkdir Backup",
                           "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip",
                           "flush ..\\bf2\\Backup\\Shaders_client.zip",
                           "copy Shaders_client.zip -> Backup\\Shaders_client.zip",
                           "write ..\\bf2\\Backup\\Shaders_client.zip.swapped",
                           "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip",
+                          "flush ..\\bf2\\Shaders_client.zip",
+                          "write ..\\bf2\\Backup\\Shaders_client.zip.swapped",
                           "start",
                           "pump",
                           "poll",
@@ -63,12 +66,52 @@ TEST(LaunchSequence, NoArchivesNoCopies) {
     for (const std::string& entry : os.log) EXPECT_EQ(entry.find("copy"), std::string::npos);
 }
 
+// Started anywhere but in a mod's folder of the game, the launcher makes
+// nothing, starts nothing, and says where it looked for the game.
+TEST(LaunchSequence, NoGameWhereItShouldBeMakesNothing) {
+    FakePlatform os;
+    os.currentDirectory = u"C:\\Users\\me";
+    os.AddFolder(u"C:\\Users\\me");
+    os.stdOutput = 0;
+    EXPECT_EQ(RunLaunchSequence(), kExitGameNotStarted);
+    EXPECT_EQ(os.log,
+              (Log{"CurrentDirectory 261", "CommandLine", "StdOutput", "close-handle", "box"}));
+    ASSERT_EQ(os.boxes.size(), 1u);
+    EXPECT_EQ(os.boxes[0].rfind("error: BF2.exe was not found at C:\\BF2.exe. The launcher must "
+                                "sit in the mod's folder inside the game's mods folder",
+                                0),
+              0u)
+        << os.boxes[0];
+}
+
+// A blank cuts the mod's name short; the player is told before the game.
+TEST(LaunchSequence, BlankInTheFolderNameIsSaid) {
+    FakePlatform os;
+    os.currentDirectory = u"C:\\G\\mods\\my mod";
+    os.AddFolder(u"C:\\G\\mods\\my mod");
+    os.stdOutputType = 2;
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(Narrow(os.startedParameters), "+menu 1 +fullscreen 1 +modPath mods/mod");
+    std::string written;
+    for (const std::string& bytes : os.writes) written += bytes;
+    EXPECT_EQ(written,
+              "Warning: The mod's folder name \"my mod\" holds a blank, so the game is told only "
+              "\"mod\" (+modPath mods/mod). A folder name without blanks avoids this.\r\n");
+    // On a console the line is out before the game starts.
+    const auto firstWrite = std::find_if(os.log.begin(), os.log.end(), [](const std::string& e) {
+        return e.rfind("WriteFile", 0) == 0;
+    });
+    EXPECT_LT(firstWrite, std::find(os.log.begin(), os.log.end(), "start"));
+}
+
 // Memory exhausted in a step: one report line, the steps after it skipped.
+// After the swap, the game's archive goes back before the report.
 struct OutOfMemoryCase {
     const char* name;
     const char* failingCall;
-    bool swapped;  // the failure came after the swap
 };
+
+void PrintTo(const OutOfMemoryCase& c, std::ostream* os) { *os << c.name; }
 
 class OutOfMemoryInAStep : public testing::TestWithParam<OutOfMemoryCase> {};
 
@@ -77,30 +120,30 @@ TEST_P(OutOfMemoryInAStep, IsReportedAndEndsTheRun) {
     os.throwBadAllocAt = GetParam().failingCall;
     EXPECT_EQ(RunLaunchSequence(), kExitFailure);
     for (const std::string& entry : os.log) EXPECT_NE(entry, "start");
-    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), GetParam().swapped ? "M" : "G");
-    // The marker says what the next run must put right.
-    EXPECT_EQ(os.HasFile(u"..\\bf2\\Backup\\Shaders_client.zip.swapped"), GetParam().swapped);
+    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "G");
+    EXPECT_FALSE(os.HasFile(u"..\\bf2\\Backup\\Shaders_client.zip.swapped"));
     StdOut.Close();
     EXPECT_EQ(os.writes, Log{"EOutOfMemory: Out of memory\r\n"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, OutOfMemoryInAStep,
-    testing::Values(OutOfMemoryCase{"FormingTheBaseFolder", "CurrentDirectory", false},
-                    OutOfMemoryCase{"FormingTheArguments", "CommandLine", false},
-                    OutOfMemoryCase{"BackingUp", "copy", false},
-                    OutOfMemoryCase{"FormingTheGameTexts", "AppWindow", true}),
+    testing::Values(OutOfMemoryCase{"FormingTheBaseFolder", "CurrentDirectory"},
+                    OutOfMemoryCase{"FormingTheArguments", "CommandLine"},
+                    OutOfMemoryCase{"BackingUp", "copy"},
+                    OutOfMemoryCase{"FormingTheGameTexts", "AppWindow"}),
     [](const testing::TestParamInfo<OutOfMemoryCase>& info) { return info.param.name; });
 
-TEST(LaunchSequence, ReportThatCannotBeWrittenLeavesTheSequence) {
+TEST(LaunchSequence, ReportThatCannotBeWrittenLeavesTheSequenceWithTheFailure) {
     Installation os;
     os.stdOutput = 0;
     os.throwBadAllocAt = "AppWindow";
     try {
         RunLaunchSequence();
-        FAIL() << "the output failure did not leave the sequence";
-    } catch (const InOutError& failure) {
-        EXPECT_EQ(failure.ErrorCode, 105);
+        FAIL() << "the failure did not leave the sequence";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(Narrow(failure.KindName()), "EOutOfMemory");
+        EXPECT_NE(failure.Address(), 0u);
     }
 }
 
