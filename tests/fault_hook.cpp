@@ -13,7 +13,8 @@ namespace {
 
 class TestFailure : public Failure {
 public:
-    explicit TestFailure(Text message) : Failure(u"ETestFailure", std::move(message), 0) {}
+    TestFailure(Text message, std::uintptr_t address)
+        : Failure(u"ETestFailure", std::move(message), address) {}
 };
 
 }  // namespace
@@ -31,7 +32,7 @@ void FaultPoint(const char* name) {
         *target = 1;  // NOLINT(clang-analyzer-core.NullDereference): the fault asked for
     }
     if (const wchar_t* message = _wgetenv(L"MODLAUNCHER_FAULT_MESSAGE")) {
-        throw TestFailure(Text(reinterpret_cast<const char16_t*>(message)));
+        throw TestFailure(Text(reinterpret_cast<const char16_t*>(message)), CALLER_ADDRESS());
     }
-    throw OutOfMemory();
+    throw OutOfMemory(CALLER_ADDRESS());
 }

@@ -46,6 +46,7 @@ struct StartState {
     std::function<void(const GameTree&)> arrange;
     std::optional<std::string> seenByGame;  // the live archive while the game ran
     Archives after;
+    DWORD exitCode = 0;  // 4 where the player is warned that the swap was not made
 };
 
 void PrintTo(const StartState& s, std::ostream* os) { *os << s.name; }
@@ -56,12 +57,23 @@ TEST_P(ArchiveSwapTest, GameSeesAndLeavesTheRightArchives) {
     const StartState& s = GetParam();
     GameTree& tree = LayTree();
     s.arrange(tree);
-    Process& launcher = StartLauncher(tree);
-    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    // Standard output on a file, so that a warning is a line, not a box.
+    LaunchOptions options;
+    options.exe = tree.Launcher();
+    options.commandLine = Quoted(tree.Launcher());
+    options.folder = tree.ModFolder();
+    options.std = StdHandles::File;
+    options.outputFile = tree.Path(L"stdout.txt");
+    Process& launcher = Start(options);
+    EXPECT_EQ(launcher.WaitForExit(), s.exitCode);
     std::optional<StandinReport> game = ReadStandinReport(tree.Root());
     ASSERT_TRUE(game) << "the game was not started";
     EXPECT_EQ(game->archive, s.seenByGame);
     EXPECT_EQ(ArchivesOf(tree), s.after);
+    const std::string output = tree.Read(L"stdout.txt").value_or("");
+    EXPECT_EQ(output.rfind("Warning: The mod's shaders were not put in place", 0) == 0,
+              s.exitCode == 4)
+        << output;
 }
 
 void Both(const GameTree& t) {
@@ -111,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      t.Write(L"mods\\mymod\\Backup", "a file");
                                  },
                                  "G",
-                                 {"G", None(), "M", None(), false}},
+                                 {"G", None(), "M", None(), false},
+                                 4},
                       StartState{"FolderNamedLikeTheModArchive",
                                  [](const GameTree& t) {
                                      t.Write(kLive, "G");
@@ -119,17 +132,28 @@ INSTANTIATE_TEST_SUITE_P(
                                  },
                                  "G",
                                  {"G", "G", None(), None(), false}},
-                      // An earlier run ended during its game: the mod's archive is live and
-                      // the marker vouches for the backup, which must survive.
-                      StartState{"MarkerLeftByAnEarlierRun",
+                      // An earlier run of release 1.1.0 ended during its game: the mod's
+                      // archive is live and the marker, one line naming the mod's folder,
+                      // vouches for the backup, which must survive.
+                      StartState{"ReleaseOneOneMarkerLeftByAnEarlierRun",
                                  [](const GameTree& t) {
                                      Both(t);
-                                     t.Write(kLive, "M");
+                                     t.Write(kLive, "M-old");
                                      t.Write(kGameBackup, "G");
-                                     t.Write(kMarker, "earlier run");
+                                     t.Write(kMarker, Narrow(t.ModFolder()) + "\\\r\n");
                                  },
                                  "M",
                                  {"G", "G", "M", "M", false}},
+                      // With no swap in this run, the game's own archive goes back
+                      // before the game starts.
+                      StartState{"MarkerThenAModWithoutArchive",
+                                 [](const GameTree& t) {
+                                     t.Write(kLive, "M-old");
+                                     t.Write(kGameBackup, "G");
+                                     t.Write(kMarker, "earlier run");
+                                 },
+                                 "G",
+                                 {"G", "G", None(), None(), false}},
                       // Torn by a kill in the middle of the swap's copy.
                       StartState{"TornLiveArchiveWithMarker",
                                  [](const GameTree& t) {
@@ -201,15 +225,144 @@ protected:
     const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
 };
 
+// The killed launcher's lock goes with it: the next run is not refused.
 TEST_F(ArchiveRecoveryTest, LauncherKilledWhileTheGameRuns) {
     GameTree& tree = Installation();
     StartWithRunningGame(tree).Kill();
     // The mod's archive is live and the marker says so.
     EXPECT_EQ(tree.Read(kLive), std::string(100000, 'M'));
     EXPECT_TRUE(tree.Read(kMarker));
+    EXPECT_EQ(GetFileAttributesW(tree.Path(L"mods\\bf2\\Backup\\ModLauncher.lock").c_str()),
+              INVALID_FILE_ATTRIBUTES);
     ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
     ExpectNextRunPutsEverythingRight(tree);
 }
+
+// The game's updater, or its repair, writes a new archive of the game's
+// own over the live one after a launcher was killed: that archive is kept.
+TEST_F(ArchiveRecoveryTest, GameArchiveReplacedAfterAKillIsKept) {
+    GameTree& tree = Installation();
+    StartWithRunningGame(tree).Kill();
+    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+    const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
+    tree.Write(kLive, update);
+    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    EXPECT_EQ(ReadStandinReport(tree.Root())->archive, std::string(100000, 'M'));
+    EXPECT_EQ(tree.Read(kLive), update);
+    EXPECT_EQ(tree.Read(kGameBackup), update);
+    EXPECT_FALSE(tree.Read(kMarker));
+}
+
+// Killed during the swap's copy, the launcher leaves a live archive that
+// may be torn: it is no update, and the game's own archive comes back.
+TEST_F(ArchiveRecoveryTest, LauncherKilledDuringTheSwapCopy) {
+    GameLayout layout;
+    layout.modArchive = std::string(32 << 20, 'M');
+    GameTree& tree = LayTree(layout);
+    tree.Write(kLive, game_);
+    Process& launcher = StartLauncher(tree);
+    const DWORD start = GetTickCount();
+    auto swapping = [&] {
+        std::optional<std::string> marker = tree.Read(kMarker);
+        return marker && marker->find("swapping") != std::string::npos;
+    };
+    while (!swapping() && launcher.IsRunning() && GetTickCount() - start < kStartTimeoutMs)
+        Sleep(1);
+    ASSERT_TRUE(swapping()) << "the swap was not seen";
+    launcher.KillAll();
+    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    EXPECT_EQ(tree.Read(kLive), game_);
+    EXPECT_EQ(tree.Read(kGameBackup), game_);
+    EXPECT_FALSE(tree.Read(kMarker));
+}
+
+// The game's own content folder is no mod: a launcher there swaps nothing,
+// and an earlier run's marker gets the game's own archive back before the
+// game starts.
+TEST_F(E2eTest, LauncherInTheGameContentFolderAfterALeftoverMarker) {
+    GameLayout layout;
+    layout.modName = L"bf2";
+    GameTree& tree = LayTree(layout);
+    tree.Write(kLive, "M-old");
+    tree.Write(kGameBackup, "G");
+    tree.Write(kMarker, Narrow(tree.Path(L"mods\\other")) + "\\\r\n");
+    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the game was not started";
+    EXPECT_EQ(game->archive, "G");
+    EXPECT_EQ(tree.Read(kLive), "G");
+    EXPECT_EQ(tree.Read(kGameBackup), "G");
+    EXPECT_FALSE(tree.Read(kMarker));
+    EXPECT_TRUE(Narrow(game->commandLine).find("+modPath mods/bf2") != std::string::npos);
+}
+
+// A player without write access to the game's content folder (a game under
+// Program Files, say) is told, before the game, that the mod's shaders did
+// not go in and why; the game starts with its own, and nothing of the
+// game's changes.
+class UnwritableContentFolderTest : public E2eTest,
+                                    public ::testing::WithParamInterface<StdHandles> {
+protected:
+    void TearDown() override {
+        if (!contentFolder_.empty()) SetFolderWritable(contentFolder_, true);
+        E2eTest::TearDown();
+    }
+    std::wstring contentFolder_;
+};
+
+TEST_P(UnwritableContentFolderTest, GameStartsWithItsOwnArchiveAndThePlayerIsTold) {
+    GameLayout layout;
+    layout.gameArchive = "G";
+    layout.modArchive = "M";
+    GameTree& tree = LayTree(layout);
+    contentFolder_ = tree.Path(L"mods\\bf2");
+    ASSERT_TRUE(SetFolderWritable(contentFolder_, false));
+    const Snapshot before = TakeSnapshot(contentFolder_);
+
+    LaunchOptions options;
+    options.exe = tree.Launcher();
+    options.commandLine = Quoted(tree.Launcher());
+    options.folder = tree.ModFolder();
+    options.std = GetParam();
+    options.outputFile = tree.Path(L"stdout.txt");
+    Process& launcher = Start(options);
+    const std::wstring folder = tree.Path(L"mods\\bf2\\Backup");
+    std::wstring said;
+    if (GetParam() == StdHandles::Null) {
+        std::optional<MessageBoxSeen> box = WaitForMessageBox(launcher.Id());
+        ASSERT_TRUE(box) << "no box appeared";
+        EXPECT_FALSE(ReadStandinReport(tree.Root())) << "the game started before the box";
+        EXPECT_EQ(box->title, L"Modlauncher");
+        said = box->text;
+        CloseMessageBox(box->window);
+    }
+    EXPECT_EQ(launcher.WaitForExit(), 4u);
+    if (GetParam() == StdHandles::File) {
+        const std::string output = tree.Read(L"stdout.txt").value_or("");
+        ASSERT_EQ(output.find("\r\n"), output.size() - 2) << "not one line: " << output;
+        ASSERT_EQ(output.rfind("Warning: ", 0), 0u) << output;
+        said = Wide(output.substr(9, output.size() - 11));
+    }
+    EXPECT_EQ(said.rfind(L"The mod's shaders were not put in place: the game starts with its own "
+                         L"shaders. Could not make the folder " +
+                             folder + L": ",
+                         0),
+              0u)
+        << Narrow(said);
+    EXPECT_NE(said.find(L"write access to that folder"), std::wstring::npos) << Narrow(said);
+    std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the game was not started";
+    EXPECT_EQ(game->archive, "G");
+    EXPECT_EQ(SnapshotDiff(before, TakeSnapshot(contentFolder_)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, UnwritableContentFolderTest,
+                         ::testing::Values(StdHandles::File, StdHandles::Null),
+                         [](const ::testing::TestParamInfo<StdHandles>& info) {
+                             return info.param == StdHandles::File ? "LineOnAFile" : "BoxWithout";
+                         });
 
 // A session end that was called off only ends the wait: the restore runs at
 // once while the game goes on. One that goes through ends the launcher with
@@ -258,12 +411,22 @@ TEST_F(ArchiveRecoveryTest, RestoreWaitsForAnArchiveHeldForAMoment) {
     EXPECT_FALSE(tree.Read(kMarker));
 }
 
-// Held far longer, the restore gives up and leaves the marker: the next run
-// puts things right.
+// Held far longer, the restore gives up and leaves the marker; the player
+// is told, after the game, where the game's archive is: the next run puts
+// things right.
 TEST_F(ArchiveRecoveryTest, ArchiveHeldTooLongIsPutRightByTheNextRun) {
     GameTree& tree = Installation();
     Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_HOLD_ARCHIVE_MS", L"6000"}});
-    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    std::optional<MessageBoxSeen> box = WaitForMessageBox(launcher.Id());
+    ASSERT_TRUE(box) << "no box appeared";
+    EXPECT_TRUE(ReadStandinReport(tree.Root())->ended) << "the box came before the game's end";
+    EXPECT_EQ(box->title, L"Modlauncher");
+    EXPECT_NE(box->text.find(L"They are safe in " + tree.Path(kGameBackup) +
+                             L". The next start of the launcher puts them back"),
+              std::wstring::npos)
+        << Narrow(box->text);
+    CloseMessageBox(box->window);
+    EXPECT_EQ(launcher.WaitForExit(), 4u);
     EXPECT_TRUE(tree.Read(kMarker));
     ASSERT_TRUE(WaitForArchiveRelease(tree.Root(), 15000));
     EXPECT_EQ(tree.Read(kLive), std::string(100000, 'M'));

@@ -172,6 +172,38 @@ void EmptyFolder(const std::wstring& folder) {
         fs::remove_all(entry.path(), error);
 }
 
+bool SetFolderWritable(const std::wstring& folder, bool writable) {
+    if (folder.size() < 3 || _wcsnicmp(folder.c_str(), L"Z:\\", 3) != 0) {
+        ADD_FAILURE() << Narrow(folder) << " is not on drive Z:";
+        return false;
+    }
+    std::wstring unixPath = folder.substr(2);
+    std::replace(unixPath.begin(), unixPath.end(), L'\\', L'/');
+    std::wstring commandLine = std::wstring(L"chmod ") + (writable ? L"u+w " : L"a-w ") + unixPath;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(L"Z:\\bin\\chmod", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot run chmod: error " << GetLastError();
+        return false;
+    }
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    // Wine gives no handle that waits for a Unix program: wait for its
+    // effect instead, seen by making (and removing) a folder in it.
+    const std::wstring probe = folder + L"\\write-probe";
+    const bool done = PollUntil(kExitTimeoutMs, [&] {
+        const bool made = CreateDirectoryW(probe.c_str(), nullptr) != FALSE;
+        if (made) RemoveDirectoryW(probe.c_str());
+        return made == writable;
+    });
+    if (!done)
+        ADD_FAILURE() << "chmod did not make " << Narrow(folder) << (writable ? " " : " not ")
+                      << "writable (running as root with its power to write anywhere?)";
+    return done;
+}
+
 Snapshot TakeSnapshot(const std::wstring& folder) {
     Snapshot files;
     std::error_code error;

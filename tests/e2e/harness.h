@@ -49,6 +49,11 @@ void RemoveTree(const std::wstring& folder);
 // Removes the folder's contents, keeping the folder.
 void EmptyFolder(const std::wstring& folder);
 
+// Makes a folder writable or not for everyone, on the Unix side (Wine keeps
+// no read-only attribute on folders); runs chmod, which Wine starts as the
+// Unix program it is. Only for folders on drive Z:.
+bool SetFolderWritable(const std::wstring& folder, bool writable);
+
 // Every file under a folder: path relative to it -> bytes.
 using Snapshot = std::map<std::wstring, std::string>;
 Snapshot TakeSnapshot(const std::wstring& folder);

@@ -21,6 +21,7 @@ struct StartCase {
     bool quoteProgram;       // how the caller writes the program's own path
     std::wstring arguments;  // the rest of the launcher's command line
     std::wstring expected;   // the parameters after "+modPath mods/"
+    bool warned = false;     // the player is told that a blank cut the name short
 };
 
 void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
@@ -28,8 +29,9 @@ void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 class GameStartTest : public E2eTest, public ::testing::WithParamInterface<StartCase> {};
 
 // Whatever the command line, the launcher starts the game from its root with
-// the mod's name and its own arguments, waits, ends with 0, and (with no
-// shader archives in the tree) changes no file.
+// the mod's name and its own arguments, waits, ends with 0 (4 when it warned
+// the player, on its standard output here), and (with no shader archives in
+// the tree) changes no file.
 TEST_P(GameStartTest, GameGetsModAndArgumentsInItsRoot) {
     const StartCase& c = GetParam();
     GameLayout layout;
@@ -42,15 +44,29 @@ TEST_P(GameStartTest, GameGetsModAndArgumentsInItsRoot) {
     options.commandLine =
         (c.quoteProgram ? Quoted(tree.Launcher()) : tree.Launcher()) + c.arguments;
     options.folder = tree.ModFolder();
+    options.std = StdHandles::File;
+    options.outputFile = tree.Path(L"stdout.txt");
     Process& launcher = Start(options);
 
-    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_EQ(launcher.WaitForExit(), c.warned ? 4u : 0u);
     std::optional<StandinReport> game = ReadStandinReport(tree.Root());
     ASSERT_TRUE(game) << "the game was not started";
     EXPECT_EQ(game->commandLine, GameCommandLine(tree.ModFolder(), kFixedParameters + c.expected));
     // The platform resolves "<mod folder>\..\..\" to the root itself.
     EXPECT_EQ(game->folder, tree.Root());
-    EXPECT_EQ(SnapshotDiff(before, tree.Files()), "");
+    Snapshot after = tree.Files();
+    const std::string output = after[L"stdout.txt"];
+    after.erase(L"stdout.txt");
+    EXPECT_EQ(SnapshotDiff(before, after), "");
+    if (c.warned) {
+        const std::wstring word = c.expected.substr(0, c.expected.find(L' '));
+        EXPECT_EQ(output, "Warning: The mod's folder name \"" + Narrow(c.modName) +
+                              "\" holds a blank, so the game is told only \"" + Narrow(word) +
+                              "\" (+modPath mods/" + Narrow(word) +
+                              "). A folder name without blanks avoids this.\r\n");
+    } else {
+        EXPECT_EQ(output, "");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                   L"mymod Dir\\mods\\mymod\\ModLauncher.exe x"},
         StartCase{"QuotedProgramPathWithBlank", L"Games Dir", L"mymod", true, L" x", L"mymod x"},
         // The mod's name is the last blank-separated word of its folder's name.
-        StartCase{"ModFolderWithBlank", L"", L"my mod", true, L" -a", L"mod -a"}),
+        StartCase{"ModFolderWithBlank", L"", L"my mod", true, L" -a", L"mod -a", true}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 
 // In a drive root the mod's name is empty: "mods/" is followed directly by the
@@ -154,44 +170,80 @@ INSTANTIATE_TEST_SUITE_P(ExitCodes, GameEndTest,
                              return info.param.name;
                          });
 
-// 259 reads as "still running", so such a game never ends the wait; only a
-// quit message does.
-TEST_F(E2eTest, GameEndingWith259NeedsQuitMessage) {
-    GameTree& tree = LayTree();
+// A game may end with 259, which a poll reads as "still running": the end
+// of its process ends the wait all the same, and the archive is restored.
+TEST_F(E2eTest, GameEndingWith259EndsTheWait) {
+    GameLayout layout;
+    layout.gameArchive = "G";
+    layout.modArchive = "M";
+    GameTree& tree = LayTree(layout);
     Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_EXIT_CODE", L"259"}});
-
-    std::optional<StandinReport> game = WaitForStandinReport(tree.Root(), kStartTimeoutMs, true);
-    ASSERT_TRUE(game) << "the game did not run to its end";
-    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, game->pid));
-    if (process) WaitForSingleObject(process.get(), 5000);
-    EXPECT_EQ(launcher.WaitForExit(1500), std::nullopt) << "the wait ended on exit code 259";
-
-    ASSERT_TRUE(PostThreadMessageW(launcher.ThreadId(), WM_QUIT, 0, 0));
     EXPECT_EQ(launcher.WaitForExit(), 0u);
+    std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+    ASSERT_TRUE(game && game->ended) << "the game did not run to its end";
+    EXPECT_EQ(game->archive, "M");
+    EXPECT_EQ(tree.Read(L"mods\\bf2\\Shaders_client.zip"), "G");
+    EXPECT_FALSE(tree.Read(L"mods\\bf2\\Backup\\Shaders_client.zip.swapped"));
 }
 
-// Without BF2.exe the platform shows its own box, owned by the launcher's
-// window; once it is closed the launcher ends with 2 and changes no file.
-TEST_F(E2eTest, MissingGameShowsPlatformBoxThenExitsWithTwo) {
-    GameLayout layout;
-    layout.withGame = false;
-    GameTree& tree = LayTree(layout);
-    const Snapshot before = tree.Files();
+// Without BF2.exe two levels up (the game missing, or the launcher started
+// from a folder that is no mod's), the launcher makes and changes nothing,
+// starts nothing, and says where it looked for the game in a box of its own.
+struct MisplacedCase {
+    const char* name;
+    bool withGame;
+    const wchar_t* startFolder;  // relative to the game's root; empty: the mod's folder
+};
 
-    Process& launcher = StartLauncher(tree, L" -a");
+void PrintTo(const MisplacedCase& c, std::ostream* os) { *os << c.name; }
+
+class NoGameTest : public E2eTest, public ::testing::WithParamInterface<MisplacedCase> {};
+
+TEST_P(NoGameTest, MakesNothingAndSaysWhereItLooked) {
+    GameLayout layout;
+    layout.withGame = GetParam().withGame;
+    layout.gameArchive = "G";
+    layout.modArchive = "M";
+    GameTree& tree = LayTree(layout, L"Game");
+    const std::wstring outside = tree.Root() + L"\\..";  // the test's own folder
+    const Snapshot before = TakeSnapshot(outside);
+    const std::wstring folder =
+        *GetParam().startFolder ? tree.Path(GetParam().startFolder) : tree.ModFolder();
+
+    LaunchOptions options;
+    options.exe = tree.Launcher();
+    options.commandLine = Quoted(tree.Launcher()) + L" -a";
+    options.folder = folder;
+    Process& launcher = Start(options);
 
     std::optional<MessageBoxSeen> box = WaitForMessageBox(launcher.Id());
     ASSERT_TRUE(box) << "no box appeared";
-    EXPECT_EQ(box->title, L"Error");
-    // The platform's own text, line break included.
-    EXPECT_EQ(box->text, L"File not found.\r\n");
-    EXPECT_EQ(GetWindow(box->window, GW_OWNER), WaitForWindow(launcher.Id(), L"TApplication", 0));
+    EXPECT_EQ(box->title, L"Modlauncher");
+    // Where "..\..\BF2.exe" from the working folder leads.
+    const std::wstring lookedAt = folder + L"\\..\\..\\BF2.exe";
+    wchar_t full[MAX_PATH];
+    GetFullPathNameW(lookedAt.c_str(), MAX_PATH, full, nullptr);
+    EXPECT_EQ(box->text.rfind(L"BF2.exe was not found at " + std::wstring(full) +
+                                  L". The launcher must sit in the mod's folder inside the "
+                                  L"game's mods folder",
+                              0),
+              0u)
+        << Narrow(box->text) << "\nexpected the path " << Narrow(full) << " from "
+        << Narrow(lookedAt);
     CloseMessageBox(box->window);
-
     EXPECT_EQ(launcher.WaitForExit(), 2u);
+    EXPECT_EQ(TopLevelWindowsOf(launcher.Id()).size(), 0u);
     EXPECT_FALSE(ReadStandinReport(tree.Root()));
-    EXPECT_EQ(SnapshotDiff(before, tree.Files()), "");
+    EXPECT_EQ(SnapshotDiff(before, TakeSnapshot(outside)), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Places, NoGameTest,
+                         ::testing::Values(MisplacedCase{"GameMissing", false, L""},
+                                           MisplacedCase{"StartedInTheGameRoot", true, L"."},
+                                           MisplacedCase{"StartedInModsItself", true, L"mods"}),
+                         [](const ::testing::TestParamInfo<MisplacedCase>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace e2e

@@ -76,7 +76,16 @@ void WriteWhole(const std::wstring& path, const std::string& bytes) {
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     FlushFileBuffers(file);
     CloseHandle(file);
-    MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // A test reading the report holds it open without delete sharing for a
+    // moment, and a rename over it then fails: try again until it goes
+    // through, or the report would never say that the game has ended.
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (MoveFileExW(temp.c_str(), path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return;
+        }
+        Sleep(5);
+    }
 }
 
 // Locks the archive and hands the lock to a helper process (this program,

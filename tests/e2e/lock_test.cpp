@@ -1,0 +1,173 @@
+// One launcher at a time per game installation: a second one, started while
+// the first works on the archives or waits for its game, changes nothing and
+// starts nothing; a killed launcher's lock blocks no one.
+#include <functional>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
+const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
+const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
+const std::wstring kLock = L"mods\\bf2\\Backup\\ModLauncher.lock";
+
+// Large enough that the copies take a while to watch.
+const std::string& GameArchive() {
+    static const std::string bytes = "the game's own\r\n" + std::string(32 << 20, 'G');
+    return bytes;
+}
+const std::string& ModArchive() {
+    static const std::string bytes(32 << 20, 'M');
+    return bytes;
+}
+
+// Equal, or where the two part.
+::testing::AssertionResult SameArchive(const std::optional<std::string>& actual,
+                                       const std::string& expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    if (!actual) return ::testing::AssertionFailure() << "the file is missing";
+    size_t at = 0;
+    while (at < actual->size() && at < expected.size() && (*actual)[at] == expected[at]) ++at;
+    return ::testing::AssertionFailure() << actual->size() << " bytes where " << expected.size()
+                                         << " were expected; they part at byte " << at;
+}
+
+// The lock file cannot be opened while it is held: only its entry is looked at.
+bool Exists(const GameTree& tree, const std::wstring& relative) {
+    return GetFileAttributesW(tree.Path(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MarkerSays(const GameTree& tree, const char* word) {
+    std::optional<std::string> marker = tree.Read(kMarker);
+    return marker && marker->find(word) != std::string::npos;
+}
+
+// A moment in the first launcher's run, told by its files.
+struct Phase {
+    const char* name;
+    std::function<bool(const GameTree&)> reached;
+};
+
+const Phase kPhases[] = {
+    {"BackingUp",
+     [](const GameTree& t) { return t.Read(kGameBackup).has_value() && !t.Read(kMarker); }},
+    {"Swapping", [](const GameTree& t) { return MarkerSays(t, "swapping"); }},
+    {"Playing",
+     [](const GameTree& t) {
+         std::optional<StandinReport> game = ReadStandinReport(t.Root());
+         return game && !game->ended;
+     }},
+    {"Restoring",
+     [](const GameTree& t) {
+         std::optional<StandinReport> game = ReadStandinReport(t.Root());
+         return game && game->ended && t.Read(kMarker).has_value();
+     }},
+};
+
+struct SecondLauncher {
+    const char* phase;
+    bool otherMod;  // another mod's launcher, or the same one again
+};
+
+std::string Name(const SecondLauncher& c) {
+    return std::string(c.otherMod ? "OtherModWhile" : "SameModWhile") + c.phase;
+}
+
+void PrintTo(const SecondLauncher& c, std::ostream* os) { *os << Name(c); }
+
+class TwoLaunchersTest : public E2eTest, public ::testing::WithParamInterface<SecondLauncher> {};
+
+TEST_P(TwoLaunchersTest, GameArchiveSurvives) {
+    const Phase& phase = *std::find_if(std::begin(kPhases), std::end(kPhases), [](const Phase& p) {
+        return std::string(p.name) == GetParam().phase;
+    });
+    GameLayout layout;
+    layout.gameArchive = GameArchive();
+    layout.modArchive = ModArchive();
+    GameTree& tree = LayTree(layout);
+    const std::wstring otherFolder = tree.Path(L"mods\\other");
+    WriteBytes(otherFolder + L"\\Shaders_client.zip", std::string(1 << 20, 'N'));
+    CopyOrFail(tree.Launcher(), otherFolder + L"\\ModLauncher.exe");
+
+    // The game runs a second; its archive is held a moment after its end,
+    // so the restore takes a while too.
+    Process& first = StartLauncher(
+        tree, L"", {{L"STANDIN_RUN_MS", L"1000"}, {L"STANDIN_HOLD_ARCHIVE_MS", L"600"}});
+    const DWORD start = GetTickCount();
+    bool phaseSeen = false;
+    while (!(phaseSeen = phase.reached(tree)) && first.IsRunning() &&
+           GetTickCount() - start < kStartTimeoutMs)
+        Sleep(1);
+
+    LaunchOptions second;
+    second.exe = GetParam().otherMod ? otherFolder + L"\\ModLauncher.exe" : tree.Launcher();
+    second.commandLine = Quoted(second.exe);
+    second.folder = GetParam().otherMod ? otherFolder : tree.ModFolder();
+    second.std = StdHandles::File;
+    second.outputFile = tree.Path(L"second.txt");
+    const std::optional<DWORD> secondCode = Start(second).WaitForExit();
+    EXPECT_EQ(first.WaitForExit(), 0u);
+    // Until its game has ended the first launcher surely holds the lock: the
+    // second is refused. While it restores, it may let go before the second
+    // looks, and the second then makes an ordinary run.
+    if (std::string(phase.name) == "Restoring" || !phaseSeen) {
+        EXPECT_TRUE(secondCode == 3u || secondCode == 0u) << secondCode.value_or(999);
+    } else {
+        EXPECT_EQ(secondCode, 3u) << "the second launcher was not refused";
+    }
+    ASSERT_TRUE(WaitForArchiveRelease(tree.Root()));
+
+    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    EXPECT_TRUE(SameArchive(tree.Read(kLive), GameArchive())) << "live archive";
+    EXPECT_TRUE(SameArchive(tree.Read(kGameBackup), GameArchive())) << "game's backup";
+    EXPECT_FALSE(tree.Read(kMarker));
+    EXPECT_FALSE(Exists(tree, kLock));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, TwoLaunchersTest,
+    ::testing::Values(SecondLauncher{"BackingUp", true}, SecondLauncher{"Swapping", true},
+                      SecondLauncher{"Playing", true}, SecondLauncher{"Restoring", true},
+                      SecondLauncher{"BackingUp", false}, SecondLauncher{"Swapping", false},
+                      SecondLauncher{"Playing", false}, SecondLauncher{"Restoring", false}),
+    [](const ::testing::TestParamInfo<SecondLauncher>& info) { return Name(info.param); });
+
+// While the first one's game runs, a second launcher of the same game says
+// so in a box, changes no file, starts no game and ends with 3; the first
+// one then ends as usual.
+TEST_F(E2eTest, SecondLauncherWhileTheGameRunsIsRefused) {
+    GameLayout layout;
+    layout.gameArchive = "G";
+    layout.modArchive = "M";
+    GameTree& tree = LayTree(layout);
+    Process& first = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", std::to_wstring(kLongRunMs)}});
+    std::optional<StandinReport> game = WaitForStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the first game was not started";
+    EXPECT_TRUE(Exists(tree, kLock));
+    const Snapshot before = tree.Files();
+
+    Process& second = StartLauncher(tree);
+    std::optional<MessageBoxSeen> box = WaitForMessageBox(second.Id());
+    ASSERT_TRUE(box) << "no box appeared";
+    EXPECT_EQ(box->title, L"Modlauncher");
+    EXPECT_EQ(box->text, L"A launcher is already running for the game in " + tree.Root() +
+                             L". Close the game first, then start this one again.");
+    CloseMessageBox(box->window);
+    EXPECT_EQ(second.WaitForExit(), 3u);
+    EXPECT_EQ(SnapshotDiff(before, tree.Files()), "");
+    EXPECT_EQ(ReadStandinReport(tree.Root())->pid, game->pid) << "a second game was started";
+
+    // The first launcher ends as usual when its game does.
+    UniqueHandle gameProcess(OpenProcess(PROCESS_TERMINATE, FALSE, game->pid));
+    ASSERT_TRUE(gameProcess && TerminateProcess(gameProcess.get(), 0));
+    EXPECT_EQ(first.WaitForExit(), 0u);
+    EXPECT_EQ(tree.Read(kLive), "G");
+    EXPECT_FALSE(tree.Read(kMarker));
+    EXPECT_FALSE(Exists(tree, kLock));
+}
+
+}  // namespace
+}  // namespace e2e
