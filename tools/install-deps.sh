@@ -6,7 +6,10 @@ set -euo pipefail
 need=()
 # The cross compiler and GoogleTest's source; Wine and a virtual display to
 # run the program and its tests; clang for fuzzing and static analysis.
-pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
+# The 64-bit cross compiler builds the tests for machines that run no
+# 32-bit x86 code (tools/wine-env.sh).
+pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+      g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
       wine wine32 wine64 xvfb xauth util-linux file python3
       clang libclang-rt-14-dev clang-tidy cppcheck clang-format)
 for p in "${pkgs[@]}"; do
