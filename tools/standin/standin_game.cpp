@@ -2,6 +2,8 @@
 // started with and what the live shader archive held, in standin-report.txt
 // next to its own program file, then runs and ends as its environment says:
 //   STANDIN_RUN_MS           how long to run (default 0)
+//   STANDIN_RUN_UNTIL        instead, run until a file of this name appears
+//                            next to the program file (the player quits)
 //   STANDIN_EXIT_CODE        the exit code (default 0; 259 is allowed)
 //   STANDIN_HOLD_ARCHIVE_MS  lock the live archive with no sharing and keep it
 //                            locked this long after the game itself has ended
@@ -157,7 +159,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     WriteWhole(reportPath, report);
 
-    Sleep(EnvNumber(L"STANDIN_RUN_MS", 0));
+    wchar_t quitName[MAX_PATH];
+    DWORD quitLength = GetEnvironmentVariableW(L"STANDIN_RUN_UNTIL", quitName, MAX_PATH);
+    if (quitLength > 0 && quitLength < MAX_PATH) {
+        const std::wstring quit = folder + quitName;
+        while (GetFileAttributesW(quit.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(20);
+    } else {
+        Sleep(EnvNumber(L"STANDIN_RUN_MS", 0));
+    }
     const DWORD exitCode = EnvNumber(L"STANDIN_EXIT_CODE", 0);
     WriteWhole(reportPath, report + "ended\n");
     ExitProcess(exitCode);
