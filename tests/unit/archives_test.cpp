@@ -59,6 +59,9 @@ struct UnsafeCase {
     std::function<void(FakePlatform&)> arrange;
 };
 
+// Failure messages name the row, not its bytes.
+void PrintTo(const UnsafeCase& c, std::ostream* os) { *os << c.name; }
+
 class UnsafeBackup : public testing::TestWithParam<UnsafeCase> {};
 
 TEST_P(UnsafeBackup, LeavesTheGameArchiveInPlace) {
@@ -170,6 +173,9 @@ struct RestoreCase {
     bool restored;
 };
 
+// Failure messages name the row, not its bytes.
+void PrintTo(const RestoreCase& c, std::ostream* os) { *os << c.name; }
+
 class RestoreRetry : public testing::TestWithParam<RestoreCase> {};
 
 TEST_P(RestoreRetry, RetriesOnlyWhileTheFileIsInUse) {
@@ -214,6 +220,9 @@ struct ForceCase {
     bool result;
     Log made;  // CreateDirectoryW calls, in order
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const ForceCase& c, std::ostream* os) { *os << c.name; }
 
 class ForceFolderCases : public testing::TestWithParam<ForceCase> {};
 

@@ -70,6 +70,9 @@ struct OutOfMemoryCase {
     bool swapped;  // the failure came after the swap
 };
 
+// Failure messages name the row, not its bytes.
+void PrintTo(const OutOfMemoryCase& c, std::ostream* os) { *os << c.name; }
+
 class OutOfMemoryInAStep : public testing::TestWithParam<OutOfMemoryCase> {};
 
 TEST_P(OutOfMemoryInAStep, IsReportedAndEndsTheRun) {
