@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/unique_handle.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -81,44 +82,55 @@ void WriteWhole(const std::wstring& path, const std::string& bytes) {
     MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-// Locks the archive and hands the lock to a helper process (this program,
-// started with --hold) that keeps it until holdMs after this process ended.
-// Returns the helper's process id, or 0 when the lock or the helper failed.
+// Starts a helper process (this program, started with --hold) that locks
+// the archive with a handle of its own and keeps it until holdMs after this
+// process ended. Returns once the lock is in place: the helper's process id,
+// or 0 when the helper or its lock failed.
+//
+// The helper opens the archive itself rather than inheriting a handle from
+// here: under Wine a lock handed on by inheritance stays in force after the
+// helper closes it, until the helper's process ends, so the helper's word
+// that it let go came before the archive was free.
 DWORD HoldArchive(const std::wstring& archive, DWORD holdMs) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE lock = CreateFileW(archive.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
-                              OPEN_EXISTING, 0, nullptr);
-    if (lock == INVALID_HANDLE_VALUE) return 0;
+    UniqueHandle locked(CreateEventW(&inherit, TRUE, FALSE, nullptr));
     HANDLE self = nullptr;
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
                     SYNCHRONIZE, TRUE, 0);
+    UniqueHandle selfOwner(self);
+    if (!locked || !self) return 0;
 
     wchar_t program[MAX_PATH * 4];
     GetModuleFileNameW(nullptr, program, MAX_PATH * 4);
-    std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --hold " +
-                               std::to_wstring(holdMs) + L" " +
-                               std::to_wstring(reinterpret_cast<UINT_PTR>(self)) + L" " +
-                               std::to_wstring(reinterpret_cast<UINT_PTR>(lock));
+    std::wstring commandLine =
+        L"\"" + std::wstring(program) + L"\" --hold " + std::to_wstring(holdMs) + L" " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(self)) + L" " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(locked.get())) + L" \"" + archive + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION helper{};
-    BOOL started = CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &helper);
-    // This process keeps its own lock handle until it ends: the helper's copy
-    // takes over from then on.
-    CloseHandle(self);
-    if (!started) return 0;
-    CloseHandle(helper.hThread);
-    CloseHandle(helper.hProcess);
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &helper))
+        return 0;
+    UniqueHandle helperProcess(helper.hProcess);
+    UniqueHandle helperThread(helper.hThread);
+    // Either the lock is in place, or the helper ended without it.
+    HANDLE events[] = {locked.get(), helperProcess.get()};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
     return helper.dwProcessId;
 }
 
-// The helper: waits for the game to end, keeps the lock holdMs longer, then
-// lets go and says so in standin-released.txt.
+// The helper: locks the archive with no sharing, says so, waits for the game
+// to end, keeps the lock holdMs longer, then lets go and says so in
+// standin-released.txt.
 int RunHolder(wchar_t** argv) {
     DWORD holdMs = wcstoul(argv[2], nullptr, 10);
     HANDLE game = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[3], nullptr, 10)));
-    HANDLE lock = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[4], nullptr, 10)));
+    HANDLE locked = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[4], nullptr, 10)));
+    HANDLE lock =
+        CreateFileW(argv[5], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) return 1;
+    SetEvent(locked);
     WaitForSingleObject(game, INFINITE);
     Sleep(holdMs);
     CloseHandle(lock);
@@ -129,7 +141,7 @@ int RunHolder(wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 5 && std::wstring(argv[1]) == L"--hold") return RunHolder(argv);
+    if (argc == 6 && std::wstring(argv[1]) == L"--hold") return RunHolder(argv);
     // Read first, before anything else could change them.
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     const DWORD outputType = GetFileType(output);
