@@ -204,9 +204,9 @@ std::string BytesDifference(const std::optional<std::string>& actual,
     if (!expected) return "present (" + Sized(*actual) + "), expected missing";
     const std::string& a = *actual;
     const std::string& e = *expected;
-    const std::size_t at =
-        std::mismatch(a.begin(), a.begin() + std::min(a.size(), e.size()), e.begin()).first -
-        a.begin();
+    const auto common = static_cast<std::ptrdiff_t>(std::min(a.size(), e.size()));
+    const auto at = static_cast<std::size_t>(
+        std::mismatch(a.begin(), a.begin() + common, e.begin()).first - a.begin());
     // A few bytes before the difference, to show where it lies.
     const std::size_t from = at < 8 ? 0 : at - 8;
     return std::to_string(a.size()) + " bytes, expected " + std::to_string(e.size()) +
