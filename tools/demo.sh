@@ -44,7 +44,10 @@ if [ -z "${MODLAUNCHER_DEMO_BUILT:-}" ]; then
   [ -n "${DISPLAY:-}" ] || exec xvfb-run -a "$0" "$@"
 fi
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-"$root/tools/wine-prefix.sh"
+if ! "$root/tools/wine-prefix.sh"; then
+  echo "demo: FAILED: the Wine prefix $WINEPREFIX could not be made" >&2
+  exit 1
+fi
 
 game="$build/demo/Game"
 mod="$game/mods/mymod"
