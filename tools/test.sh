@@ -75,6 +75,7 @@ build_all() {
 # One ctest test (unit, shell, e2e, program_file), without root's power over
 # read-only files.
 suite() {
+  [ "$1" = program_file ] || [ "${prefix_failed:-0}" = 0 ] || return 1
   setpriv --inh-caps="$caps" --bounding-set="$caps" -- \
     ctest --test-dir "$build" -R "^$1\$" --output-on-failure --timeout 900
 }
@@ -85,7 +86,10 @@ if [ "${build_failed:-0}" = 0 ]; then
   # prefix only, the work tree's own), and the trees failed tests kept.
   wineserver -k 2>/dev/null || true
   rm -rf "$build/e2e-work"
-  "$root/tools/wine-prefix.sh"
+  if ! "$root/tools/wine-prefix.sh"; then
+    echo "the Wine prefix $WINEPREFIX could not be made: the stages under Wine fail"
+    prefix_failed=1
+  fi
 fi
 stage "unit" unit suite unit
 stage "shell" shell suite shell
