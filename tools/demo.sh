@@ -64,7 +64,18 @@ printf '%s' "$game_text" >"$live"
 printf '%s' "$mod_text" >"$mod/Shaders_client.zip"
 
 failures=0
+failures_before=0
 say() { [ "$quiet" = 1 ] || echo "$@"; }
+# The quiet form's line for a run: what it showed, or that a check failed.
+run_line() { # run, what it showed
+  [ "$quiet" = 1 ] || return 0
+  if [ "$failures" = "$failures_before" ]; then
+    echo "demo: run $1: $2"
+  else
+    echo "demo: run $1: FAILED (above)"
+  fi
+  failures_before=$failures
+}
 fail() {
   echo "demo: FAILED: $*" >&2
   failures=$((failures + 1))
@@ -139,7 +150,7 @@ say "the archives afterwards:"
 show_archives
 expect_holds "$live" "the game's own archive" "after run 1"
 expect_marker absent "after run 1"
-[ "$quiet" = 0 ] || echo "demo: run 1: the game got \"${received:-}\" with the mod's archive live; afterwards the game's own archive is live again"
+run_line 1 "the game got: ${received:-}; the mod's archive was live; afterwards the game's own archive is live again"
 
 say
 say "== Run 2: the launcher is killed while the game runs"
@@ -163,7 +174,7 @@ for _ in $(seq 2400); do
 done
 grep -qx ended "$report" 2>/dev/null || fail "run 2: the game did not end when told to"
 rm -f "$game/quit-game.txt"
-[ "$quiet" = 0 ] || echo "demo: run 2: ${kill_line:-no kill}; right after it the marker was there and the mod's archive live"
+run_line 2 "${kill_line:-no kill}; right after it the marker was there and the mod's archive live"
 
 say
 say "== Run 3: an ordinary run after that"
@@ -176,7 +187,7 @@ show_archives
 expect_holds "$live" "the game's own archive" "after run 3"
 expect_holds "$game/mods/bf2/Backup/Shaders_client.zip" "the game's own archive" "after run 3"
 expect_marker absent "after run 3"
-[ "$quiet" = 0 ] || echo "demo: run 3: the next run put the game's own archive back and removed the marker"
+run_line 3 "the next run put the game's own archive back and removed the marker"
 
 # Everything the demo started has ended or is ending; wait for the prefix's
 # Wine server to go, so that nothing of the demo outlives it.
