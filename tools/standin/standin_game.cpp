@@ -79,7 +79,15 @@ void WriteWhole(const std::wstring& path, const std::string& bytes) {
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     FlushFileBuffers(file);
     CloseHandle(file);
-    MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // Replacing a file fails while someone has it open (a test that polls the
+    // report, say; under Wine even a reader that shares deletion blocks it):
+    // that reader closes it soon, so try again until the move goes through.
+    while (!MoveFileExW(temp.c_str(), path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
+        Sleep(5);
+    }
 }
 
 // Starts a helper process (this program, started with --hold) that locks
