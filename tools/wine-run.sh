@@ -10,4 +10,8 @@ esac
 # shellcheck source=wine-env.sh
 source "$here/wine-env.sh"
 "$here/wine-prefix.sh"
+if [ -z "${DISPLAY:-}" ]; then
+  echo "wine-run.sh: no X display: programs that make windows (the shell and end-to-end" \
+    "tests, the launcher) fail; run under xvfb-run -a, as tools/test.sh does" >&2
+fi
 exec "$WINELOADER" "$@"

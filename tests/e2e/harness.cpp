@@ -80,8 +80,31 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-std::string Preview(const std::string& bytes) {
-    return bytes.size() <= 40 ? "\"" + bytes + "\"" : std::to_string(bytes.size()) + " bytes";
+// Up to 24 bytes from at, quoted, with what cannot be printed as \xNN and a
+// mark where the bytes go on.
+std::string Excerpt(const std::string& bytes, std::size_t at) {
+    constexpr std::size_t kLength = 24;
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = at > 0 ? "..." : "";
+    out += '"';
+    for (std::size_t i = at; i < bytes.size() && i < at + kLength; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    out += '"';
+    if (bytes.size() > at + kLength) out += "...";
+    return out;
+}
+
+std::string Sized(const std::string& bytes) {
+    return std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte " : " bytes ") +
+           Excerpt(bytes, 0);
 }
 
 void EndProcessById(DWORD pid) {
@@ -204,6 +227,33 @@ bool SetFolderWritable(const std::wstring& folder, bool writable) {
     return done;
 }
 
+// ---- Comparing bytes ----
+
+std::string BytesDifference(const std::optional<std::string>& actual,
+                            const std::optional<std::string>& expected) {
+    if (actual == expected) return {};
+    if (!actual) return "missing, expected " + Sized(*expected);
+    if (!expected) return "present (" + Sized(*actual) + "), expected missing";
+    const std::string& a = *actual;
+    const std::string& e = *expected;
+    const auto common = static_cast<std::ptrdiff_t>(std::min(a.size(), e.size()));
+    const auto at = static_cast<std::size_t>(
+        std::mismatch(a.begin(), a.begin() + common, e.begin()).first - a.begin());
+    // A few bytes before the difference, to show where it lies.
+    const std::size_t from = at < 8 ? 0 : at - 8;
+    return std::to_string(a.size()) + " bytes, expected " + std::to_string(e.size()) +
+           "; first difference at byte " + std::to_string(at) + ": " + Excerpt(a, from) +
+           " where " + Excerpt(e, from) + " was expected";
+}
+
+::testing::AssertionResult SameBytes(const std::string& what,
+                                     const std::optional<std::string>& actual,
+                                     const std::optional<std::string>& expected) {
+    const std::string difference = BytesDifference(actual, expected);
+    if (difference.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << what << ": " << difference;
+}
+
 Snapshot TakeSnapshot(const std::wstring& folder) {
     Snapshot files;
     std::error_code error;
@@ -224,11 +274,11 @@ std::string SnapshotDiff(const Snapshot& before, const Snapshot& after) {
         if (now == after.end())
             diff += "removed " + Narrow(path) + "\n";
         else if (now->second != bytes)
-            diff += "changed " + Narrow(path) + ": " + Preview(bytes) + " -> " +
-                    Preview(now->second) + "\n";
+            diff += "changed " + Narrow(path) + ": " + BytesDifference(now->second, bytes) +
+                    " (the bytes before)\n";
     }
     for (const auto& [path, bytes] : after)
-        if (!before.count(path)) diff += "added " + Narrow(path) + ": " + Preview(bytes) + "\n";
+        if (!before.count(path)) diff += "added " + Narrow(path) + ": " + Sized(bytes) + "\n";
     return diff;
 }
 
@@ -256,6 +306,11 @@ std::wstring GameTree::Path(const std::wstring& relative) const {
 
 std::optional<std::string> GameTree::Read(const std::wstring& relative) const {
     return ReadBytes(Path(relative));
+}
+
+::testing::AssertionResult GameTree::Holds(const std::wstring& relative,
+                                           const std::optional<std::string>& expected) const {
+    return SameBytes(Narrow(relative), Read(relative), expected);
 }
 
 void GameTree::Write(const std::wstring& relative, const std::string& bytes) const {

@@ -53,6 +53,19 @@ void EmptyFolder(const std::wstring& folder);
 // no read-only attribute on folders); runs chmod, which Wine starts as the
 // Unix program it is. Only for folders on drive Z:.
 bool SetFolderWritable(const std::wstring& folder, bool writable);
+// ---- Comparing bytes ----
+
+// Empty when the two are the same (both missing counts as the same);
+// otherwise where they differ, in one line: which one is missing, or both
+// sizes and the first byte that differs with a few bytes around it on each
+// side. Never the whole bytes: archives run to megabytes.
+std::string BytesDifference(const std::optional<std::string>& actual,
+                            const std::optional<std::string>& expected);
+// For EXPECT_TRUE: the bytes are the expected ones; on failure the message
+// names what was compared (a file, say) and where it differs.
+::testing::AssertionResult SameBytes(const std::string& what,
+                                     const std::optional<std::string>& actual,
+                                     const std::optional<std::string>& expected);
 
 // Every file under a folder: path relative to it -> bytes.
 using Snapshot = std::map<std::wstring, std::string>;
@@ -85,6 +98,10 @@ public:
     const std::wstring& Launcher() const { return launcher_; }
     std::wstring Path(const std::wstring& relative) const;  // relative to the root
     std::optional<std::string> Read(const std::wstring& relative) const;
+    // For EXPECT_TRUE: the file holds exactly these bytes (nothing: it is
+    // missing); on failure, which file and where it differs.
+    ::testing::AssertionResult Holds(const std::wstring& relative,
+                                     const std::optional<std::string>& expected) const;
     void Write(const std::wstring& relative, const std::string& bytes) const;
     // Every file but those the stand-in writes about itself.
     Snapshot Files() const;

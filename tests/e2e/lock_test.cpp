@@ -23,17 +23,6 @@ const std::string& ModArchive() {
     return bytes;
 }
 
-// Equal, or where the two part.
-::testing::AssertionResult SameArchive(const std::optional<std::string>& actual,
-                                       const std::string& expected) {
-    if (actual == expected) return ::testing::AssertionSuccess();
-    if (!actual) return ::testing::AssertionFailure() << "the file is missing";
-    size_t at = 0;
-    while (at < actual->size() && at < expected.size() && (*actual)[at] == expected[at]) ++at;
-    return ::testing::AssertionFailure() << actual->size() << " bytes where " << expected.size()
-                                         << " were expected; they part at byte " << at;
-}
-
 // The lock file cannot be opened while it is held: only its entry is looked at.
 bool Exists(const GameTree& tree, const std::wstring& relative) {
     return GetFileAttributesW(tree.Path(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -129,8 +118,8 @@ TEST_P(TwoLaunchersTest, GameArchiveSurvives) {
 
     DeleteFileW(tree.Path(L"standin-report.txt").c_str());
     EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
-    EXPECT_TRUE(SameArchive(tree.Read(kLive), GameArchive())) << "live archive";
-    EXPECT_TRUE(SameArchive(tree.Read(kGameBackup), GameArchive())) << "game's backup";
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), GameArchive()));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), GameArchive()));
     EXPECT_FALSE(tree.Read(kMarker));
     EXPECT_FALSE(Exists(tree, kLock));
 }

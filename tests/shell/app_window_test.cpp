@@ -14,9 +14,13 @@
 namespace {
 
 struct TitleCase {
+    const char* name;
     const wchar_t* path;
     const wchar_t* title;
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const TitleCase& c, std::ostream* os) { *os << c.name; }
 
 class TitleTest : public ::testing::TestWithParam<TitleCase> {};
 
@@ -29,16 +33,18 @@ TEST_P(TitleTest, ComesFromTheProgramFileName) {
 const std::wstring kLongPath = L"C:\\" + std::wstring(300, L'A') + L"\\Vantor.exe";
 const std::wstring kLongTitle = L"A" + std::wstring(251, L'a');
 
-INSTANTIATE_TEST_SUITE_P(Paths, TitleTest,
-                         ::testing::Values(TitleCase{L"C:\\Games\\mods\\m\\Vantor.exe", L"Vantor"},
-                                           TitleCase{L"C:\\Games\\VANTOR.EXE", L"Vantor"},
-                                           TitleCase{L"C:\\Games\\vantor.exe", L"vantor"},
-                                           TitleCase{L"C:\\Games\\my.tool.exe", L"my"},
-                                           TitleCase{L"C:\\my.games\\m\\Run.exe", L"Run"},
-                                           TitleCase{L"C:\\Games\\LAUNCHER", L"Launcher"},
-                                           TitleCase{L"Solo.exe", L"Solo"},
-                                           TitleCase{L"C:\\Games\\", L""}, TitleCase{L"", L""},
-                                           TitleCase{kLongPath.c_str(), kLongTitle.c_str()}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, TitleTest,
+    ::testing::Values(TitleCase{"InAModFolder", L"C:\\Games\\mods\\m\\Vantor.exe", L"Vantor"},
+                      TitleCase{"UpperCaseIsCapitalised", L"C:\\Games\\VANTOR.EXE", L"Vantor"},
+                      TitleCase{"LowerCaseKept", L"C:\\Games\\vantor.exe", L"vantor"},
+                      TitleCase{"DotsInTheName", L"C:\\Games\\my.tool.exe", L"my"},
+                      TitleCase{"DotInAFolder", L"C:\\my.games\\m\\Run.exe", L"Run"},
+                      TitleCase{"NoExtension", L"C:\\Games\\LAUNCHER", L"Launcher"},
+                      TitleCase{"NoFolder", L"Solo.exe", L"Solo"},
+                      TitleCase{"FolderOnly", L"C:\\Games\\", L""}, TitleCase{"Empty", L"", L""},
+                      TitleCase{"PastTheBuffer", kLongPath.c_str(), kLongTitle.c_str()}),
+    [](const ::testing::TestParamInfo<TitleCase>& info) { return std::string(info.param.name); });
 
 std::wstring ClassName(HWND window) {
     wchar_t name[64] = {};
@@ -94,6 +100,9 @@ struct CloseCase {
     UINT message;
     WPARAM wParam;
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
 
 class CloseTest : public ShellTest, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -184,6 +193,9 @@ Box ReadAndCloseBox(DWORD thread) {
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     return box;
 }
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class FailureBoxTest : public ShellTest, public ::testing::WithParamInterface<FailureCase> {};
 

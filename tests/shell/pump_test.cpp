@@ -116,6 +116,9 @@ struct FormCase {
     std::vector<std::string> expected;
 };
 
+// Failure messages name the row, not its bytes.
+void PrintTo(const FormCase& c, std::ostream* os) { *os << c.name; }
+
 class PumpFormTest : public PumpCallsTest, public ::testing::WithParamInterface<FormCase> {};
 
 TEST_P(PumpFormTest, TakesAndDispatchesInTheFormOfTheWindowsProcedure) {

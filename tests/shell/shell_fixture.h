@@ -58,7 +58,9 @@ protected:
                                       nullptr, instance, nullptr);
         ansiWindow_ = CreateWindowExA(0, "ShellTestAnsi", "", WS_POPUP, 0, 0, 0, 0, nullptr,
                                       nullptr, instance, nullptr);
-        ASSERT_TRUE(wideWindow_ && ansiWindow_);
+        ASSERT_TRUE(wideWindow_ && ansiWindow_)
+            << "no window could be made: the shell tests need an X display. tools/test.sh "
+               "starts a virtual one; by hand, run them under xvfb-run -a";
         ASSERT_TRUE(IsWindowUnicode(wideWindow_));
         ASSERT_FALSE(IsWindowUnicode(ansiWindow_));
 

@@ -9,10 +9,14 @@
 namespace {
 
 struct ScanCase {
+    const char* name;
     const char16_t* afterName;  // the command line after the program's own name
     std::vector<std::string> arguments;
     std::string forwarded;
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandLineScan : public testing::TestWithParam<ScanCase> {};
 
@@ -30,18 +34,26 @@ TEST_P(CommandLineScan, GivesArgumentsAndForwardedText) {
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandLineScan,
     testing::Values(
-        ScanCase{u"", {}, ""}, ScanCase{u"   ", {}, ""}, ScanCase{u" +x 1", {"+x", "1"}, " +x 1"},
-        ScanCase{u"   +x   1  ", {"+x", "1"}, " +x 1"}, ScanCase{u" +x\t1", {"+x", "1"}, " +x 1"},
-        ScanCase{u" \"two words\" c", {"two words", "c"}, " two words c"},
-        ScanCase{u" a\"b c\"d e", {"ab cd", "e"}, " ab cd e"}, ScanCase{u" \"\" b", {"b"}, " b"},
-        ScanCase{u" a \"\" \"\" b", {"a", "b"}, " a b"}, ScanCase{u" \"a\"\"b\"", {"ab"}, " ab"},
-        ScanCase{u" a \"b c", {"a", "b c"}, " a b c"}, ScanCase{u" a \"", {"a"}, " a"},
-        ScanCase{u" a \" ", {"a", " "}, " a  "},
-        ScanCase{u" a\\\"b c\\\" d", {"a\\b c\\", "d"}, " a\\b c\\ d"},
+        ScanCase{"Nothing", u"", {}, ""}, ScanCase{"BlanksOnly", u"   ", {}, ""},
+        ScanCase{"TwoArguments", u" +x 1", {"+x", "1"}, " +x 1"},
+        ScanCase{"RunsOfBlanks", u"   +x   1  ", {"+x", "1"}, " +x 1"},
+        ScanCase{"Tab", u" +x\t1", {"+x", "1"}, " +x 1"},
+        ScanCase{"QuotedWords", u" \"two words\" c", {"two words", "c"}, " two words c"},
+        ScanCase{"QuotesInsideAWord", u" a\"b c\"d e", {"ab cd", "e"}, " ab cd e"},
+        ScanCase{"EmptyPair", u" \"\" b", {"b"}, " b"},
+        ScanCase{"EmptyPairsBetween", u" a \"\" \"\" b", {"a", "b"}, " a b"},
+        ScanCase{"PairsSideBySide", u" \"a\"\"b\"", {"ab"}, " ab"},
+        ScanCase{"UnclosedQuote", u" a \"b c", {"a", "b c"}, " a b c"},
+        ScanCase{"LoneQuoteAtTheEnd", u" a \"", {"a"}, " a"},
+        ScanCase{"QuoteThenBlank", u" a \" ", {"a", " "}, " a  "},
+        ScanCase{"BackslashBeforeQuote", u" a\\\"b c\\\" d", {"a\\b c\\", "d"}, " a\\b c\\ d"},
         // Control characters are blanks; the no-break space is not.
-        ScanCase{u"\r\n-a\x01-b", {"-a", "-b"}, " -a -b"},
-        ScanCase{
-            u" x\u00A0y \u00E9t\u00E9", {"x\u00A0y", "\u00E9t\u00E9"}, " x\u00A0y \u00E9t\u00E9"}));
+        ScanCase{"ControlsAreBlanks", u"\r\n-a\x01-b", {"-a", "-b"}, " -a -b"},
+        ScanCase{"NoBreakSpaceAndAccents",
+                 u" x\u00A0y \u00E9t\u00E9",
+                 {"x\u00A0y", "\u00E9t\u00E9"},
+                 " x\u00A0y \u00E9t\u00E9"}),
+    [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
 TEST(CommandLine, ProgramNameIsTakenByTheSameRulesAsAnyToken) {
     // Unquoted, a path with a space ends at the space: the rest is forwarded.
@@ -56,9 +68,13 @@ TEST(CommandLine, ProgramNameIsTakenByTheSameRulesAsAnyToken) {
 }
 
 struct FolderCase {
+    const char* name;
     const char16_t* workingFolder;
     const char16_t* baseFolder;
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
 
 class BaseFolderForm : public testing::TestWithParam<FolderCase> {};
 
@@ -70,11 +86,13 @@ TEST_P(BaseFolderForm, AppendsOneBackslashAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BaseFolderForm,
-    testing::Values(FolderCase{u"C:\\Games\\Game\\mods\\mymod", u"C:\\Games\\Game\\mods\\mymod\\"},
-                    FolderCase{u"C:\\", u"C:\\\\"},
-                    FolderCase{u"\\\\host\\share\\mods\\x", u"\\\\host\\share\\mods\\x\\"},
-                    FolderCase{u"D:\\Spiele mit \u00DCberl\u00E4nge\\mods\\m\u00F6d",
-                               u"D:\\Spiele mit \u00DCberl\u00E4nge\\mods\\m\u00F6d\\"}));
+    testing::Values(
+        FolderCase{"Plain", u"C:\\Games\\Game\\mods\\mymod", u"C:\\Games\\Game\\mods\\mymod\\"},
+        FolderCase{"DriveRoot", u"C:\\", u"C:\\\\"},
+        FolderCase{"NetworkShare", u"\\\\host\\share\\mods\\x", u"\\\\host\\share\\mods\\x\\"},
+        FolderCase{"NonAsciiAndBlanks", u"D:\\Spiele mit \u00DCberl\u00E4nge\\mods\\m\u00F6d",
+                   u"D:\\Spiele mit \u00DCberl\u00E4nge\\mods\\m\u00F6d\\"}),
+    [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
 TEST(BaseFolder, FolderOfExactly260CharactersFitsTheFirstBuffer) {
     FakePlatform os;

@@ -13,10 +13,14 @@ namespace {
 using Log = std::vector<std::string>;
 
 struct LaunchCase {
+    const char* name;
     const char16_t* workingFolder;
     const char16_t* commandLine;
     std::string file, parameters, directory;
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const LaunchCase& c, std::ostream* os) { *os << c.name; }
 
 class LaunchFields : public testing::TestWithParam<LaunchCase> {};
 
@@ -38,16 +42,17 @@ TEST_P(LaunchFields, AreThePlainConcatenations) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LaunchFields,
-    testing::Values(LaunchCase{u"C:\\G\\mods\\mymod", u"ModLauncher.exe",
+    testing::Values(LaunchCase{"NoArguments", u"C:\\G\\mods\\mymod", u"ModLauncher.exe",
                                "C:\\G\\mods\\mymod\\..\\..\\BF2.exe",
                                "+menu 1 +fullscreen 1 +modPath mods/mymod",
                                "C:\\G\\mods\\mymod\\..\\..\\"},
-                    LaunchCase{u"C:\\G\\mods\\mymod", u"ModLauncher.exe -a \"b c\"",
-                               "C:\\G\\mods\\mymod\\..\\..\\BF2.exe",
+                    LaunchCase{"QuotedArgument", u"C:\\G\\mods\\mymod",
+                               u"ModLauncher.exe -a \"b c\"", "C:\\G\\mods\\mymod\\..\\..\\BF2.exe",
                                "+menu 1 +fullscreen 1 +modPath mods/mymod -a b c",
                                "C:\\G\\mods\\mymod\\..\\..\\"},
-                    LaunchCase{u"C:\\", u"ModLauncher.exe -x", "C:\\\\..\\..\\BF2.exe",
-                               "+menu 1 +fullscreen 1 +modPath mods/ -x", "C:\\\\..\\..\\"}));
+                    LaunchCase{"DriveRoot", u"C:\\", u"ModLauncher.exe -x", "C:\\\\..\\..\\BF2.exe",
+                               "+menu 1 +fullscreen 1 +modPath mods/ -x", "C:\\\\..\\..\\"}),
+    [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });
 
 TEST(WaitForGame, GameThatAlreadyEndedTakesOnePumpAndOnePoll) {
     FakePlatform os;

@@ -17,10 +17,14 @@ std::vector<std::string> Split(const Text& text) {
 }
 
 struct ModNameCase {
+    const char* name;
     const char16_t* workingFolder;
     std::vector<std::string> parts;
     std::string modName;
 };
+
+// Failure messages name the row, not its bytes.
+void PrintTo(const ModNameCase& c, std::ostream* os) { *os << c.name; }
 
 class ModNameFromFolder : public testing::TestWithParam<ModNameCase> {};
 
@@ -36,20 +40,36 @@ TEST_P(ModNameFromFolder, SplitsTheBaseFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ModNameFromFolder,
     testing::Values(
+        ModNameCase{"Plain",
+                    u"C:\\Games\\Game\\mods\\mymod",
+                    {"C:", "Games", "Game", "mods", "mymod", ""},
+                    "mymod"},
+        ModNameCase{"BlankInName",
+                    u"D:\\Game\\mods\\my mod",
+                    {"D:", "Game", "mods", "my", "mod", ""},
+                    "mod"},
         ModNameCase{
-            u"C:\\Games\\Game\\mods\\mymod", {"C:", "Games", "Game", "mods", "mymod", ""}, "mymod"},
-        ModNameCase{u"D:\\Game\\mods\\my mod", {"D:", "Game", "mods", "my", "mod", ""}, "mod"},
-        ModNameCase{u"D:\\Game\\mods\\x y z", {"D:", "Game", "mods", "x", "y", "z", ""}, "z"},
-        ModNameCase{u"D:\\Game\\mods\\a  b", {"D:", "Game", "mods", "a", "b", ""}, "b"},
-        ModNameCase{u"C:\\Program Files\\Game\\mods\\mymod",
+            "ThreeWords", u"D:\\Game\\mods\\x y z", {"D:", "Game", "mods", "x", "y", "z", ""}, "z"},
+        ModNameCase{
+            "TwoBlanks", u"D:\\Game\\mods\\a  b", {"D:", "Game", "mods", "a", "b", ""}, "b"},
+        ModNameCase{"BlankAbove",
+                    u"C:\\Program Files\\Game\\mods\\mymod",
                     {"C:", "Program", "Files", "Game", "mods", "mymod", ""},
                     "mymod"},
-        ModNameCase{u"C:\\Game\\mods\\my.mod", {"C:", "Game", "mods", "my.mod", ""}, "my.mod"},
-        ModNameCase{u"C:\\", {"C:", "", ""}, ""},
-        ModNameCase{u"\\\\host\\share\\mods\\x", {"", "", "host", "share", "mods", "x", ""}, "x"},
         ModNameCase{
-            u"C:\\Game\\mods\\x\u00A0y", {"C:", "Game", "mods", "x\u00A0y", ""}, "x\u00A0y"},
-        ModNameCase{u"C:\\Game\\mods\\tab\tmod", {"C:", "Game", "mods", "tab", "mod", ""}, "mod"}));
+            "Dot", u"C:\\Game\\mods\\my.mod", {"C:", "Game", "mods", "my.mod", ""}, "my.mod"},
+        ModNameCase{"DriveRoot", u"C:\\", {"C:", "", ""}, ""},
+        ModNameCase{"NetworkShare",
+                    u"\\\\host\\share\\mods\\x",
+                    {"", "", "host", "share", "mods", "x", ""},
+                    "x"},
+        ModNameCase{"NoBreakSpace",
+                    u"C:\\Game\\mods\\x\u00A0y",
+                    {"C:", "Game", "mods", "x\u00A0y", ""},
+                    "x\u00A0y"},
+        ModNameCase{
+            "Tab", u"C:\\Game\\mods\\tab\tmod", {"C:", "Game", "mods", "tab", "mod", ""}, "mod"}),
+    [](const ::testing::TestParamInfo<ModNameCase>& info) { return std::string(info.param.name); });
 
 TEST(SplitText, EdgesOfTheText) {
     FakePlatform os;

@@ -2,6 +2,8 @@
 // started with and what the live shader archive held, in standin-report.txt
 // next to its own program file, then runs and ends as its environment says:
 //   STANDIN_RUN_MS           how long to run (default 0)
+//   STANDIN_RUN_UNTIL        instead, run until a file of this name appears
+//                            next to the program file (the player quits)
 //   STANDIN_EXIT_CODE        the exit code (default 0; 259 is allowed)
 //   STANDIN_HOLD_ARCHIVE_MS  lock the live archive with no sharing and keep it
 //                            locked this long after the game itself has ended
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/unique_handle.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -76,56 +79,66 @@ void WriteWhole(const std::wstring& path, const std::string& bytes) {
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     FlushFileBuffers(file);
     CloseHandle(file);
-    // A test reading the report holds it open without delete sharing for a
-    // moment, and a rename over it then fails: try again until it goes
-    // through, or the report would never say that the game has ended.
-    for (int tries = 0; tries < 1000; ++tries) {
-        if (MoveFileExW(temp.c_str(), path.c_str(),
+    // Replacing a file fails while someone has it open (a test that polls the
+    // report, say; under Wine even a reader that shares deletion blocks it):
+    // that reader closes it soon, so try again until the move goes through.
+    while (!MoveFileExW(temp.c_str(), path.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return;
-        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
         Sleep(5);
     }
 }
 
-// Locks the archive and hands the lock to a helper process (this program,
-// started with --hold) that keeps it until holdMs after this process ended.
-// Returns the helper's process id, or 0 when the lock or the helper failed.
+// Starts a helper process (this program, started with --hold) that locks
+// the archive with a handle of its own and keeps it until holdMs after this
+// process ended. Returns once the lock is in place: the helper's process id,
+// or 0 when the helper or its lock failed.
+//
+// The helper opens the archive itself rather than inheriting a handle from
+// here: under Wine a lock handed on by inheritance stays in force after the
+// helper closes it, until the helper's process ends, so the helper's word
+// that it let go came before the archive was free.
 DWORD HoldArchive(const std::wstring& archive, DWORD holdMs) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE lock = CreateFileW(archive.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
-                              OPEN_EXISTING, 0, nullptr);
-    if (lock == INVALID_HANDLE_VALUE) return 0;
+    UniqueHandle locked(CreateEventW(&inherit, TRUE, FALSE, nullptr));
     HANDLE self = nullptr;
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
                     SYNCHRONIZE, TRUE, 0);
+    UniqueHandle selfOwner(self);
+    if (!locked || !self) return 0;
 
     wchar_t program[MAX_PATH * 4];
     GetModuleFileNameW(nullptr, program, MAX_PATH * 4);
-    std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --hold " +
-                               std::to_wstring(holdMs) + L" " +
-                               std::to_wstring(reinterpret_cast<UINT_PTR>(self)) + L" " +
-                               std::to_wstring(reinterpret_cast<UINT_PTR>(lock));
+    std::wstring commandLine =
+        L"\"" + std::wstring(program) + L"\" --hold " + std::to_wstring(holdMs) + L" " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(self)) + L" " +
+        std::to_wstring(reinterpret_cast<UINT_PTR>(locked.get())) + L" \"" + archive + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION helper{};
-    BOOL started = CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &startup, &helper);
-    // This process keeps its own lock handle until it ends: the helper's copy
-    // takes over from then on.
-    CloseHandle(self);
-    if (!started) return 0;
-    CloseHandle(helper.hThread);
-    CloseHandle(helper.hProcess);
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &helper))
+        return 0;
+    UniqueHandle helperProcess(helper.hProcess);
+    UniqueHandle helperThread(helper.hThread);
+    // Either the lock is in place, or the helper ended without it.
+    HANDLE events[] = {locked.get(), helperProcess.get()};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
     return helper.dwProcessId;
 }
 
-// The helper: waits for the game to end, keeps the lock holdMs longer, then
-// lets go and says so in standin-released.txt.
+// The helper: locks the archive with no sharing, says so, waits for the game
+// to end, keeps the lock holdMs longer, then lets go and says so in
+// standin-released.txt.
 int RunHolder(wchar_t** argv) {
     DWORD holdMs = wcstoul(argv[2], nullptr, 10);
     HANDLE game = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[3], nullptr, 10)));
-    HANDLE lock = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[4], nullptr, 10)));
+    HANDLE locked = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(argv[4], nullptr, 10)));
+    HANDLE lock =
+        CreateFileW(argv[5], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) return 1;
+    SetEvent(locked);
     WaitForSingleObject(game, INFINITE);
     Sleep(holdMs);
     CloseHandle(lock);
@@ -136,7 +149,7 @@ int RunHolder(wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 5 && std::wstring(argv[1]) == L"--hold") return RunHolder(argv);
+    if (argc == 6 && std::wstring(argv[1]) == L"--hold") return RunHolder(argv);
     // Read first, before anything else could change them.
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     const DWORD outputType = GetFileType(output);
@@ -166,7 +179,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     WriteWhole(reportPath, report);
 
-    Sleep(EnvNumber(L"STANDIN_RUN_MS", 0));
+    wchar_t quitName[MAX_PATH];
+    DWORD quitLength = GetEnvironmentVariableW(L"STANDIN_RUN_UNTIL", quitName, MAX_PATH);
+    if (quitLength > 0 && quitLength < MAX_PATH) {
+        const std::wstring quit = folder + quitName;
+        while (GetFileAttributesW(quit.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(20);
+    } else {
+        Sleep(EnvNumber(L"STANDIN_RUN_MS", 0));
+    }
     const DWORD exitCode = EnvNumber(L"STANDIN_EXIT_CODE", 0);
     WriteWhole(reportPath, report + "ended\n");
     ExitProcess(exitCode);
