@@ -9,9 +9,6 @@
 namespace e2e {
 namespace {
 
-const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
-const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
-const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
 const std::wstring kMod = L"mods\\mymod\\Shaders_client.zip";
 const std::wstring kModBackup = L"mods\\mymod\\Backup\\Shaders_client.zip";
 
@@ -233,8 +230,7 @@ TEST_F(ArchiveRecoveryTest, LauncherKilledWhileTheGameRuns) {
     // The mod's archive is live and the marker says so.
     EXPECT_TRUE(tree.Holds(kLive, std::string(100000, 'M')));
     EXPECT_TRUE(tree.Read(kMarker));
-    EXPECT_EQ(GetFileAttributesW(tree.Path(L"mods\\bf2\\Backup\\ModLauncher.lock").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(tree.Path(kLock).c_str()), INVALID_FILE_ATTRIBUTES);
     ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
     ExpectNextRunPutsEverythingRight(tree);
 }

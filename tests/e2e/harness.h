@@ -75,6 +75,13 @@ std::string SnapshotDiff(const Snapshot& before, const Snapshot& after);
 
 // ---- A throwaway game installation ----
 
+// The game's archive files and the launcher's own in an installation,
+// relative to its root.
+inline const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
+inline const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
+inline const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
+inline const std::wstring kLock = L"mods\\bf2\\Backup\\ModLauncher.lock";
+
 struct GameLayout {
     // The launcher sits in mods\<modName>; empty puts it in the root itself.
     std::wstring modName = L"mymod";

@@ -8,11 +8,6 @@
 namespace e2e {
 namespace {
 
-const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
-const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
-const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
-const std::wstring kLock = L"mods\\bf2\\Backup\\ModLauncher.lock";
-
 // Large enough that the copies take a while to watch.
 const std::string& GameArchive() {
     static const std::string bytes = "the game's own\r\n" + std::string(32 << 20, 'G');
