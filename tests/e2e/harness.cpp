@@ -195,6 +195,19 @@ void EmptyFolder(const std::wstring& folder) {
         fs::remove_all(entry.path(), error);
 }
 
+bool CanWriteThroughReadOnly(const std::wstring& folder) {
+    const std::wstring probe = folder + L"\\read-only probe";
+    WriteBytes(probe, "x");
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_READONLY);
+    const bool writable = UniqueHandle(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+                              .
+                              operator bool();
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(probe.c_str());
+    return writable;
+}
+
 bool SetFolderWritable(const std::wstring& folder, bool writable) {
     if (folder.size() < 3 || _wcsnicmp(folder.c_str(), L"Z:\\", 3) != 0) {
         ADD_FAILURE() << Narrow(folder) << " is not on drive Z:";

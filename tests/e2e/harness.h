@@ -49,6 +49,10 @@ void RemoveTree(const std::wstring& folder);
 // Removes the folder's contents, keeping the folder.
 void EmptyFolder(const std::wstring& folder);
 
+// Whether this process writes through read-only files and folders, as root
+// with its power to override permissions does; tried on a file in the folder.
+bool CanWriteThroughReadOnly(const std::wstring& folder);
+
 // Makes a folder writable or not for everyone, on the Unix side (Wine keeps
 // no read-only attribute on folders); runs chmod, which Wine starts as the
 // Unix program it is. Only for folders on drive Z:.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows_platform.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -164,5 +165,17 @@ INSTANTIATE_TEST_SUITE_P(
                  {kNoMouse, "PeekMessageW 0-0 look -> 401", "PeekMessageW 0-0 remove -> 401",
                   "DispatchMessageW 401", kNoMouse, kNothingLeft}}),
     [](const ::testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });
+
+// The restore's pauses between tries keep the hidden window answering: a
+// message already waiting when a pause begins is handled within it, not
+// left until the pause is over.
+TEST_F(ShellTest, PauseHandlesTheMessagesThatWait) {
+    PostMessageW(wideWindow_, 0x402, 0, 0);
+    PostQuitMessage(0);
+    WindowsPlatform platform;
+    platform.Pause(1);
+    EXPECT_EQ(delivered, (std::vector<Delivered>{{wideWindow_, 0x402}}));
+    EXPECT_TRUE(Application.Terminated);
+}
 
 }  // namespace
