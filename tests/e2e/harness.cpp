@@ -230,6 +230,9 @@ bool SetFolderWritable(const std::wstring& folder, bool writable) {
     // effect instead, seen by making (and removing) a folder in it.
     const std::wstring probe = folder + L"\\write-probe";
     const bool done = PollUntil(kExitTimeoutMs, [&] {
+        // A probe made just before the folder turned read-only cannot be
+        // removed until it is writable again: clear it first each time.
+        RemoveDirectoryW(probe.c_str());
         const bool made = CreateDirectoryW(probe.c_str(), nullptr) != FALSE;
         if (made) RemoveDirectoryW(probe.c_str());
         return made == writable;
