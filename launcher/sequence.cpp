@@ -22,9 +22,8 @@ namespace {
 
 // The name of the folder the launcher runs in: the base folder's last name.
 Text FolderName(const Text& baseFolder) {
-    const std::size_t end = baseFolder.size() - 1;  // the appended backslash
-    const std::size_t start = baseFolder.rfind(u'\\', end - (end > 0 ? 1 : 0));
-    return baseFolder.substr(start == Text::npos ? 0 : start + 1, end - (start + 1));
+    const Text folder = baseFolder.substr(0, baseFolder.size() - 1);  // the appended backslash
+    return folder.substr(folder.rfind(u'\\') + 1);                    // npos + 1 is 0
 }
 
 // A blank in the folder's name cuts the mod's name short: the game is told
