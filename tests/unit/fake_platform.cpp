@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -79,30 +80,138 @@ void FakePlatform::Call(const std::string& entry) {
     log.push_back(entry);
 }
 
+const FakeFile* FakeDisk::Find(const Text& key) const {
+    auto name = names.find(key);
+    return name == names.end() ? nullptr : &nodes.at(name->second).now;
+}
+
+FakeFile* FakeDisk::Find(const Text& key) {
+    auto name = names.find(key);
+    return name == names.end() ? nullptr : &nodes.at(name->second).now;
+}
+
+void FakeDisk::Write(const Text& key, const FakeFile& file) {
+    auto name = names.find(key);
+    if (name != names.end()) {
+        nodes[name->second].now = file;
+        return;
+    }
+    // A new file: on the disk it has no bytes yet.
+    FakeFile empty = file;
+    empty.bytes.clear();
+    nodes[nextNode] = Node{file, empty};
+    names[key] = nextNode++;
+}
+
+void FakeDisk::Settle(const Text& key, const FakeFile& file) {
+    Remove(key);
+    nodes[nextNode] = Node{file, file};
+    names[key] = nextNode;
+    durableNames[key] = nextNode++;
+}
+
+void FakeDisk::Remove(const Text& key) { names.erase(key); }
+
+void FakeDisk::Move(const Text& from, const Text& to) {
+    names[to] = names.at(from);
+    names.erase(from);
+}
+
+void FakeDisk::Flush(const Text& key) {
+    Node& node = nodes.at(names.at(key));
+    node.durable = node.now;
+    Commit();
+}
+
+FakeDisk FakeDisk::PowerCut(int torn) const {
+    FakeDisk cut = *this;
+    cut.names = durableNames;
+    for (auto& [id, node] : cut.nodes) {
+        if (id == torn) {
+            node.now.bytes.resize(node.now.bytes.size() / 2);
+        } else {
+            node.now = node.durable;
+        }
+    }
+    return cut;
+}
+
+std::vector<int> FakeDisk::Unflushed() const {
+    std::vector<int> unflushed;
+    for (const auto& [key, id] : durableNames) {
+        const Node& node = nodes.at(id);
+        if (node.now.bytes != node.durable.bytes) unflushed.push_back(id);
+    }
+    return unflushed;
+}
+
+std::vector<CrashState> FakePlatform::PowerCutsNow(const std::string& when) const {
+    std::vector<CrashState> states{{"power cut " + when, disk.PowerCut()}};
+    for (int torn : disk.Unflushed()) {
+        states.push_back({"power cut " + when + ", one file torn", disk.PowerCut(torn)});
+    }
+    return states;
+}
+
+void FakePlatform::Change(const std::string& entry, const Text* copyFrom, const Text* copyTo) {
+    if (changes++ != crashAt) return;
+    const std::string when = "before change " + std::to_string(crashAt) + " (" + entry + ")";
+    crashes.push_back({"kill " + when, disk});
+    const FakeFile* source = copyFrom ? disk.Find(Resolve(*copyFrom)) : nullptr;
+    if (source && !source->bytes.empty()) {
+        // Killed inside the copy: the target holds the first part of the
+        // source, or that and zeros up to the full size.
+        FakeFile part = *source;
+        part.bytes.resize(source->bytes.size() / 2);
+        part.lastWrite = ++clock;
+        FakeDisk cutShort = disk;
+        cutShort.Write(Resolve(*copyTo), part);
+        crashes.push_back({"kill inside " + entry + ", its target cut short", cutShort});
+        part.bytes.resize(source->bytes.size(), '\0');
+        FakeDisk padded = disk;
+        padded.Write(Resolve(*copyTo), part);
+        crashes.push_back({"kill inside " + entry + ", its target's end zero", padded});
+    }
+    if (!killsOnly) {
+        for (CrashState& state : PowerCutsNow(when)) crashes.push_back(std::move(state));
+    }
+    throw Crashed{};
+}
+
+bool FakePlatform::IsHeld(const Text& path) const { return heldOpen.count(Resolve(path)) != 0; }
+
+void FakePlatform::UseDisk(const FakeDisk& other) {
+    disk = other;
+    // Time goes on: nothing this run writes has an earlier file's time.
+    for (const auto& [id, node] : disk.nodes) clock = std::max(clock, node.now.lastWrite + 1000);
+}
+
 void FakePlatform::AddFolder(const Text& path) {
     Text key = Resolve(path);
     for (std::size_t i = 0; i <= key.size(); ++i) {
-        if (i == key.size() || key[i] == u'\\') folders_.insert(key.substr(0, i));
+        if (i == key.size() || key[i] == u'\\') disk.folders.insert(key.substr(0, i));
     }
 }
 
 void FakePlatform::AddFile(const Text& path, const std::string& bytes, std::uint32_t attributes) {
     Text key = Resolve(path);
     AddFolder(key.substr(0, key.rfind(u'\\')));
-    files_[key] = FakeFile{bytes, attributes, ++clock};
+    disk.Settle(key, FakeFile{bytes, attributes, ++clock});
 }
 
-bool FakePlatform::HasFile(const Text& path) const { return files_.count(Resolve(path)) != 0; }
+bool FakePlatform::HasFile(const Text& path) const { return disk.Find(Resolve(path)) != nullptr; }
 
-bool FakePlatform::HasFolder(const Text& path) const { return folders_.count(Resolve(path)) != 0; }
+bool FakePlatform::HasFolder(const Text& path) const {
+    return disk.folders.count(Resolve(path)) != 0;
+}
 
 std::string FakePlatform::Content(const Text& path) const {
-    auto found = files_.find(Resolve(path));
-    return found == files_.end() ? "<none>" : found->second.bytes;
+    const FakeFile* found = disk.Find(Resolve(path));
+    return found ? found->bytes : "<none>";
 }
 
 std::uint32_t FakePlatform::Attributes(const Text& path) const {
-    return files_.at(Resolve(path)).attributes;
+    return disk.Find(Resolve(path))->attributes;
 }
 
 std::uint32_t FakePlatform::CurrentDirectory(std::uint32_t length, char16_t* buffer) {
@@ -130,10 +239,9 @@ AttributeQuery FakePlatform::FileAttributes(const Text& path) {
     if (queryError != attributeQueryErrors.end())
         return {kInvalidFileAttributes, queryError->second};
     Text key = Resolve(path);
-    if (folders_.count(key)) return {kAttributeDirectory, 0};
-    auto found = files_.find(key);
-    if (found != files_.end()) return {found->second.attributes, 0};
-    return {kInvalidFileAttributes, folders_.count(key.substr(0, key.rfind(u'\\')))
+    if (disk.folders.count(key)) return {kAttributeDirectory, 0};
+    if (const FakeFile* found = disk.Find(key)) return {found->attributes, 0};
+    return {kInvalidFileAttributes, disk.folders.count(key.substr(0, key.rfind(u'\\')))
                                         ? kErrorFileNotFound
                                         : kErrorPathNotFound};
 }
@@ -142,22 +250,22 @@ bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(attributes));
     Call("attributes " + Shown(path) + " = " + hex);
-    auto found = files_.find(Resolve(path));
-    if (found == files_.end()) return false;
-    found->second.attributes = attributes;
+    FakeFile* found = disk.Find(Resolve(path));
+    if (!found) return false;
+    found->attributes = attributes;
     return true;
 }
 
 bool FakePlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
     Call("find " + Shown(path));
     Text key = Resolve(path);
-    if (folders_.count(key)) {
+    if (disk.folders.count(key)) {
         attributes = kAttributeDirectory;
         return true;
     }
-    auto found = files_.find(key);
-    if (found == files_.end()) return false;
-    attributes = found->second.attributes;
+    const FakeFile* found = disk.Find(key);
+    if (!found) return false;
+    attributes = found->attributes;
     return true;
 }
 
@@ -166,9 +274,10 @@ OsResult FakePlatform::MakeFolder(const Text& path) {
     auto scripted = folderErrors.find(Relative(path));
     if (scripted != folderErrors.end()) return {false, scripted->second};
     Text key = Resolve(path);
-    if (folders_.count(key) || files_.count(key)) return {false, 183};  // ERROR_ALREADY_EXISTS
-    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
-    folders_.insert(key);
+    if (disk.folders.count(key) || disk.Find(key)) return {false, 183};  // ERROR_ALREADY_EXISTS
+    if (!disk.folders.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    Change(log.back());
+    disk.folders.insert(key);
     return {};
 }
 
@@ -180,25 +289,30 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
         scripted->second.pop_front();
         return {false, error};
     }
-    auto source = files_.find(Resolve(from));
-    if (source == files_.end()) return {false, kErrorFileNotFound};
+    const FakeFile* source = disk.Find(Resolve(from));
+    if (!source) return {false, kErrorFileNotFound};
     Text target = Resolve(to);
-    if (!folders_.count(target.substr(0, target.rfind(u'\\')))) return {false, kErrorPathNotFound};
-    auto existing = files_.find(target);
-    if (folders_.count(target) ||
-        (existing != files_.end() &&
-         (existing->second.attributes & (kAttributeReadOnly | kAttributeHidden)))) {
+    if (!disk.folders.count(target.substr(0, target.rfind(u'\\')))) {
+        return {false, kErrorPathNotFound};
+    }
+    const FakeFile* existing = disk.Find(target);
+    if (disk.folders.count(target) ||
+        (existing && (existing->attributes & (kAttributeReadOnly | kAttributeHidden)))) {
         return {false, kErrorAccessDenied};
     }
+    if (IsHeld(to)) return {false, kErrorSharingViolation};
+    Change(log.back(), &from, &to);
     // The target takes the source's attributes and last-write time too.
-    files_[target] = source->second;
+    disk.Write(target, *source);
     return {};
 }
 
 OsResult FakePlatform::FlushToDisk(const Text& path) {
     Call("flush " + Shown(path));
     if (flushFails.count(Relative(path))) return {false, 1117};  // ERROR_IO_DEVICE
-    if (!files_.count(Resolve(path))) return {false, kErrorFileNotFound};
+    if (!disk.Find(Resolve(path))) return {false, kErrorFileNotFound};
+    Change(log.back());
+    disk.Flush(Resolve(path));
     return {};
 }
 
@@ -206,39 +320,52 @@ OsResult FakePlatform::WriteNewFile(const Text& path, TextView content) {
     Call("write " + Shown(path));
     if (writeFails.count(Relative(path))) return {false, kErrorAccessDenied};
     Text key = Resolve(path);
-    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
-    files_[key] = FakeFile{Narrow(content), 0x20, ++clock};
+    if (!disk.folders.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    if (disk.folders.count(key)) return {false, kErrorAccessDenied};
+    if (IsHeld(path)) return {false, kErrorSharingViolation};
+    Change(log.back());
+    // Truncated first, then written and flushed: a kill between the two
+    // leaves it empty.
+    disk.Write(key, FakeFile{"", 0x20, ++clock});
+    Change(log.back() + ", its bytes");
+    disk.Write(key, FakeFile{Narrow(content), 0x20, clock});
+    disk.Flush(key);
     return {};
 }
 
 bool FakePlatform::ReadSmallFile(const Text& path, std::string& bytes) {
-    auto found = files_.find(Resolve(path));
-    if (found == files_.end()) return false;
-    bytes = found->second.bytes;
+    const FakeFile* found = disk.Find(Resolve(path));
+    if (!found) return false;
+    bytes = found->bytes;
     return true;
 }
 
 bool FakePlatform::RemoveFile(const Text& path) {
     Call("remove " + Shown(path));
-    return files_.erase(Resolve(path)) != 0;
+    Text key = Resolve(path);
+    if (!disk.Find(key) || IsHeld(path)) return false;
+    Change(log.back());
+    disk.Remove(key);
+    return true;
 }
 
 bool FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
-    auto found = files_.find(Resolve(path));
-    if (found == files_.end()) return false;
-    stamp = {found->second.bytes.size(), found->second.lastWrite};
+    const FakeFile* found = disk.Find(Resolve(path));
+    if (!found) return false;
+    stamp = {found->bytes.size(), found->lastWrite};
     return true;
 }
 
 bool FakePlatform::IsSameFolder(const Text& a, const Text& b) {
-    return folders_.count(Resolve(a)) && Resolve(a) == Resolve(b);
+    return disk.folders.count(Resolve(a)) && Resolve(a) == Resolve(b);
 }
 
 OsResult FakePlatform::HoldLockFile(const Text& path) {
     Call("lock " + Shown(path));
     if (lockError) return {false, lockError};
     Text key = Resolve(path);
-    if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    if (!disk.folders.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    Change(log.back());
     lockHeld = true;
     return {};
 }
@@ -276,7 +403,10 @@ bool FakePlatform::StartGame(const LaunchRequest& request) {
     startedParameters = request.parameters;
     startedDirectory = request.directory;
     liveArchiveAtStart = Content(u"..\\bf2\\Shaders_client.zip");
-    return startSucceeds;
+    if (!startSucceeds) return false;
+    Change(log.back());
+    if (duringGame) duringGame(*this);
+    return true;
 }
 
 bool FakePlatform::PollGameExitCode(std::uint32_t& exitCode) {

@@ -4,6 +4,7 @@
 // the launcher made, in order. It fails on demand where a real disk won't.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -21,6 +22,51 @@ struct FakeFile {
     std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
     std::uint64_t lastWrite = 0;
 };
+
+// A small model of a disk behind a cache. Names point at files; a file's
+// bytes reach the disk when it is flushed. The names themselves are kept in
+// a journal that is written in order: a flush or a rename with write-through
+// commits every change of a name made before it. A power cut keeps only
+// what was committed and flushed; a kill keeps everything.
+struct FakeDisk {
+    struct Node {
+        FakeFile now;      // what a reader sees
+        FakeFile durable;  // what is on the disk
+    };
+    std::map<Text, int> names;         // full path -> node
+    std::map<Text, int> durableNames;  // the names as last committed
+    std::map<int, Node> nodes;
+    std::set<Text> folders;  // made once and kept: no test needs a folder to vanish
+    int nextNode = 1;
+    // The archive that the game calls its own now (empty: it has none); a
+    // game update changes it. The crash tests check the disk against it.
+    std::string gamesArchive;
+
+    const FakeFile* Find(const Text& key) const;
+    FakeFile* Find(const Text& key);
+    // Puts new bytes under the name: into the file already there, or a new one.
+    void Write(const Text& key, const FakeFile& file);
+    // A file that is on the disk already, as a test sets it up.
+    void Settle(const Text& key, const FakeFile& file);
+    void Remove(const Text& key);
+    void Move(const Text& from, const Text& to);
+    void Flush(const Text& key);
+    void Commit() { durableNames = names; }
+    // The disk as a power cut leaves it: the committed names and the flushed
+    // bytes; `torn`, when set, keeps the first half of its cached bytes.
+    FakeDisk PowerCut(int torn = 0) const;
+    // The files whose bytes have not all reached the disk.
+    std::vector<int> Unflushed() const;
+};
+
+// What the process's end at one point of a run leaves on the disk.
+struct CrashState {
+    std::string what;  // e.g. "kill before op 3 (copy a -> b)"
+    FakeDisk disk;
+};
+
+// Thrown by the fake where the process dies.
+struct Crashed {};
 
 class FakePlatform : public Platform {
 public:
@@ -41,6 +87,28 @@ public:
     // The launcher's inputs.
     Text currentDirectory = u"C:\\G\\mods\\mymod";
     Text commandLine = u"ModLauncher.exe";
+
+    // The disk. A test may start from another run's disk.
+    FakeDisk disk;
+    void UseDisk(const FakeDisk& other);
+
+    // Crashes on demand: the process dies before its change number `crashAt`
+    // (counting from 0) and `crashes` receives every state that leaves: the
+    // kill; inside a copy, its target cut short, and cut short with the rest
+    // zero (a copy that set the full size first); and, unless `killsOnly`,
+    // the power cuts.
+    int crashAt = -1;
+    bool killsOnly = false;
+    int changes = 0;
+    std::vector<CrashState> crashes;
+    // The states a power cut leaves now, after the last change.
+    std::vector<CrashState> PowerCutsNow(const std::string& when) const;
+    // Called when the game starts, to change the disk as a game or its
+    // updater would meanwhile.
+    std::function<void(FakePlatform&)> duringGame;
+    // Full paths that another program holds open without
+    // delete sharing: they cannot be replaced, removed or written.
+    std::set<Text> heldOpen;
 
     // Failures on demand, by call name and path relative to `base`.
     std::map<Text, std::deque<std::uint32_t>> copyErrors;  // target -> error of each failing try
@@ -117,13 +185,18 @@ public:
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
 
 private:
-    Text Resolve(const Text& path) const;
     Text Relative(const Text& path) const;
     std::string Shown(const Text& path) const;
     void Call(const std::string& entry);
+    // Counts a change to the disk, and dies there when told to.
+    void Change(const std::string& entry, const Text* copyFrom = nullptr,
+                const Text* copyTo = nullptr);
+    bool IsHeld(const Text& path) const;
 
-    std::map<Text, FakeFile> files_;
-    std::set<Text> folders_;
+public:
+    Text Resolve(const Text& path) const;
+
+private:
     int pumps_ = 0;
     int polls_ = 0;
     std::uint32_t lastPolled_ = 0;
