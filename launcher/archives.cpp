@@ -1,15 +1,18 @@
 #include "launcher/archives.h"
 
 #include "launcher/failure.h"
-#include "launcher/notice.h"
 #include "launcher/sequence.h"
 
 namespace {
 
-Text At(const char16_t* relative) { return BaseFolder + relative; }
+using Failed = std::optional<StepFailure>;
 
-// CopyFileW refuses to replace a read-only or hidden target, and files
-// installed from a disc are often read-only; the copies must still go through.
+Text At(const char16_t* relative) { return BaseFolder + relative; }
+Text Temporary(const Text& target) { return target + kTemporarySuffix; }
+
+// A rename refuses to replace a read-only target, and files installed from
+// a disc are often read-only (hidden ones too, for some tools): the changes
+// must still go through.
 void ClearBlockingAttributes(const Text& path) {
     const std::uint32_t blocking = kAttributeReadOnly | kAttributeHidden;
     std::uint32_t attributes = Os().FileAttributes(path).attributes;
@@ -20,14 +23,333 @@ void ClearBlockingAttributes(const Text& path) {
     Os().SetAttributes(path, attributes & ~blocking);
 }
 
-OsResult CopyOver(const Text& from, const Text& to) {
-    ClearBlockingAttributes(to);
-    return Os().CopyWholeFile(from, to);
-}
-
 bool IsPassingLock(std::uint32_t error) {
     return error == kErrorSharingViolation || error == kErrorLockViolation ||
            error == kErrorAccessDenied;
+}
+
+// The game's process may hold its archive for a moment after its end, and
+// virus scanners open new files: a change refused for that is tried again
+// for about two seconds.
+template <typename Change>
+OsResult WithRetries(Change change) {
+    OsResult done = change();
+    for (unsigned pause : kRestorePausesMs) {
+        if (done || !IsPassingLock(done.error)) break;
+        Os().Pause(pause);
+        done = change();
+    }
+    return done;
+}
+
+OsResult PutInPlace(const Text& temporary, const Text& target) {
+    ClearBlockingAttributes(target);
+    return Os().MoveOver(temporary, target);
+}
+
+void RemoveIfThere(const Text& path) {
+    if (!IsExistingFile(path)) return;
+    ClearBlockingAttributes(path);
+    Os().RemoveFile(path);
+}
+
+enum class Durable { No, Yes };
+enum class Retry { No, Yes };
+
+// Copies the file beside the target, then renames it over the target: the
+// target is the old file or the new one at every moment. Flushed first where
+// recovery relies on the new bytes being on the disk once the name is.
+Failed CopyInPlace(const Text& from, const Text& to, Durable durable, Retry retry) {
+    const Text temporary = Temporary(to);
+    OsResult done = Os().CopyWholeFile(from, temporary);
+    Failed failed;
+    if (!done) failed = StepFailure{u"copy over", to, done.error};
+    if (!failed && durable == Durable::Yes) {
+        done = Os().FlushToDisk(temporary);
+        if (!done) failed = StepFailure{u"flush to disk", to, done.error};
+    }
+    if (!failed) {
+        auto rename = [&] { return PutInPlace(temporary, to); };
+        done = retry == Retry::Yes ? WithRetries(rename) : rename();
+        if (!done) failed = StepFailure{u"replace", to, done.error};
+    }
+    if (failed) RemoveIfThere(temporary);
+    return failed;
+}
+
+// Written whole beside it and renamed over it, so a kill never leaves half
+// a marker; the write flushes it first.
+Failed WriteMarker(const Marker& marker) {
+    const Text path = At(kSwapMarker);
+    const Text temporary = Temporary(path);
+    OsResult done = Os().WriteNewFile(temporary, MarkerText(marker));
+    if (done) done = PutInPlace(temporary, path);
+    if (done) return std::nullopt;
+    RemoveIfThere(temporary);
+    return StepFailure{u"write", path, done.error};
+}
+
+Failed RemoveMarker() {
+    const Text path = At(kSwapMarker);
+    ClearBlockingAttributes(path);
+    OsResult removed = Os().RemoveFile(path);
+    if (removed || removed.error == kErrorFileNotFound) return std::nullopt;
+    return StepFailure{u"remove", path, removed.error};
+}
+
+// What a kill left half made: only ever the temporary files beside their targets.
+void RemoveLeftovers() {
+    for (const char16_t* target :
+         {kGameArchive, kGameArchiveBackup, kSwapMarker, kModArchiveBackup})
+        RemoveIfThere(Temporary(At(target)));
+}
+
+enum class Lock { Taken, HeldByAnother, NotTaken };
+
+struct LockOutcome {
+    Lock lock;
+    Failed failed;
+};
+
+// A lock on the first byte of a file that stays in the game's backup folder:
+// the file's identity locks, whichever spelling of the folder a launcher
+// uses and from whichever Wine prefix, and the system lets go of it however
+// the launcher ends.
+LockOutcome TakeLock() {
+    const Text folder = At(kGameBackupFolder);
+    OsResult made = ForceFolder(folder);
+    // Another launcher may have made the folder at the same moment.
+    if (!made && !IsExistingFolder(folder)) {
+        return {Lock::NotTaken, StepFailure{u"make the folder", folder, made.error}};
+    }
+    const Text path = At(kArchiveLock);
+    OsResult lock = Os().HoldLockFile(path);
+    // A lock file whose delete is still pending (a launcher of an earlier
+    // release deleted it, and a scanner still has it open) refuses to open
+    // for a moment.
+    for (unsigned pause : kRestorePausesMs) {
+        if (lock || lock.error != kErrorAccessDenied) break;
+        Os().Pause(pause);
+        lock = Os().HoldLockFile(path);
+    }
+    if (lock) return {Lock::Taken, std::nullopt};
+    if (lock.error == kErrorLockViolation || lock.error == kErrorSharingViolation) {
+        return {Lock::HeldByAnother, std::nullopt};
+    }
+    return {Lock::NotTaken, StepFailure{u"lock", path, lock.error}};
+}
+
+// ---- What the marker and the live archive say, and what a run does with it ----
+
+// What the live archive is, as far as the marker can tell.
+enum class Live {
+    Absent,
+    GamesOwn,  // the game's own archive: what was live before the swap, or its backup
+    Ours,      // what the launcher put there, whole or cut short
+    Other,     // a whole file that something else wrote: the game's new archive
+};
+
+enum class Had { No, Yes, Either };
+enum class Backup { Missing, There, Either };
+
+enum class Step {
+    DropMarker,          // nothing to put back
+    PutBackupBack,       // the game's backup over the live archive
+    TakeModsArchiveOut,  // the game has no archive: remove the mod's
+    KeepUpdate,          // the live archive is the game's new one: set the old backup aside
+    TellBackupMissing,   // the game's archive is unaccounted for: change nothing
+};
+
+struct Rule {
+    Live live;
+    Had gameHadArchive;
+    Backup backup;
+    Step step;
+};
+
+// The rules for a marker found, at the start of a run or after its game.
+// Without a marker the live archive is the game's own, or the game has none.
+constexpr Rule kRules[] = {
+    // the live archive  the game had one  its backup       what the run does
+    {Live::Absent, Had::No, Backup::Either, Step::DropMarker},
+    {Live::Absent, Had::Yes, Backup::There, Step::PutBackupBack},
+    {Live::Absent, Had::Yes, Backup::Missing, Step::TellBackupMissing},
+    {Live::GamesOwn, Had::Either, Backup::Either, Step::DropMarker},
+    {Live::Ours, Had::No, Backup::Either, Step::TakeModsArchiveOut},
+    {Live::Ours, Had::Yes, Backup::There, Step::PutBackupBack},
+    {Live::Ours, Had::Yes, Backup::Missing, Step::TellBackupMissing},
+    {Live::Other, Had::Either, Backup::Either, Step::KeepUpdate},
+};
+
+Step RuleFor(Live live, bool gameHadArchive, bool backupThere) {
+    for (const Rule& rule : kRules) {
+        if (rule.live != live) continue;
+        if (rule.gameHadArchive != Had::Either &&
+            (rule.gameHadArchive == Had::Yes) != gameHadArchive)
+            continue;
+        if (rule.backup != Backup::Either && (rule.backup == Backup::There) != backupThere)
+            continue;
+        return rule.step;
+    }
+    return Step::TellBackupMissing;  // every combination has its row; never reached
+}
+
+// The record settles the common cases without reading an archive; only
+// when it does not are the bytes compared.
+Live WhatIsLive(const Marker& marker) {
+    const Text live = At(kGameArchive);
+    if (!IsExistingFile(live)) return Live::Absent;
+    FileStamp stamp;
+    if (Os().ReadFileStamp(live, stamp)) {
+        if (stamp == marker.swappedIn) return Live::Ours;
+        if (stamp == marker.gameStamp) return Live::GamesOwn;
+    }
+    switch (Compare(live, At(kGameArchiveBackup))) {
+        case Likeness::Same:
+            return Live::GamesOwn;
+        case Likeness::CutShort:
+            return Live::Ours;  // a copy of the backup cut short: a restore that did not end
+        case Likeness::Different:
+            break;
+    }
+    if (!marker.modFolder.empty()) {
+        for (const char16_t* modsCopy : {kModArchive, kModArchiveBackup}) {
+            if (Compare(live, marker.modFolder + modsCopy) != Likeness::Different)
+                return Live::Ours;
+        }
+    }
+    return Live::Other;
+}
+
+// The live archive is the game's new one: it is kept and backed up, and the
+// backup it replaces is set aside rather than lost, should that be wrong.
+Failed KeepUpdate() {
+    const Text backup = At(kGameArchiveBackup);
+    const Text temporary = Temporary(backup);
+    OsResult done = Os().CopyWholeFile(At(kGameArchive), temporary);
+    Failed failed;
+    if (!done) failed = StepFailure{u"copy over", backup, done.error};
+    if (!failed && !(done = Os().FlushToDisk(temporary))) {
+        failed = StepFailure{u"flush to disk", backup, done.error};
+    }
+    if (!failed && IsExistingFile(backup)) {
+        const Text aside = At(kSetAsideBackup);
+        ClearBlockingAttributes(aside);
+        if (!(done = Os().MoveOver(backup, aside)))
+            failed = StepFailure{u"replace", aside, done.error};
+    }
+    if (!failed && !(done = PutInPlace(temporary, backup))) {
+        failed = StepFailure{u"replace", backup, done.error};
+    }
+    if (failed) RemoveIfThere(temporary);
+    return failed;
+}
+
+enum class When { BeforeTheGame, AfterTheGame };
+
+// Acts on the marker by the rules. True when the marker is gone: the game's
+// own archive (or none) is live, and its backup holds it.
+bool SettleMarker(When when) {
+    const Text markerPath = At(kSwapMarker);
+    if (!IsExistingFile(markerPath)) return true;
+    const Text live = At(kGameArchive);
+    const Text backup = At(kGameArchiveBackup);
+    const bool backupThere = IsExistingFile(backup);
+    Text record;
+    Failed failed;
+    Step step = Step::TellBackupMissing;
+    if (OsResult read = Os().ReadSmallFile(markerPath, record); !read) {
+        failed = StepFailure{u"read", markerPath, read.error};
+    } else {
+        const Marker marker = ReadMarker(record);
+        step = RuleFor(WhatIsLive(marker), marker.gameHadArchive, backupThere);
+    }
+    if (!failed) {
+        switch (step) {
+            case Step::DropMarker:
+                break;
+            case Step::PutBackupBack:
+                failed = CopyInPlace(backup, live, Durable::Yes, Retry::Yes);
+                break;
+            case Step::TakeModsArchiveOut:
+                ClearBlockingAttributes(live);
+                if (OsResult removed = WithRetries([&] { return Os().RemoveFile(live); }); !removed)
+                    failed = StepFailure{u"remove", live, removed.error};
+                break;
+            case Step::KeepUpdate:
+                failed = KeepUpdate();
+                break;
+            case Step::TellBackupMissing:
+                TellPlayer(MessageKind::Warning,
+                           BackupMissingText(Os().FullPath(backup), Os().FullPath(live),
+                                             IsExistingFile(live)));
+                return false;
+        }
+    }
+    if (!failed) failed = RemoveMarker();
+    if (!failed) {
+        if (step == Step::KeepUpdate) {
+            TellPlayer(MessageKind::Warning,
+                       UpdateKeptText(Os().FullPath(live),
+                                      backupThere ? Os().FullPath(At(kSetAsideBackup)) : Text()));
+        }
+        return true;
+    }
+    if (when == When::BeforeTheGame) {
+        TellPlayer(MessageKind::Warning, LeftInPlaceText(*failed));
+    } else if (step == Step::TakeModsArchiveOut) {
+        TellPlayer(MessageKind::Warning, ModsArchiveNotTakenOutText(*failed, Os().FullPath(live)));
+    } else {
+        TellPlayer(MessageKind::Warning,
+                   RestoreNotMadeText(*failed, Os().FullPath(backup), Os().FullPath(live)));
+    }
+    return false;
+}
+
+// ---- The steps of an ordinary run ----
+
+Failed MakeModBackupFolder() {
+    const Text folder = At(kModBackupFolder);
+    if (OsResult made = ForceFolder(folder); !made) {
+        return StepFailure{u"make the folder", folder, made.error};
+    }
+    return std::nullopt;
+}
+
+// Only a backup whose bytes are on the disk may stand for the game's archive.
+Failed BackUpGameArchive() {
+    const Text live = At(kGameArchive);
+    if (!IsExistingFile(live)) return std::nullopt;  // the game has none to lose
+    return CopyInPlace(live, At(kGameArchiveBackup), Durable::Yes, Retry::No);
+}
+
+void BackUpModArchive() {
+    CopyInPlace(At(kModArchive), At(kModArchiveBackup), Durable::No, Retry::No);
+}
+
+// The marker says what is under way before the live archive changes, and
+// what went in once it has. The mod's archive itself need not be on the disk
+// before the game: a power cut that tears it leaves a copy of it cut short,
+// which the next run recognises as the launcher's own.
+Failed SwapModArchiveIn() {
+    const Text live = At(kGameArchive);
+    Marker marker;
+    marker.modFolder = BaseFolder;
+    FileStamp before;
+    marker.gameHadArchive = IsExistingFile(live);
+    if (marker.gameHadArchive && Os().ReadFileStamp(live, before)) marker.gameStamp = before;
+    if (Failed failed = WriteMarker(marker)) return failed;
+    if (Failed failed = CopyInPlace(At(kModArchive), live, Durable::No, Retry::No)) {
+        // Nothing changed in the game's place: no marker may say otherwise.
+        RemoveMarker();
+        return failed;
+    }
+    FileStamp in;
+    if (Os().ReadFileStamp(live, in)) {
+        marker.swappedIn = in;
+        WriteMarker(marker);  // without it, "swapping" still reads right
+    }
+    return std::nullopt;
 }
 
 Text Decimal(std::uint64_t value) {
@@ -35,83 +357,28 @@ Text Decimal(std::uint64_t value) {
     return Text(digits.begin(), digits.end());
 }
 
-enum class Lock { Taken, HeldByAnother, NotTaken };
-
-// The lock is a file in the game's backup folder, open with no sharing:
-// the file's identity locks, whichever spelling of the folder a launcher
-// uses, and the system lets go of it however the launcher ends.
-Lock TakeLock(StepFailure& failed) {
-    const Text folder = At(kGameBackupFolder);
-    OsResult made = ForceFolder(folder);
-    // Another launcher may have made the folder at the same moment.
-    if (!made && !IsExistingFolder(folder)) {
-        failed = {u"make the folder", folder, made.error};
-        return Lock::NotTaken;
-    }
-    OsResult lock = Os().HoldLockFile(At(kArchiveLock));
-    if (lock) return Lock::Taken;
-    if (lock.error == kErrorSharingViolation) return Lock::HeldByAnother;
-    failed = {u"write in the folder", folder, lock.error};
-    return Lock::NotTaken;
+Text StampText(const FileStamp& stamp) {
+    return Decimal(stamp.size) + u" " + Decimal(stamp.lastWrite);
 }
 
-// An earlier run's marker vouches for the game's backup, unless that backup
-// is gone, or the live archive changed after a complete swap: something
-// other than the launcher (the game's updater, its repair) wrote the game's
-// own new archive there. A marker that vouches for nothing is dropped.
-bool MarkerVouchesForTheBackup() {
-    const Text marker = At(kSwapMarker);
-    if (!IsExistingFile(marker)) return false;
-    bool vouches = IsExistingFile(At(kGameArchiveBackup));
-    std::string record;
-    if (vouches && Os().ReadSmallFile(marker, record)) {
-        std::optional<FileStamp> swappedIn = CompletedSwapIn(record);
-        FileStamp live;
-        if (swappedIn && Os().ReadFileStamp(At(kGameArchive), live) && live != *swappedIn) {
-            vouches = false;
+// Two decimal numbers and nothing else; nothing when the text is not that.
+std::optional<FileStamp> ReadStamp(TextView text) {
+    FileStamp stamp;
+    std::uint64_t* number = &stamp.size;
+    std::size_t digits = 0;
+    for (char16_t unit : text) {
+        if (unit == u' ' && number == &stamp.size && digits > 0) {
+            number = &stamp.lastWrite;
+            digits = 0;
+        } else if (unit >= u'0' && unit <= u'9' && digits < 19) {  // 19 digits fit in 64 bits
+            *number = *number * 10 + static_cast<std::uint64_t>(unit - u'0');
+            ++digits;
+        } else {
+            return std::nullopt;
         }
     }
-    if (!vouches) Os().RemoveFile(marker);
-    return vouches;
-}
-
-// The game's backup is only worth trusting once its copy has reached the disk.
-bool BackUpGameArchive(StepFailure& failed) {
-    const Text backup = At(kGameArchiveBackup);
-    OsResult done = CopyOver(At(kGameArchive), backup);
-    if (!done) {
-        failed = {u"copy over", backup, done.error};
-        return false;
-    }
-    done = Os().FlushToDisk(backup);
-    if (!done) failed = {u"flush to disk", backup, done.error};
-    return static_cast<bool>(done);
-}
-
-// The marker goes first, so that whenever the mod's archive may be live the
-// marker says where the game's own is. Once the copy is complete and on
-// disk, the marker records what was put in place.
-bool SwapModArchiveIn(StepFailure& failed) {
-    const Text marker = At(kSwapMarker);
-    const Text live = At(kGameArchive);
-    OsResult marked = Os().WriteNewFile(marker, MarkerText(BaseFolder, std::nullopt));
-    // Without its marker a swap must not happen while there is anything of
-    // the game's to protect: the next run would take the mod's archive for it.
-    if (!marked && (IsExistingFile(live) || IsExistingFile(At(kGameArchiveBackup)))) {
-        failed = {u"write", marker, marked.error};
-        return false;
-    }
-    OsResult copied = CopyOver(At(kModArchive), live);
-    if (!copied) {
-        failed = {u"copy over", live, copied.error};
-        return false;
-    }
-    // Not flushed, the marker stays "swapping" and keeps vouching for the backup.
-    FileStamp stamp;
-    if (marked && Os().FlushToDisk(live) && Os().ReadFileStamp(live, stamp)) {
-        Os().WriteNewFile(marker, MarkerText(BaseFolder, stamp));
-    }
-    return true;
+    if (number != &stamp.lastWrite || digits == 0) return std::nullopt;
+    return stamp;
 }
 
 }  // namespace
@@ -152,95 +419,85 @@ Prepared PrepareArchives() {
     // In the game's own content folder the "mod's archive" is the game's own.
     const bool modArchive =
         !Os().IsSameFolder(BaseFolder, At(kGameContentFolder)) && IsExistingFile(At(kModArchive));
-    StepFailure failed;
-    switch (TakeLock(failed)) {
-        case Lock::HeldByAnother:
-            return Prepared::AnotherLauncherRuns;
-        case Lock::NotTaken:
-            // Unguarded, no archive may be touched: as when a backup fails.
-            if (modArchive) TellPlayer(MessageKind::Warning, SwapNotMadeText(failed));
-            return Prepared::GamesArchive;
-        case Lock::Taken:
-            break;
+    const LockOutcome lock = TakeLock();
+    if (lock.lock == Lock::HeldByAnother) return Prepared::AnotherLauncherRuns;
+    if (lock.lock == Lock::NotTaken) {
+        // Unguarded, no archive may be touched.
+        if (IsExistingFile(At(kSwapMarker))) {
+            TellPlayer(MessageKind::Warning, LeftInPlaceText(*lock.failed));
+        } else if (modArchive) {
+            TellPlayer(MessageKind::Warning, SwapNotMadeText(*lock.failed));
+        }
+        return Prepared::GamesArchive;
     }
-
-    const bool backupIsTheGames = MarkerVouchesForTheBackup();
-    const bool gameArchive = IsExistingFile(At(kGameArchive));
-    // The game's own archive may be replaced only while a copy of it is safe
-    // on disk, or when there is none to lose.
-    bool gameArchiveSafe = backupIsTheGames || !gameArchive;
-    if (OsResult folder = ForceFolder(At(kModBackupFolder)); !folder) {
-        failed = {u"make the folder", At(kModBackupFolder), folder.error};
-    } else {
-        if (!backupIsTheGames && gameArchive) gameArchiveSafe = BackUpGameArchive(failed);
-        if (modArchive) CopyOver(At(kModArchive), At(kModArchiveBackup));
-    }
-    if (modArchive && gameArchiveSafe && SwapModArchiveIn(failed)) return Prepared::ModsArchive;
-
-    if (modArchive) TellPlayer(MessageKind::Warning, SwapNotMadeText(failed));
-    // No swap, yet the marker says the game's own archive is in the backup
-    // (an earlier run's, or this run's swap that failed half-way): it goes
-    // back before the game starts.
-    if (IsExistingFile(At(kSwapMarker))) RestoreGameArchive();
+    RemoveLeftovers();
+    // What an earlier run left in the game's place goes back first; while it
+    // cannot, nothing else changes.
+    if (!SettleMarker(When::BeforeTheGame)) return Prepared::GamesArchive;
+    // Without the backup folders no backup is made; the swap then waits for
+    // nothing only when the game has no archive to lose.
+    const Failed folder = MakeModBackupFolder();
+    Failed failed = folder ? folder : BackUpGameArchive();
+    if (folder && !IsExistingFile(At(kGameArchive))) failed.reset();
+    if (!modArchive) return Prepared::GamesArchive;
+    if (!folder) BackUpModArchive();
+    if (!failed) failed = SwapModArchiveIn();
+    if (!failed) return Prepared::ModsArchive;
+    TellPlayer(MessageKind::Warning, SwapNotMadeText(*failed));
     return Prepared::GamesArchive;
 }
 
-bool RestoreGameArchive() {
-    const Text backup = At(kGameArchiveBackup);
-    const Text live = At(kGameArchive);
-    if (!IsExistingFile(backup)) {
-        Os().RemoveFile(At(kSwapMarker));  // nothing of the game's to put back
-        return true;
-    }
-    // The game's process may hold the file for a moment after its end, and
-    // virus scanners open new files: try again for about two seconds.
-    OsResult restored = CopyOver(backup, live);
-    for (unsigned pause : kRestorePausesMs) {
-        if (restored || !IsPassingLock(restored.error)) break;
-        Os().Pause(pause);
-        restored = CopyOver(backup, live);
-    }
-    StepFailure failed{u"copy over", live, restored.error};
-    if (restored) {
-        restored = Os().FlushToDisk(live);
-        failed = {u"flush to disk", live, restored.error};
-    }
-    if (restored) {
-        Os().RemoveFile(At(kSwapMarker));
-        return true;
-    }
-    TellPlayer(MessageKind::Warning,
-               RestoreNotMadeText(failed, Os().FullPath(backup), Os().FullPath(live)));
-    return false;
+bool RestoreGameArchive() { return SettleMarker(When::AfterTheGame); }
+
+Text MarkerText(const Marker& marker) {
+    Text text = marker.modFolder + u"\r\n";
+    text += marker.gameHadArchive && marker.gameStamp ? u"game " + StampText(*marker.gameStamp)
+            : marker.gameHadArchive                   ? Text(u"game unknown")
+                                                      : Text(u"game none");
+    text += u"\r\n";
+    text += marker.swappedIn ? u"swapped " + StampText(*marker.swappedIn) : Text(u"swapping");
+    return text + u"\r\n";
 }
 
-Text MarkerText(const Text& modFolder, const std::optional<FileStamp>& swappedIn) {
-    Text text = modFolder + u"\r\n";
-    if (!swappedIn) return text + u"swapping\r\n";
-    return text + u"swapped " + Decimal(swappedIn->size) + u" " + Decimal(swappedIn->lastWrite) +
-           u"\r\n";
-}
-
-std::optional<FileStamp> CompletedSwapIn(const std::string& marker) {
-    const std::string key = "\nswapped ";
-    std::size_t at = marker.find(key);
-    if (at == std::string::npos) return std::nullopt;
-    at += key.size();
-    // Two decimal numbers, a space between them, then the line's end.
-    auto number = [&](std::uint64_t& value) {
-        const std::size_t start = at;
-        value = 0;
-        for (; at < marker.size() && marker[at] >= '0' && marker[at] <= '9'; ++at) {
-            if (at - start == 19) return false;  // more than 64 bits could hold
-            value = value * 10 + static_cast<std::uint64_t>(marker[at] - '0');
+Marker ReadMarker(TextView text) {
+    Marker marker;
+    std::size_t line = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find(u'\n');
+        TextView content = text.substr(0, end);
+        if (!content.empty() && content.back() == u'\r') content.remove_suffix(1);
+        text = end == TextView::npos ? TextView() : text.substr(end + 1);
+        if (line++ == 0) {
+            marker.modFolder = Text(content);
+        } else if (content == u"game none") {
+            marker.gameHadArchive = false;
+        } else if (content.substr(0, 5) == u"game ") {
+            marker.gameStamp = ReadStamp(content.substr(5));
+        } else if (content.substr(0, 8) == u"swapped ") {
+            marker.swappedIn = ReadStamp(content.substr(8));
         }
-        return at > start;
-    };
-    FileStamp stamp;
-    if (!number(stamp.size) || at == marker.size() || marker[at++] != ' ' ||
-        !number(stamp.lastWrite) || at == marker.size() ||
-        (marker[at] != '\r' && marker[at] != '\n')) {
-        return std::nullopt;
     }
-    return stamp;
+    return marker;
+}
+
+Likeness Compare(const Text& live, const Text& known) {
+    constexpr std::uint32_t kPart = 1 << 20;
+    std::string a, b;
+    Likeness likeness = Likeness::Same;
+    for (std::uint64_t at = 0;; at += kPart) {
+        if (!Os().ReadPart(live, at, kPart, a) || !Os().ReadPart(known, at, kPart, b)) {
+            return Likeness::Different;
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            // After the first difference only zeros: the end of a copy that
+            // set the file's full size before it wrote.
+            if (likeness == Likeness::CutShort ? a[i] != '\0'
+                                               : i >= b.size() || (a[i] != b[i] && a[i] != '\0')) {
+                return Likeness::Different;
+            }
+            if (likeness == Likeness::Same && a[i] != b[i]) likeness = Likeness::CutShort;
+        }
+        if (a.size() < b.size()) return Likeness::CutShort;  // the live archive ends first
+        if (a.size() < kPart) return likeness;               // both end here
+    }
 }

@@ -2,14 +2,16 @@
 // For as long as the game runs, the mod's shader archive stands in the place
 // of the game's own. All paths are the base folder followed by a literal.
 //
-// The game's own archive is never lost: at every moment the live archive or
-// the game's backup holds it, and the marker file says which. The marker
-// exists exactly while the live archive may hold a mod's archive and the
-// game's backup holds the game's own. One launcher at a time works on a
-// game's archives: it holds a lock file in the game's backup folder.
+// The game's own archive is never lost: every change to an archive is
+// written beside its target and then renamed over it in one step, so a
+// crash leaves the old file or the new one, never half of one. The marker
+// file says what is under way before the live archive changes, and the game's
+// backup is on the disk before the marker says so. One launcher at a time
+// works on a game's archives: it locks a file in the game's backup folder.
 #include <optional>
 #include <string>
 
+#include "launcher/notice.h"
 #include "launcher/platform.h"
 #include "launcher/text.h"
 
@@ -23,22 +25,30 @@ inline constexpr const char16_t* kGameBackupFolder = u"..\\bf2\\Backup";
 inline constexpr const char16_t* kGameArchiveBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
 inline constexpr const char16_t* kSwapMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
 inline constexpr const char16_t* kArchiveLock = u"..\\bf2\\Backup\\ModLauncher.lock";
+// The game's earlier backup, set aside when the launcher takes a changed live
+// archive for the game's new one; one is kept.
+inline constexpr const char16_t* kSetAsideBackup = u"..\\bf2\\Backup\\Shaders_client.zip.old";
+// What a copy or a write is made as, beside its target, before the rename.
+inline constexpr const char16_t* kTemporarySuffix = u".tmp";
 
 // What PrepareArchives leaves in the game's place.
 enum class Prepared {
-    GamesArchive,         // the game's own archive, or nothing of the game's to protect
+    GamesArchive,         // the game's own archive, or what an earlier run left there
     ModsArchive,          // the mod's archive: restore it after the game
     AnotherLauncherRuns,  // another launcher holds this game's archives: nothing touched
 };
 
-// Takes the game's lock, reads what an earlier run left, backs both archives
-// up and swaps the mod's archive in where the game's own archive is safe.
-// Tells the player when the mod has an archive that did not go in.
+// Takes the game's lock, settles what an earlier run left, backs both
+// archives up and swaps the mod's archive in. Tells the player what did not
+// go as it should.
 Prepared PrepareArchives();
 
-// Copies the game's backup back over the live archive and drops the marker
-// once that copy is on disk. When it cannot, the marker stays for the next
-// run and the player is told. True when the game's archive is back.
+// Puts the game's archive back after the game, as the marker says: the
+// game's backup over the mod's archive, or no archive where the game had
+// none; a live archive that something else wrote meanwhile is kept as the
+// game's new one. The marker goes once that is on the disk; when it cannot,
+// the marker stays for the next run and the player is told. True when the
+// marker is gone.
 bool RestoreGameArchive();
 
 // Makes the folder exist, creating missing parents first.
@@ -46,14 +56,27 @@ OsResult ForceFolder(const Text& path);
 bool IsExistingFolder(const Text& path);
 bool IsExistingFile(const Text& path);
 
-// The marker's text: the mod's folder on the first line; then "swapping"
-// while the swap's copy may be incomplete, or "swapped <size> <time>" once
-// the copy is complete and on disk, with the stamp of the archive it put in
-// place. A marker of release 1.1.0 has the first line alone.
-Text MarkerText(const Text& modFolder, const std::optional<FileStamp>& swappedIn);
-// The stamp a complete swap recorded; nothing for an incomplete swap, a
-// marker of release 1.1.0 or one that cannot be read.
-std::optional<FileStamp> CompletedSwapIn(const std::string& marker);
+// The marker's record. Its first line names the mod's folder; the second
+// what the live archive was before the swap ("game <size> <time>", or "game
+// none" for a game without an archive); the third "swapping" until the
+// mod's archive is in place, then "swapped <size> <time>" with its stamp.
+// Markers of earlier releases have the first line alone (1.1.0), or it and
+// "swapping" or "swapped <size> <time>"; they read as a game that had an
+// archive, with nothing known of its stamp.
+struct Marker {
+    Text modFolder;
+    bool gameHadArchive = true;
+    std::optional<FileStamp> gameStamp;  // the live archive before the swap
+    std::optional<FileStamp> swappedIn;  // the mod's archive, once in place
+};
+Text MarkerText(const Marker& marker);
+Marker ReadMarker(TextView text);
+
+// How a live archive stands to a file the launcher knows: the same bytes, a
+// copy of it cut short (its first part, or that and zeros up to some size,
+// as a copy that set the full size first leaves), or something else.
+enum class Likeness { Same, CutShort, Different };
+Likeness Compare(const Text& live, const Text& known);
 
 // The pauses between the tries of a restore that finds the file in use.
 inline constexpr unsigned kRestorePausesMs[] = {60, 120, 250, 500, 1000};

@@ -73,3 +73,32 @@ Text BlankInFolderNameText(const Text& folderName, const Text& modName) {
            u" holds a blank, so the game is told only " + Quote(modName) + u" (+modPath mods/" +
            modName + u"). A folder name without blanks avoids this.";
 }
+
+Text LeftInPlaceText(const StepFailure& failed) {
+    return u"Another mod's shaders may still be in place from an earlier run that did not end, "
+           u"and they could not be put back. " +
+           Why(failed) + u" The game starts with whatever is in place now.";
+}
+
+Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live) {
+    return u"The mod's shaders could not be taken out of the game's folder (the game has no "
+           u"shaders of its own there). " +
+           Why(failed) + u" The next start of the launcher takes them out; or delete " + live +
+           u" by hand.";
+}
+
+Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
+    return u"The backup of the game's own shaders, " + backup + u", is gone" +
+           (liveThere ? u", and " + live + u" holds a mod's shaders" : u", and so is " + live) +
+           u". An antivirus program may have moved the backup away. The launcher leaves both as "
+           u"they are: put the game's Shaders_client.zip back as " +
+           backup + u", or repair the game, then start the launcher again.";
+}
+
+Text UpdateKeptText(const Text& live, const Text& setAside) {
+    Text text = live +
+                u" was changed while a mod's shaders were in place (the game was updated or "
+                u"repaired, say): it is kept as the game's own shaders and backed up.";
+    if (!setAside.empty()) text += u" The backup it replaces is kept as " + setAside + u".";
+    return text;
+}

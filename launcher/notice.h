@@ -28,3 +28,8 @@ Text AlreadyRunningText(const Text& gameFolder);
 Text SwapNotMadeText(const StepFailure& failed);
 Text RestoreNotMadeText(const StepFailure& failed, const Text& backup, const Text& live);
 Text BlankInFolderNameText(const Text& folderName, const Text& modName);
+// What an earlier run left in the game's place, and what became of it.
+Text LeftInPlaceText(const StepFailure& failed);
+Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live);
+Text BackupMissingText(const Text& backup, const Text& live, bool liveThere);
+Text UpdateKeptText(const Text& live, const Text& setAside);

@@ -74,7 +74,8 @@ public:
     virtual const char16_t* CommandLine() = 0;
     virtual const char16_t* NextChar(const char16_t* position) = 0;
 
-    // Files and folders. CopyWholeFile replaces an existing target.
+    // Files and folders. CopyWholeFile replaces an existing target; a copy
+    // cut short (killed, disk full) leaves its target torn.
     virtual AttributeQuery FileAttributes(const Text& path) = 0;
     virtual bool SetAttributes(const Text& path, std::uint32_t attributes) = 0;
     virtual bool FindEntry(const Text& path, std::uint32_t& attributes) = 0;
@@ -83,15 +84,25 @@ public:
     virtual OsResult FlushToDisk(const Text& path) = 0;
     // Writes the text as UTF-8, replacing the file, and flushes it to disk.
     virtual OsResult WriteNewFile(const Text& path, TextView content) = 0;
-    // Reads a small file whole; false when it cannot be read.
-    virtual bool ReadSmallFile(const Text& path, std::string& bytes) = 0;
-    virtual bool RemoveFile(const Text& path) = 0;
+    // Renames the file over the target in one step, replacing it, and
+    // returns once the rename is on the disk: a crash leaves the old target
+    // or the new one, never half of one.
+    virtual OsResult MoveOver(const Text& from, const Text& to) = 0;
+    // Reads a small UTF-8 text file whole; false when it cannot be read.
+    virtual OsResult ReadSmallFile(const Text& path, Text& text) = 0;
+    // Up to `count` bytes from `offset` on; fewer at the file's end. False
+    // when the file cannot be read.
+    virtual bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                          std::string& bytes) = 0;
+    virtual OsResult RemoveFile(const Text& path) = 0;
     virtual bool ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
     // Whether two paths name one folder, by its identity, not its spelling.
     virtual bool IsSameFolder(const Text& a, const Text& b) = 0;
-    // Creates or opens the file with no sharing at all, deleted when closed,
-    // and keeps it open until the process ends: the system closes it then,
-    // however the process ends.
+    // Creates or opens the file, sharing it with everyone, and locks its
+    // first byte until the process ends: the system lets go of the lock then,
+    // however the process ends. The file itself stays. A lock held by
+    // another process fails with kErrorLockViolation (or, for a launcher of
+    // an earlier release holding the file unshared, kErrorSharingViolation).
     virtual OsResult HoldLockFile(const Text& path) = 0;
     // The path made absolute and without "." and ".." names, for the player's eyes.
     virtual Text FullPath(const Text& path) = 0;

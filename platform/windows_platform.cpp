@@ -110,22 +110,51 @@ OsResult WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
     return Outcome(::FlushFileBuffers(file.get()));
 }
 
-bool WindowsPlatform::ReadSmallFile(const Text& path, std::string& bytes) {
+OsResult WindowsPlatform::MoveOver(const Text& from, const Text& to) {
+    return Outcome(
+        ::MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
     UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    if (!file) return Outcome(FALSE);
+    std::string bytes;
     char buffer[4096];
     DWORD got = 0;
-    bytes.clear();
     while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
         bytes.append(buffer, got);
-        if (bytes.size() > 65536) return false;  // no marker is this long
+        if (bytes.size() > 65536) return {false, ERROR_FILE_TOO_LARGE};  // no marker is this long
     }
+    text = FromUtf8(bytes);
+    return {};
+}
+
+bool WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                               std::string& bytes) {
+    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return false;
+    bytes.resize(count);
+    DWORD got = 0;
+    std::uint32_t filled = 0;
+    while (filled < count &&
+           ::ReadFile(file.get(), bytes.data() + filled, count - filled, &got, nullptr) &&
+           got > 0) {
+        filled += got;
+    }
+    bytes.resize(filled);
     return true;
 }
 
-bool WindowsPlatform::RemoveFile(const Text& path) { return ::DeleteFileW(Wide(path)); }
+OsResult WindowsPlatform::RemoveFile(const Text& path) {
+    return Outcome(::DeleteFileW(Wide(path)));
+}
 
 bool WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -144,11 +173,20 @@ bool WindowsPlatform::IsSameFolder(const Text& a, const Text& b) {
 }
 
 OsResult WindowsPlatform::HoldLockFile(const Text& path) {
-    // Never closed by the launcher: the system closes it, and so deletes
-    // the file, when the process ends, whether normally, killed or crashed.
-    HANDLE lock = ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // Read access is enough to lock, so a read-only lock file does not stand
+    // in the way; every sharing is allowed, so only the lock itself refuses.
+    // A byte-range lock holds across Wine prefixes, where sharing modes do not.
+    HANDLE lock = ::CreateFileW(Wide(path), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (lock == INVALID_HANDLE_VALUE) return Outcome(FALSE);
+    OVERLAPPED first{};
+    if (!::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first)) {
+        OsResult refused = Outcome(FALSE);
+        ::CloseHandle(lock);
+        return refused;
+    }
+    // Never closed by the launcher: the lock goes with the process.
     ArchiveLock = lock;
     return {};
 }

@@ -24,8 +24,11 @@ public:
     OsResult CopyWholeFile(const Text& from, const Text& to) override;
     OsResult FlushToDisk(const Text& path) override;
     OsResult WriteNewFile(const Text& path, TextView content) override;
-    bool ReadSmallFile(const Text& path, std::string& bytes) override;
-    bool RemoveFile(const Text& path) override;
+    OsResult MoveOver(const Text& from, const Text& to) override;
+    OsResult ReadSmallFile(const Text& path, Text& text) override;
+    bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                  std::string& bytes) override;
+    OsResult RemoveFile(const Text& path) override;
     bool ReadFileStamp(const Text& path, FileStamp& stamp) override;
     bool IsSameFolder(const Text& a, const Text& b) override;
     OsResult HoldLockFile(const Text& path) override;

@@ -23,6 +23,13 @@ const Text kMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
 const Text kMod = u"Shaders_client.zip";
 const Text kModBackup = u"Backup\\Shaders_client.zip";
 
+// What the launcher wrote on its standard output, all writes together.
+std::string Output(const FakePlatform& os) {
+    std::string all;
+    for (const std::string& write : os.writes) all += write;
+    return all;
+}
+
 // A mod's folder in an installation with both archives and both backup folders.
 struct Installation : FakePlatform {
     Installation() {
@@ -40,26 +47,42 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(os.Content(kModBackup), "M");
-    // The marker records what was swapped in, once it is complete and on disk.
-    FileStamp live;
+    // The marker records what was live before and what was swapped in.
+    FileStamp live, before;
     ASSERT_TRUE(os.ReadFileStamp(kGame, live));
-    EXPECT_EQ(CompletedSwapIn(os.Content(kMarker)), live);
+    ASSERT_TRUE(os.ReadFileStamp(kGameBackup, before));
+    const Marker marker = ReadMarker(Widen(os.Content(kMarker)));
+    EXPECT_EQ(marker.swappedIn, live);
+    EXPECT_EQ(marker.gameStamp, before);
+    EXPECT_EQ(Narrow(marker.modFolder), "C:\\G\\mods\\mymod\\");
     ASSERT_TRUE(RestoreGameArchive());
     EXPECT_EQ(os.Content(kGame), "G");
     EXPECT_FALSE(os.HasFile(kMarker));
-    EXPECT_EQ(os.log, (Log{
-                          "lock ..\\bf2\\Backup\\ModLauncher.lock",
-                          "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip",
-                          "flush ..\\bf2\\Backup\\Shaders_client.zip",
-                          "copy Shaders_client.zip -> Backup\\Shaders_client.zip",
-                          "write ..\\bf2\\Backup\\Shaders_client.zip.swapped",
-                          "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip",
-                          "flush ..\\bf2\\Shaders_client.zip",
-                          "write ..\\bf2\\Backup\\Shaders_client.zip.swapped",
-                          "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip",
-                          "flush ..\\bf2\\Shaders_client.zip",
-                          "remove ..\\bf2\\Backup\\Shaders_client.zip.swapped",
-                      }));
+    EXPECT_EQ(
+        os.log,
+        (Log{
+            "lock ..\\bf2\\Backup\\ModLauncher.lock",
+            // The game's backup, on the disk before anything else changes.
+            "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip.tmp",
+            "flush ..\\bf2\\Backup\\Shaders_client.zip.tmp",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.tmp -> ..\\bf2\\Backup\\Shaders_client.zip",
+            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.tmp",
+            "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
+            // The marker says "swapping" before the live archive changes.
+            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
+            "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
+            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
+            // The restore's copy is on the disk before the marker goes.
+            "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
+            "flush ..\\bf2\\Shaders_client.zip.tmp",
+            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "remove ..\\bf2\\Backup\\Shaders_client.zip.swapped",
+        }));
     EXPECT_TRUE(os.boxes.empty());
 }
 
@@ -102,14 +125,16 @@ TEST_P(SwapSkipped, GameStartsWithItsOwnArchiveAndThePlayerIsTold) {
 INSTANTIATE_TEST_SUITE_P(
     Reasons, SwapSkipped,
     testing::Values(
-        SkippedSwap{"BackupCopyFailed",
-                    [](FakePlatform& os) { os.copyErrors[kGameBackup] = {kErrorDiskFull}; },
-                    "copy over C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: There is not enough "
-                    "space on the disk. Free some space on that drive."},
+        SkippedSwap{
+            "BackupCopyFailed",
+            [](FakePlatform& os) { os.copyErrors[kGameBackup + u".tmp"] = {kErrorDiskFull}; },
+            "copy over C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: There is not enough "
+            "space on the disk. Free some space on that drive."},
         SkippedSwap{"BackupFlushFailed",
-                    [](FakePlatform& os) { os.flushFails.insert(kGameBackup); },
+                    [](FakePlatform& os) { os.flushFails.insert(kGameBackup + u".tmp"); },
                     "flush to disk C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: Error 1117."},
-        SkippedSwap{"MarkerNotWritten", [](FakePlatform& os) { os.writeFails.insert(kMarker); },
+        SkippedSwap{"MarkerNotWritten",
+                    [](FakePlatform& os) { os.writeFails.insert(kMarker + u".tmp"); },
                     "write C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped: Access is "
                     "denied. Give your account write access to that folder, or start the "
                     "launcher as administrator."},
@@ -121,14 +146,18 @@ INSTANTIATE_TEST_SUITE_P(
             [](FakePlatform& os) { os.AddFile(u"..\\bf2\\Backup", "a file, not a folder"); },
             "make the folder C:\\G\\mods\\bf2\\Backup: Error 183."},
         SkippedSwap{"LockNotTaken", [](FakePlatform& os) { os.lockError = kErrorAccessDenied; },
-                    "write in the folder C:\\G\\mods\\bf2\\Backup: Access is denied."},
-        // The marker is written, then the copy fails: the game's archive goes
-        // back before the game starts.
+                    "lock C:\\G\\mods\\bf2\\Backup\\ModLauncher.lock: Access is denied."},
+        // The marker is written, then the copy or its rename fails: the live
+        // archive never changed, and no marker says it did.
         SkippedSwap{"SwapCopyFailed",
-                    [](FakePlatform& os) { os.copyErrors[kGame] = {kErrorSharingViolation}; },
-                    "copy over C:\\G\\mods\\bf2\\Shaders_client.zip: The process cannot access "
-                    "the file because it is being used by another process. Close the program "
-                    "that holds the file"}),
+                    [](FakePlatform& os) { os.copyErrors[kGame + u".tmp"] = {kErrorDiskFull}; },
+                    "copy over C:\\G\\mods\\bf2\\Shaders_client.zip: There is not enough space"},
+        SkippedSwap{
+            "LiveArchiveHeldByAnotherProgram",
+            [](FakePlatform& os) { os.heldOpen.insert(u"C:\\G\\mods\\bf2\\Shaders_client.zip"); },
+            "replace C:\\G\\mods\\bf2\\Shaders_client.zip: The process cannot access "
+            "the file because it is being used by another process. Close the program "
+            "that holds the file"}),
     [](const testing::TestParamInfo<SkippedSwap>& info) { return info.param.name; });
 
 TEST(Archives, WithNoGameArchiveToLoseTheSwapNeedsNoBackup) {
@@ -138,8 +167,8 @@ TEST(Archives, WithNoGameArchiveToLoseTheSwapNeedsNoBackup) {
     os.AddFile(u"Backup", "a file, not a folder");
     EXPECT_EQ(PrepareArchives(), Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGame), "M");
-    RestoreGameArchive();  // nothing of the game's to put back
-    EXPECT_EQ(os.Content(kGame), "M");
+    EXPECT_TRUE(RestoreGameArchive());  // the game had none: it has none again
+    EXPECT_FALSE(os.HasFile(kGame));
     EXPECT_FALSE(os.HasFile(kMarker));
 }
 
@@ -160,15 +189,16 @@ TEST(Archives, LockHeldByAnotherLauncherChangesNothing) {
     EXPECT_EQ(os.Content(kGame), "G");
 }
 
-// What an earlier run left decides what this one does: the marker vouches
-// for the game's backup, unless something else has written the live archive
-// since a complete swap.
+// What an earlier run left decides what this one does: the marker and the
+// live archive say whether the game's backup goes back, the game's archive
+// is already live, or something else wrote the game's new archive.
 struct EarlierRun {
     const char* name;
     std::function<void(FakePlatform&)> arrange;
     const char* seenByGame;
     const char* liveAfter;
     const char* backupAfter;
+    std::uint32_t exitCode;
 };
 
 void PrintTo(const EarlierRun& c, std::ostream* os) { *os << c.name; }
@@ -178,7 +208,7 @@ class AfterAnEarlierRun : public testing::TestWithParam<EarlierRun> {};
 TEST_P(AfterAnEarlierRun, GameArchiveEndsLiveAndInItsBackup) {
     Installation os;
     GetParam().arrange(os);
-    EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
+    EXPECT_EQ(RunLaunchSequence(), GetParam().exitCode);
     EXPECT_EQ(os.liveArchiveAtStart, GetParam().seenByGame);
     EXPECT_EQ(os.Content(kGame), GetParam().liveAfter);
     EXPECT_EQ(os.Content(kGameBackup), GetParam().backupAfter);
@@ -188,49 +218,134 @@ TEST_P(AfterAnEarlierRun, GameArchiveEndsLiveAndInItsBackup) {
 // An earlier run killed during its game: the mod's archive is live, the
 // marker records it.
 void KilledDuringTheGame(FakePlatform& os) {
-    os.AddFile(kGame, "M-old");
     os.AddFile(kGameBackup, "G");
-    FileStamp live;
-    os.ReadFileStamp(kGame, live);
-    os.AddFile(kMarker, Narrow(MarkerText(os.base, live)));
+    os.AddFile(kGame, "M");
+    Marker marker;
+    marker.modFolder = os.base;
+    FileStamp stamp;
+    os.ReadFileStamp(kGameBackup, stamp);
+    marker.gameStamp = stamp;
+    os.ReadFileStamp(kGame, stamp);
+    marker.swappedIn = stamp;
+    os.AddFile(kMarker, Narrow(MarkerText(marker)));
+}
+
+// A marker of an earlier release, for the mod in C:\G\mods\other, whose
+// archive is live.
+void OlderMarker(FakePlatform& os, const char* record) {
+    os.AddFile(u"C:\\G\\mods\\other\\Shaders_client.zip", "M-other");
+    os.AddFile(kGame, "M-other");
+    os.AddFile(kGameBackup, "G");
+    os.AddFile(kMarker, std::string("C:\\G\\mods\\other\\\r\n") + record);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Markers, AfterAnEarlierRun,
-    testing::Values(EarlierRun{"KilledDuringTheGame", KilledDuringTheGame, "M", "G", "G"},
-                    EarlierRun{"ReleaseOneOneMarker",
-                               [](FakePlatform& os) {
-                                   os.AddFile(kGame, "M-old");
-                                   os.AddFile(kGameBackup, "G");
-                                   os.AddFile(kMarker, "C:\\G\\mods\\other\\\r\n");
-                               },
-                               "M", "G", "G"},
-                    // The game's updater wrote its new archive over the live one.
-                    EarlierRun{"GameUpdatedAfterTheKill",
-                               [](FakePlatform& os) {
-                                   KilledDuringTheGame(os);
-                                   os.AddFile(kGame, "G2");
-                               },
-                               "M", "G2", "G2"},
-                    // Killed during the swap's copy: a torn live archive is no update.
-                    EarlierRun{"KilledDuringTheSwapCopy",
-                               [](FakePlatform& os) {
-                                   os.AddFile(kGame, "M-torn");
-                                   os.AddFile(kGameBackup, "G");
-                                   os.AddFile(kMarker, Narrow(MarkerText(os.base, std::nullopt)));
-                               },
-                               "M", "G", "G"},
-                    EarlierRun{"MarkerWithoutItsBackup",
-                               [](FakePlatform& os) { os.AddFile(kMarker, "stale"); }, "M", "G",
-                               "G"},
-                    // No swap in this run: the game's own archive goes back before the game.
-                    EarlierRun{"KilledThenAModWithoutArchive",
-                               [](FakePlatform& os) {
-                                   KilledDuringTheGame(os);
-                                   os.RemoveFile(kMod);
-                               },
-                               "G", "G", "G"}),
+    testing::Values(
+        EarlierRun{"KilledDuringTheGame", KilledDuringTheGame, "M", "G", "G", kExitGameRan},
+        EarlierRun{"ReleaseOneOneMarker", [](FakePlatform& os) { OlderMarker(os, ""); }, "M", "G",
+                   "G", kExitGameRan},
+        EarlierRun{"LastReleasesSwapping",
+                   [](FakePlatform& os) { OlderMarker(os, "swapping\r\n"); }, "M", "G", "G",
+                   kExitGameRan},
+        // The live archive's time moved (a daylight-saving change on FAT, a
+        // network share), its bytes did not: still the mod's.
+        EarlierRun{"TimeMovedBytesNot",
+                   [](FakePlatform& os) {
+                       KilledDuringTheGame(os);
+                       os.AddFile(kGame, "M");
+                   },
+                   "M", "G", "G", kExitGameRan},
+        // The game's updater wrote its new archive over the live one: it is
+        // kept, and the old backup is set aside.
+        EarlierRun{"GameUpdatedAfterTheKill",
+                   [](FakePlatform& os) {
+                       KilledDuringTheGame(os);
+                       os.AddFile(kGame, "G2");
+                   },
+                   "M", "G2", "G2", kExitGameRanWithWarning},
+        // Killed inside a restore's copy by an earlier release: the first part
+        // of the game's archive, or that and zeros, is no update.
+        EarlierRun{"RestoreCutShort",
+                   [](FakePlatform& os) {
+                       KilledDuringTheGame(os);
+                       os.AddFile(kGameBackup, "G-archive");
+                       os.AddFile(kGame, "G-ar");
+                   },
+                   "M", "G-archive", "G-archive", kExitGameRan},
+        EarlierRun{"RestoreCutShortAndZeroed",
+                   [](FakePlatform& os) {
+                       KilledDuringTheGame(os);
+                       os.AddFile(kGameBackup, "G-archive");
+                       os.AddFile(kGame, std::string("G-ar\0\0\0\0\0", 9));
+                   },
+                   "M", "G-archive", "G-archive", kExitGameRan},
+        EarlierRun{"SwapCutShort",
+                   [](FakePlatform& os) {
+                       OlderMarker(os, "swapping\r\n");
+                       os.AddFile(kGame, "M-ot");
+                   },
+                   "M", "G", "G", kExitGameRan},
+        // A marker whose backup is gone, with the game's archive live: the
+        // live archive is kept as the game's, and the player is told.
+        EarlierRun{"MarkerWithoutItsBackup", [](FakePlatform& os) { os.AddFile(kMarker, "stale"); },
+                   "M", "G", "G", kExitGameRanWithWarning},
+        // No swap in this run: the game's own archive goes back before the game.
+        EarlierRun{"KilledThenAModWithoutArchive",
+                   [](FakePlatform& os) {
+                       KilledDuringTheGame(os);
+                       os.disk.Remove(os.Resolve(kMod));
+                   },
+                   "G", "G", "G", kExitGameRan}),
     [](const testing::TestParamInfo<EarlierRun>& info) { return info.param.name; });
+
+// The game's backup vanished while the mod's archive was live (a virus
+// scanner took it): nothing is changed, the marker stays, the player is told.
+TEST(Archives, BackupThatVanishedIsToldAndTheMarkerStays) {
+    Installation os;
+    KilledDuringTheGame(os);
+    os.disk.Remove(os.Resolve(kGameBackup));
+    os.stdOutputType = 2;  // a console: each line at once
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(os.liveArchiveAtStart, "M");
+    EXPECT_EQ(os.Content(kGame), "M");
+    EXPECT_TRUE(os.HasFile(kMarker));
+    EXPECT_NE(Output(os).find("Warning: The backup of the game's own shaders, "
+                              "C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip, is gone"),
+              std::string::npos)
+        << Output(os);
+}
+
+// A game without an archive of its own gets none back: the mod's archive is
+// taken out after the game, and only while it is still the one put there.
+TEST(Archives, GameWithoutAnArchiveHasNoneAfterTheGame) {
+    FakePlatform os;
+    os.AddFile(kMod, "M");
+    os.AddFile(kGameBackup, "an old backup");
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
+    EXPECT_EQ(os.liveArchiveAtStart, "M");
+    EXPECT_FALSE(os.HasFile(kGame));
+    EXPECT_EQ(os.Content(kGameBackup), "an old backup");
+    EXPECT_FALSE(os.HasFile(kMarker));
+}
+
+// Something wrote the game's archive while the game ran (its updater, a
+// repair): the restore keeps it, backs it up and sets the old backup aside.
+TEST(Archives, UpdateDuringTheGameIsKept) {
+    Installation os;
+    os.duringGame = [](FakePlatform& game) { game.AddFile(kGame, "G2"); };
+    os.stdOutputType = 2;  // a console: each line at once
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(os.Content(kGame), "G2");
+    EXPECT_EQ(os.Content(kGameBackup), "G2");
+    EXPECT_EQ(os.Content(u"..\\bf2\\Backup\\Shaders_client.zip.old"), "G");
+    EXPECT_FALSE(os.HasFile(kMarker));
+    EXPECT_EQ(Output(os),
+              "Warning: C:\\G\\mods\\bf2\\Shaders_client.zip was changed while a mod's shaders "
+              "were in place (the game was updated or repaired, say): it is kept as the game's "
+              "own shaders and backed up. The backup it replaces is kept as "
+              "C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.old.\r\n");
+}
 
 // Started in the game's own content folder, the launcher has no mod: its
 // "mod's archive" and "mod's backup" are the game's own.
@@ -238,9 +353,7 @@ TEST(Archives, GameContentFolderIsNoMod) {
     FakePlatform os;
     os.base = u"C:\\G\\mods\\bf2\\";
     os.currentDirectory = u"C:\\G\\mods\\bf2";
-    os.AddFile(kGame, "M-old");
-    os.AddFile(kGameBackup, "G");
-    os.AddFile(kMarker, "C:\\G\\mods\\other\\\r\n");
+    OlderMarker(os, "");
     EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
     EXPECT_EQ(os.liveArchiveAtStart, "G");
     EXPECT_EQ(os.Content(kGame), "G");
@@ -279,7 +392,7 @@ TEST_P(RestoreRetry, RetriesOnlyWhileTheFileIsInUse) {
     os.stdOutput = 0;
     ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
     os.log.clear();
-    os.copyErrors[kGame] = GetParam().errors;
+    os.moveErrors[kGame] = GetParam().errors;
     EXPECT_EQ(RestoreGameArchive(), GetParam().restored);
     Log pauses;
     for (const std::string& entry : os.log) {
@@ -316,29 +429,72 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Archives, RestoreFlushFailureKeepsTheMarker) {
     Installation os;
     ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
-    os.flushFails.insert(kGame);
+    os.flushFails.insert(kGame + u".tmp");
     EXPECT_FALSE(RestoreGameArchive());
     EXPECT_TRUE(os.HasFile(kMarker));
 }
 
-// The marker's record, read back; anything but a whole record vouches for
-// the backup, as a marker of release 1.1.0 does.
-TEST(Marker, RecordReadsBackAndAnythingElseIsNoCompleteSwap) {
-    const FileStamp stamp{123456789, 133456789012345678};
-    EXPECT_EQ(CompletedSwapIn(Narrow(MarkerText(u"C:\\G\\mods\\m\\", stamp))), stamp);
-    const std::pair<const char*, const char*> incomplete[] = {
-        {"ReleaseOneOne", "C:\\G\\mods\\m\\\r\n"},
-        {"Swapping", "C:\\G\\mods\\m\\\r\nswapping\r\n"},
-        {"Empty", ""},
-        {"CutShort", "C:\\G\\mods\\m\\\r\nswapped 12 "},
-        {"NoLineEnd", "C:\\G\\mods\\m\\\r\nswapped 12 34"},
-        {"NotANumber", "C:\\G\\mods\\m\\\r\nswapped 12 x4\r\n"},
-        {"TooLarge", "C:\\G\\mods\\m\\\r\nswapped 123456789012345678901 1\r\n"},
-        {"RecordOnTheFirstLine", "swapped 12 34\r\n"},
+// The marker's record, read back; the markers of earlier releases read as a
+// game that had an archive, with nothing known of its stamps.
+TEST(Marker, RecordReadsBackAndOlderFormsMapOntoIt) {
+    Marker marker;
+    marker.modFolder = u"C:\\G\\mods\\m\\";
+    marker.gameStamp = FileStamp{42, 133456789012345678};
+    marker.swappedIn = FileStamp{123456789, 133456789012345679};
+    const Marker read = ReadMarker(MarkerText(marker));
+    EXPECT_EQ(read.modFolder, marker.modFolder);
+    EXPECT_TRUE(read.gameHadArchive);
+    EXPECT_EQ(read.gameStamp, marker.gameStamp);
+    EXPECT_EQ(read.swappedIn, marker.swappedIn);
+    marker.gameHadArchive = false;
+    marker.gameStamp.reset();
+    marker.swappedIn.reset();
+    EXPECT_EQ(Narrow(MarkerText(marker)), "C:\\G\\mods\\m\\\r\ngame none\r\nswapping\r\n");
+    EXPECT_FALSE(ReadMarker(MarkerText(marker)).gameHadArchive);
+
+    struct Older {
+        const char* name;
+        const char16_t* text;
+        std::optional<FileStamp> swappedIn;
     };
-    for (const auto& [name, text] : incomplete) {
-        EXPECT_EQ(CompletedSwapIn(text), std::nullopt) << name;
+    const Older older[] = {
+        {"ReleaseOneOne", u"C:\\G\\mods\\m\\\r\n", std::nullopt},
+        {"Swapping", u"C:\\G\\mods\\m\\\r\nswapping\r\n", std::nullopt},
+        {"Swapped", u"C:\\G\\mods\\m\\\r\nswapped 12 34\r\n", FileStamp{12, 34}},
+        {"CutShort", u"C:\\G\\mods\\m\\\r\nswapped 12 ", std::nullopt},
+        {"NotANumber", u"C:\\G\\mods\\m\\\r\nswapped 12 x4\r\n", std::nullopt},
+        {"TooLarge", u"C:\\G\\mods\\m\\\r\nswapped 123456789012345678901 1\r\n", std::nullopt},
+        {"RecordOnTheFirstLine", u"swapped 12 34\r\n", std::nullopt},
+        {"Empty", u"", std::nullopt},
+    };
+    for (const Older& form : older) {
+        const Marker old = ReadMarker(form.text);
+        EXPECT_TRUE(old.gameHadArchive) << form.name;
+        EXPECT_EQ(old.gameStamp, std::nullopt) << form.name;
+        EXPECT_EQ(old.swappedIn, form.swappedIn) << form.name;
     }
+    EXPECT_EQ(Narrow(ReadMarker(u"C:\\G\\mods\\m\\\r\nswapping\r\n").modFolder),
+              "C:\\G\\mods\\m\\");
+}
+
+// A live archive against a file the launcher knows.
+TEST(Compare, SameCutShortOrDifferent) {
+    FakePlatform os;
+    os.AddFile(u"known", "abcdef");
+    const std::pair<const char*, Likeness> cases[] = {
+        {"abcdef", Likeness::Same},       {"abc", Likeness::CutShort},
+        {"", Likeness::CutShort},         {"abcdeg", Likeness::Different},
+        {"abcdefg", Likeness::Different}, {"xbc", Likeness::Different},
+    };
+    for (const auto& [live, expected] : cases) {
+        os.AddFile(u"live", live);
+        EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), expected) << live;
+    }
+    os.AddFile(u"live", std::string("abc\0\0\0", 6));
+    EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::CutShort);
+    os.AddFile(u"live", std::string("ab\0d\0\0", 6));
+    EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::Different);
+    EXPECT_EQ(Compare(os.base + u"live", os.base + u"missing"), Likeness::Different);
 }
 
 struct ForceCase {

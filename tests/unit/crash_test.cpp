@@ -72,8 +72,8 @@ struct RunResult {
     FakeDisk disk;
 };
 
-RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeDisk* from, int crashAt,
-            bool killsOnly) {
+RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeDisk* from,
+                  int crashAt, bool killsOnly) {
     FakePlatform os;
     if (from) os.UseDisk(*from);
     if (arrange) arrange(os);
@@ -112,9 +112,14 @@ void KilledDuringTheGame(FakePlatform& os) {
     os.AddFile(kLive, "M-archive");
     os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
     os.AddFile(u"C:\\G\\mods\\mymod\\Backup\\Shaders_client.zip", "M-archive");
-    FileStamp live;
-    os.ReadFileStamp(kLive, live);
-    os.AddFile(kMarkerPath, Narrow(MarkerText(os.base, live)));
+    Marker marker;
+    marker.modFolder = os.base;
+    FileStamp stamp;
+    os.ReadFileStamp(kBackup, stamp);
+    marker.gameStamp = stamp;
+    os.ReadFileStamp(kLive, stamp);
+    marker.swappedIn = stamp;
+    os.AddFile(kMarkerPath, Narrow(MarkerText(marker)));
 }
 
 void UpdateTheGame(FakePlatform& os) {
@@ -158,45 +163,47 @@ TEST_P(EveryCrashPoint, LeavesTheGamesArchiveSafeAndTheNextRunsPutItBack) {
     EXPECT_EQ(failures.size(), 0u) << "crash states that lose or misplace the game's archive";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Runs, EveryCrashPoint,
-    testing::Values(
-        Scenario{"OrdinaryRun", GameAndMod},
-        Scenario{"FindsAnEarlierMarker", KilledDuringTheGame},
-        Scenario{"GameUpdatedAfterAKill",
-                 [](FakePlatform& os) {
-                     KilledDuringTheGame(os);
-                     UpdateTheGame(os);
-                 }},
-        Scenario{"GameUpdatedDuringTheGame",
-                 [](FakePlatform& os) {
-                     GameAndMod(os);
-                     os.duringGame = UpdateTheGame;
-                 }},
-        Scenario{"InTheGamesOwnFolder",
-                 [](FakePlatform& os) {
-                     GameAndMod(os);
-                     os.base = u"C:\\G\\mods\\bf2\\";
-                     os.currentDirectory = u"C:\\G\\mods\\bf2";
-                 }},
-        Scenario{"SwapFails",
-                 [](FakePlatform& os) {
-                     GameAndMod(os);
-                     os.heldOpen.insert(kLive);
-                 }},
-        Scenario{"RestoreFails",
-                 [](FakePlatform& os) {
-                     GameAndMod(os);
-                     // The game holds its archive past its end.
-                     os.duringGame = [](FakePlatform& game) { game.heldOpen.insert(kLive); };
-                 }},
-        Scenario{"GameWithoutAnArchive",
-                 [](FakePlatform& os) {
-                     GameAndMod(os);
-                     os.disk.Remove(kLive);
-                     os.disk.Commit();
-                     os.disk.gamesArchive.clear();
-                 }}),
-    [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Runs, EveryCrashPoint,
+                         testing::Values(Scenario{"OrdinaryRun", GameAndMod},
+                                         Scenario{"FindsAnEarlierMarker", KilledDuringTheGame},
+                                         Scenario{"GameUpdatedAfterAKill",
+                                                  [](FakePlatform& os) {
+                                                      KilledDuringTheGame(os);
+                                                      UpdateTheGame(os);
+                                                  }},
+                                         Scenario{"GameUpdatedDuringTheGame",
+                                                  [](FakePlatform& os) {
+                                                      GameAndMod(os);
+                                                      os.duringGame = UpdateTheGame;
+                                                  }},
+                                         Scenario{"InTheGamesOwnFolder",
+                                                  [](FakePlatform& os) {
+                                                      GameAndMod(os);
+                                                      os.base = u"C:\\G\\mods\\bf2\\";
+                                                      os.currentDirectory = u"C:\\G\\mods\\bf2";
+                                                  }},
+                                         Scenario{"SwapFails",
+                                                  [](FakePlatform& os) {
+                                                      GameAndMod(os);
+                                                      os.heldOpen.insert(kLive);
+                                                  }},
+                                         Scenario{"RestoreFails",
+                                                  [](FakePlatform& os) {
+                                                      GameAndMod(os);
+                                                      // The game holds its archive past its end.
+                                                      os.duringGame = [](FakePlatform& game) {
+                                                          game.heldOpen.insert(kLive);
+                                                      };
+                                                  }},
+                                         Scenario{"GameWithoutAnArchive",
+                                                  [](FakePlatform& os) {
+                                                      GameAndMod(os);
+                                                      os.disk.Remove(kLive);
+                                                      os.disk.Commit();
+                                                      os.disk.gamesArchive.clear();
+                                                  }}),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace

@@ -25,6 +25,24 @@ std::string Narrow(TextView text) {
     return out;
 }
 
+Text Widen(const std::string& utf8) {
+    Text text;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            text += static_cast<char16_t>(lead);
+        } else if (lead < 0xE0 && i + 1 < utf8.size()) {
+            text += static_cast<char16_t>(((lead & 0x1F) << 6) | (utf8[++i] & 0x3F));
+        } else if (i + 2 < utf8.size()) {
+            char16_t unit = static_cast<char16_t>((lead & 0x0F) << 12);
+            unit |= static_cast<char16_t>((utf8[++i] & 0x3F) << 6);
+            unit |= static_cast<char16_t>(utf8[++i] & 0x3F);
+            text += unit;
+        }
+    }
+    return text;
+}
+
 FakePlatform::FakePlatform() {
     UsePlatform(this);
     BaseFolder.clear();
@@ -333,20 +351,54 @@ OsResult FakePlatform::WriteNewFile(const Text& path, TextView content) {
     return {};
 }
 
-bool FakePlatform::ReadSmallFile(const Text& path, std::string& bytes) {
+OsResult FakePlatform::MoveOver(const Text& from, const Text& to) {
+    Call("move " + Shown(from) + " -> " + Shown(to));
+    auto scripted = moveErrors.find(Relative(to));
+    if (scripted != moveErrors.end() && !scripted->second.empty()) {
+        std::uint32_t error = scripted->second.front();
+        scripted->second.pop_front();
+        return {false, error};
+    }
+    Text source = Resolve(from);
+    Text target = Resolve(to);
+    if (!disk.Find(source)) return {false, kErrorFileNotFound};
+    if (!disk.folders.count(target.substr(0, target.rfind(u'\\')))) {
+        return {false, kErrorPathNotFound};
+    }
+    if (disk.folders.count(target)) return {false, kErrorAccessDenied};
+    if (const FakeFile* existing = disk.Find(target)) {
+        if (existing->attributes & kAttributeReadOnly) return {false, kErrorAccessDenied};
+        if (IsHeld(to)) return {false, kErrorSharingViolation};
+    }
+    Change(log.back());
+    disk.Move(source, target);
+    disk.Commit();  // written through
+    return {};
+}
+
+OsResult FakePlatform::ReadSmallFile(const Text& path, Text& text) {
+    const FakeFile* found = disk.Find(Resolve(path));
+    if (!found) return {false, kErrorFileNotFound};
+    text = Widen(found->bytes);
+    return {};
+}
+
+bool FakePlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                            std::string& bytes) {
     const FakeFile* found = disk.Find(Resolve(path));
     if (!found) return false;
-    bytes = found->bytes;
+    bytes = offset < found->bytes.size() ? found->bytes.substr(offset, count) : std::string();
     return true;
 }
 
-bool FakePlatform::RemoveFile(const Text& path) {
+OsResult FakePlatform::RemoveFile(const Text& path) {
     Call("remove " + Shown(path));
     Text key = Resolve(path);
-    if (!disk.Find(key) || IsHeld(path)) return false;
+    if (!disk.Find(key)) return {false, kErrorFileNotFound};
+    if (IsHeld(path)) return {false, kErrorSharingViolation};
     Change(log.back());
     disk.Remove(key);
-    return true;
+    return {};
 }
 
 bool FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {

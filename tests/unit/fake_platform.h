@@ -114,9 +114,10 @@ public:
     std::map<Text, std::deque<std::uint32_t>> copyErrors;  // target -> error of each failing try
     std::set<Text> flushFails;
     std::set<Text> writeFails;
-    std::map<Text, std::uint32_t> attributeQueryErrors;  // the query fails, the search finds it
-    std::map<Text, std::uint32_t> folderErrors;          // CreateDirectoryW fails with this
-    std::string throwBadAllocAt;                         // a call name, e.g. "AppWindow"
+    std::map<Text, std::deque<std::uint32_t>> moveErrors;  // target -> error of each failing try
+    std::map<Text, std::uint32_t> attributeQueryErrors;    // the query fails, the search finds it
+    std::map<Text, std::uint32_t> folderErrors;            // CreateDirectoryW fails with this
+    std::string throwBadAllocAt;                           // a call name, e.g. "AppWindow"
     // The lock file: taken by this run, or failing with an error (32: held
     // by another launcher).
     std::uint32_t lockError = 0;
@@ -160,8 +161,11 @@ public:
     OsResult CopyWholeFile(const Text& from, const Text& to) override;
     OsResult FlushToDisk(const Text& path) override;
     OsResult WriteNewFile(const Text& path, TextView content) override;
-    bool ReadSmallFile(const Text& path, std::string& bytes) override;
-    bool RemoveFile(const Text& path) override;
+    OsResult MoveOver(const Text& from, const Text& to) override;
+    OsResult ReadSmallFile(const Text& path, Text& text) override;
+    bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                  std::string& bytes) override;
+    OsResult RemoveFile(const Text& path) override;
     bool ReadFileStamp(const Text& path, FileStamp& stamp) override;
     bool IsSameFolder(const Text& a, const Text& b) override;
     OsResult HoldLockFile(const Text& path) override;
@@ -203,5 +207,6 @@ private:
     bool terminated_ = false;
 };
 
-// UTF-16 to UTF-8 for messages and logs.
+// UTF-16 to UTF-8 for messages and logs, and back.
 std::string Narrow(TextView text);
+Text Widen(const std::string& utf8);

@@ -26,29 +26,38 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
     EXPECT_EQ(os.liveArchiveAtStart, "M");
     EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "G");
     EXPECT_EQ(Narrow(os.startedParameters), "+menu 1 +fullscreen 1 +modPath mods/mymod -a");
-    EXPECT_EQ(os.log, (Log{
-                          "CurrentDirectory 261",
-                          "CommandLine",
-                          "mkdir ..\\bf2\\Backup",
-                          "lock ..\\bf2\\Backup\\ModLauncher.lock",
-                          "mkdir Backup",
-                          "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip",
-                          "flush ..\\bf2\\Backup\\Shaders_client.zip",
-                          "copy Shaders_client.zip -> Backup\\Shaders_client.zip",
-                          "write ..\\bf2\\Backup\\Shaders_client.zip.swapped",
-                          "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip",
-                          "flush ..\\bf2\\Shaders_client.zip",
-                          "write ..\\bf2\\Backup\\Shaders_client.zip.swapped",
-                          "start",
-                          "pump",
-                          "poll",
-                          "await",
-                          "pump",
-                          "poll",
-                          "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip",
-                          "flush ..\\bf2\\Shaders_client.zip",
-                          "remove ..\\bf2\\Backup\\Shaders_client.zip.swapped",
-                      }));
+    EXPECT_EQ(
+        os.log,
+        (Log{
+            "CurrentDirectory 261",
+            "CommandLine",
+            "mkdir ..\\bf2\\Backup",
+            "lock ..\\bf2\\Backup\\ModLauncher.lock",
+            "mkdir Backup",
+            "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip.tmp",
+            "flush ..\\bf2\\Backup\\Shaders_client.zip.tmp",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.tmp -> ..\\bf2\\Backup\\Shaders_client.zip",
+            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.tmp",
+            "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
+            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
+            "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
+            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
+            "start",
+            "pump",
+            "poll",
+            "await",
+            "pump",
+            "poll",
+            "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
+            "flush ..\\bf2\\Shaders_client.zip.tmp",
+            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "remove ..\\bf2\\Backup\\Shaders_client.zip.swapped",
+        }));
 }
 
 TEST(LaunchSequence, GameThatCannotStartStillGetsItsArchiveBack) {
