@@ -43,7 +43,8 @@ struct StartState {
     std::function<void(const GameTree&)> arrange;
     std::optional<std::string> seenByGame;  // the live archive while the game ran
     Archives after;
-    DWORD exitCode = 0;  // 4 where the player is warned that the swap was not made
+    DWORD exitCode = 0;        // 4 where the player is warned
+    const char* warning = "";  // a part of the warning
 };
 
 void PrintTo(const StartState& s, std::ostream* os) { *os << s.name; }
@@ -68,9 +69,12 @@ TEST_P(ArchiveSwapTest, GameSeesAndLeavesTheRightArchives) {
     EXPECT_TRUE(SameBytes("the live archive as the game saw it", game->archive, s.seenByGame));
     EXPECT_EQ(ArchivesOf(tree), s.after);
     const std::string output = tree.Read(L"stdout.txt").value_or("");
-    EXPECT_EQ(output.rfind("Warning: The mod's shaders were not put in place", 0) == 0,
-              s.exitCode == 4)
-        << output;
+    if (s.exitCode == 4) {
+        EXPECT_EQ(output.rfind("Warning: ", 0), 0u) << output;
+        EXPECT_NE(output.find(s.warning), std::string::npos) << output;
+    } else {
+        EXPECT_EQ(output, "");
+    }
 }
 
 void Both(const GameTree& t) {
@@ -93,18 +97,19 @@ INSTANTIATE_TEST_SUITE_P(
                                  [](const GameTree& t) { t.Write(kLive, "G"); },
                                  "G",
                                  {"G", "G", None(), None(), false}},
-                      // An earlier backup is all there is of the game's: it comes back.
+                      // A game without an archive of its own has none after the game
+                      // either; an old backup stays as it is.
                       StartState{"OnlyAnEarlierBackup",
                                  [](const GameTree& t) {
                                      t.Write(kMod, "M");
                                      t.Write(kGameBackup, "G-old");
                                  },
                                  "M",
-                                 {"G-old", "G-old", "M", "M", false}},
+                                 {None(), "G-old", "M", "M", false}},
                       StartState{"NothingOfTheGames",
                                  [](const GameTree& t) { t.Write(kMod, "M"); },
                                  "M",
-                                 {"M", None(), "M", "M", false}},
+                                 {None(), None(), "M", "M", false}},
                       // The content folder is made on the way to its backup folder.
                       StartState{"NoContentFolder",
                                  [](const GameTree& t) {
@@ -112,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      ASSERT_TRUE(RemoveDirectoryW(t.Path(L"mods\\bf2").c_str()));
                                  },
                                  "M",
-                                 {"M", None(), "M", "M", false}},
+                                 {None(), None(), "M", "M", false}},
                       // No backup can be made, so the game's own archive stays where it is.
                       StartState{"FileNamedBackupInTheModFolder",
                                  [](const GameTree& t) {
@@ -121,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  },
                                  "G",
                                  {"G", None(), "M", None(), false},
-                                 4},
+                                 4,
+                                 "The mod's shaders were not put in place"},
                       StartState{"FolderNamedLikeTheModArchive",
                                  [](const GameTree& t) {
                                      t.Write(kLive, "G");
@@ -131,23 +137,38 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"G", "G", None(), None(), false}},
                       // An earlier run of release 1.1.0 ended during its game: the mod's
                       // archive is live and the marker, one line naming the mod's folder,
-                      // vouches for the backup, which must survive.
+                      // says the backup holds the game's own, which must survive.
                       StartState{"ReleaseOneOneMarkerLeftByAnEarlierRun",
                                  [](const GameTree& t) {
                                      Both(t);
-                                     t.Write(kLive, "M-old");
+                                     t.Write(kLive, "M");
                                      t.Write(kGameBackup, "G");
                                      t.Write(kMarker, Narrow(t.ModFolder()) + "\\\r\n");
                                  },
                                  "M",
                                  {"G", "G", "M", "M", false}},
+                      // Killed inside the restore's copy by the last release: the live
+                      // archive is the first part of the game's, and the marker's record
+                      // names the mod's archive. No update: the game's own comes back.
+                      StartState{
+                          "RestoreCutShortByTheLastRelease",
+                          [](const GameTree& t) {
+                              Both(t);
+                              t.Write(kGameBackup, "the game's own archive");
+                              t.Write(kLive, "the game's");
+                              t.Write(kMarker, Narrow(t.ModFolder()) +
+                                                   "\\\r\nswapped 1 131000000000000000\r\n");
+                          },
+                          "M",
+                          {"the game's own archive", "the game's own archive", "M", "M", false}},
                       // With no swap in this run, the game's own archive goes back
                       // before the game starts.
                       StartState{"MarkerThenAModWithoutArchive",
                                  [](const GameTree& t) {
                                      t.Write(kLive, "M-old");
+                                     t.Write(L"mods\\other\\Shaders_client.zip", "M-old");
                                      t.Write(kGameBackup, "G");
-                                     t.Write(kMarker, "earlier run");
+                                     t.Write(kMarker, Narrow(t.Path(L"mods\\other")) + "\\\r\n");
                                  },
                                  "G",
                                  {"G", "G", None(), None(), false}},
@@ -161,13 +182,17 @@ INSTANTIATE_TEST_SUITE_P(
                                  },
                                  "M",
                                  {"G", "G", "M", "M", false}},
+                      // A marker whose backup is gone, with the game's own archive live:
+                      // the live archive is kept as the game's, and the player is told.
                       StartState{"MarkerWithoutBackup",
                                  [](const GameTree& t) {
                                      Both(t);
                                      t.Write(kMarker, "stale");
                                  },
                                  "M",
-                                 {"G", "G", "M", "M", false}}),
+                                 {"G", "G", "M", "M", false},
+                                 4,
+                                 "was changed while a mod's shaders were in place"}),
     [](const ::testing::TestParamInfo<StartState>& info) { return info.param.name; });
 
 // In a drive root the base folder ends in two backslashes, and every path
@@ -213,6 +238,18 @@ protected:
         EXPECT_FALSE(tree.Read(kMarker));
     }
 
+    // Standard output on a pipe, so that a warning is a line, not a box.
+    Process& StartLauncherWithOutput(
+        const GameTree& tree, std::vector<std::pair<std::wstring, std::wstring>> env = {}) {
+        LaunchOptions options;
+        options.exe = tree.Launcher();
+        options.commandLine = Quoted(tree.Launcher());
+        options.folder = tree.ModFolder();
+        options.env = std::move(env);
+        options.std = StdHandles::Pipe;
+        return Start(options);
+    }
+
     // Starts the launcher with a game that runs 3 s and waits for the game.
     Process& StartWithRunningGame(const GameTree& tree) {
         Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});
@@ -230,7 +267,7 @@ TEST_F(ArchiveRecoveryTest, LauncherKilledWhileTheGameRuns) {
     // The mod's archive is live and the marker says so.
     EXPECT_TRUE(tree.Holds(kLive, std::string(100000, 'M')));
     EXPECT_TRUE(tree.Read(kMarker));
-    EXPECT_EQ(GetFileAttributesW(tree.Path(kLock).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(LockIsFree(tree));
     ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
     ExpectNextRunPutsEverythingRight(tree);
 }
@@ -244,12 +281,20 @@ TEST_F(ArchiveRecoveryTest, GameArchiveReplacedAfterAKillIsKept) {
     const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
     tree.Write(kLive, update);
     DeleteFileW(tree.Path(L"standin-report.txt").c_str());
-    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    Process& next = StartLauncherWithOutput(tree);
+    EXPECT_EQ(next.WaitForExit(), 4u);
     EXPECT_TRUE(SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive,
                           std::string(100000, 'M')));
     EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update));
     EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update));
+    // The backup it replaced is set aside, and the player is told where.
+    EXPECT_TRUE(SameBytes("the backup set aside", tree.Read(kSetAside), game_));
     EXPECT_FALSE(tree.Read(kMarker));
+    EXPECT_NE(next.ReadOutput().find("is kept as the game's own shaders and backed up. The backup "
+                                     "it replaces is kept as " +
+                                     Narrow(tree.Path(kSetAside))),
+              std::string::npos)
+        << next.ReadOutput();
 }
 
 // Killed during the swap's copy, the launcher leaves a live archive that
@@ -284,6 +329,7 @@ TEST_F(E2eTest, LauncherInTheGameContentFolderAfterALeftoverMarker) {
     layout.modName = L"bf2";
     GameTree& tree = LayTree(layout);
     tree.Write(kLive, "M-old");
+    tree.Write(L"mods\\other\\Shaders_client.zip", "M-old");
     tree.Write(kGameBackup, "G");
     tree.Write(kMarker, Narrow(tree.Path(L"mods\\other")) + "\\\r\n");
     EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);

@@ -627,4 +627,18 @@ void E2eTest::TearDown() {
     trees_.clear();
 }
 
+bool LockIsFree(const GameTree& tree) {
+    UniqueHandle file(CreateFileW(tree.Path(kLock).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    OVERLAPPED first{};
+    if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &first)) {
+        return false;
+    }
+    UnlockFileEx(file.get(), 0, 1, 0, &first);
+    return true;
+}
+
 }  // namespace e2e

@@ -85,6 +85,7 @@ inline const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
 inline const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
 inline const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
 inline const std::wstring kLock = L"mods\\bf2\\Backup\\ModLauncher.lock";
+inline const std::wstring kSetAside = L"mods\\bf2\\Backup\\Shaders_client.zip.old";
 
 struct GameLayout {
     // The launcher sits in mods\<modName>; empty puts it in the root itself.
@@ -249,5 +250,9 @@ protected:
     std::vector<std::wstring> ownFolders_;
     std::vector<std::wstring> emptiedRoots_;
 };
+
+// Whether no launcher holds the game's lock now. The lock file stays; its
+// lock goes with the launcher that took it, however that one ends.
+bool LockIsFree(const GameTree& tree);
 
 }  // namespace e2e
