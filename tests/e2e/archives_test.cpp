@@ -239,8 +239,8 @@ protected:
     }
 
     // Standard output on a pipe, so that a warning is a line, not a box.
-    Process& StartLauncherWithOutput(
-        const GameTree& tree, std::vector<std::pair<std::wstring, std::wstring>> env = {}) {
+    Process& StartLauncherWithOutput(const GameTree& tree,
+                                     std::vector<std::pair<std::wstring, std::wstring>> env = {}) {
         LaunchOptions options;
         options.exe = tree.Launcher();
         options.commandLine = Quoted(tree.Launcher());
@@ -413,6 +413,114 @@ INSTANTIATE_TEST_SUITE_P(Output, UnwritableContentFolderTest,
 // A session end that was called off only ends the wait: the restore runs at
 // once while the game goes on. One that goes through ends the launcher with
 // no restore; the next run puts things right.
+// FAT keeps local time and moves it an hour across a change of daylight
+// saving; network shares keep coarser times. A live archive whose time moved
+// but whose bytes did not is still the mod's, and the game's own comes back.
+TEST_F(ArchiveRecoveryTest, LiveArchiveWhoseTimeMovedAfterAKill) {
+    GameTree& tree = Installation();
+    StartWithRunningGame(tree).Kill();
+    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+    {
+        UniqueHandle live(CreateFileW(tree.Path(kLive).c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        FILETIME written;
+        ASSERT_TRUE(live && GetFileTime(live.get(), nullptr, nullptr, &written));
+        ULARGE_INTEGER time{{written.dwLowDateTime, written.dwHighDateTime}};
+        time.QuadPart += 36000000000ULL;  // an hour
+        written = {time.LowPart, time.HighPart};
+        ASSERT_TRUE(SetFileTime(live.get(), nullptr, nullptr, &written));
+    }
+    ExpectNextRunPutsEverythingRight(tree);
+    EXPECT_FALSE(tree.Read(kSetAside)) << "the mod's archive was taken for an update";
+}
+
+// Another program holds the live archive while the swap is tried: the swap
+// is not made, no marker says it was, and the player is told it is in use.
+// An update written after that is then the game's own, with nothing set aside.
+TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
+    GameTree& tree = Installation();
+    {
+        UniqueHandle held(CreateFileW(tree.Path(kLive).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        Process& launcher = StartLauncherWithOutput(tree);
+        EXPECT_EQ(launcher.WaitForExit(), 4u);
+        const std::string output = launcher.ReadOutput();
+        EXPECT_EQ(output.rfind("Warning: The mod's shaders were not put in place", 0), 0u)
+            << output;
+        EXPECT_NE(output.find("Could not replace " + Narrow(tree.Path(kLive))), std::string::npos)
+            << output;
+        EXPECT_EQ(output.find("could not be put back"), std::string::npos) << output;
+    }
+    EXPECT_TRUE(
+        SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive, game_));
+    EXPECT_FALSE(tree.Read(kMarker));
+    const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
+    tree.Write(kLive, update);
+    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update));
+    EXPECT_FALSE(tree.Read(kSetAside));
+}
+
+// The game's updater (or a repair) writes the game's archive while the game
+// runs: the restore keeps that one, and sets the old backup aside.
+TEST_F(ArchiveRecoveryTest, ArchiveReplacedWhileTheGameRuns) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncherWithOutput(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
+    ASSERT_TRUE(WaitForStandinReport(tree.Root())) << "the game was not started";
+    const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
+    tree.Write(kLive, update);
+    tree.Write(L"quit.txt", "");
+    EXPECT_EQ(launcher.WaitForExit(), 4u);
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update));
+    EXPECT_TRUE(SameBytes("the backup set aside", tree.Read(kSetAside), game_));
+    EXPECT_FALSE(tree.Read(kMarker));
+    EXPECT_NE(launcher.ReadOutput().find(Narrow(tree.Path(kLive)) + " was changed"),
+              std::string::npos)
+        << launcher.ReadOutput();
+}
+
+// Game engines keep their archives open while they run, sharing only
+// reading: the swap comes before and the restore after, so both go through.
+TEST_F(ArchiveRecoveryTest, GameThatKeepsItsArchiveOpen) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_OPEN_ARCHIVE", L"1"}});
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    std::optional<StandinReport> game = ReadStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the game was not started";
+    EXPECT_TRUE(game->archiveOpen);
+    EXPECT_TRUE(SameBytes("the archive the game saw", game->archive, std::string(100000, 'M')));
+    EXPECT_TRUE(tree.Holds(kLive, game_));
+    EXPECT_TRUE(tree.Holds(kGameBackup, game_));
+    EXPECT_FALSE(tree.Read(kMarker));
+}
+
+// A restore tried while such a game still runs (the session's end called
+// off) cannot replace the file: the player is told, the marker stays, and
+// the next run puts everything right.
+TEST_F(ArchiveRecoveryTest, RestoreWhileTheGameStillHoldsItsArchive) {
+    GameTree& tree = Installation();
+    Process& launcher = StartLauncherWithOutput(
+        tree, {{L"STANDIN_OPEN_ARCHIVE", L"1"}, {L"STANDIN_RUN_MS", L"120000"}});
+    std::optional<StandinReport> game = WaitForStandinReport(tree.Root());
+    ASSERT_TRUE(game && game->archiveOpen) << "the game was not started with its archive open";
+    PostMessageW(WaitForWindow(launcher.Id(), L"TApplication"), WM_ENDSESSION, 0, 0);
+    EXPECT_EQ(launcher.WaitForExit(), 4u);
+    const std::string output = launcher.ReadOutput();
+    EXPECT_EQ(output.rfind("Warning: The game's own shaders could not be put back.", 0), 0u)
+        << output;
+    EXPECT_TRUE(tree.Holds(kLive, std::string(100000, 'M')));
+    EXPECT_TRUE(tree.Read(kMarker));
+    UniqueHandle gameProcess(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, game->pid));
+    ASSERT_TRUE(gameProcess && TerminateProcess(gameProcess.get(), 0));
+    WaitForSingleObject(gameProcess.get(), kExitTimeoutMs);
+    ExpectNextRunPutsEverythingRight(tree);
+}
+
 TEST_F(ArchiveRecoveryTest, SessionEndCalledOffRestoresAtOnce) {
     GameTree& tree = Installation();
     Process& launcher = StartWithRunningGame(tree);

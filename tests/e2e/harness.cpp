@@ -472,6 +472,7 @@ std::optional<StandinReport> ReadStandinReport(const std::wstring& gameRoot) {
         if (key == "pid") report.pid = std::stoul(value);
         if (key == "holder" && value != "failed") report.holder = std::stoul(value);
         if (key == "ended") report.ended = true;
+        if (key == "open") report.archiveOpen = value == "yes";
         if (key == "stdout") report.stdOutput = value;
         if (key == "stdouttype") report.stdOutputType = std::stoul(value);
     }

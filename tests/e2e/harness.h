@@ -186,7 +186,8 @@ struct StandinReport {
     // The live archive (mods\bf2\Shaders_client.zip) at its start; nothing if missing.
     std::optional<std::string> archive;
     DWORD pid = 0;
-    DWORD holder = 0;  // the process keeping the archive locked, if asked for
+    DWORD holder = 0;          // the process keeping the archive locked, if asked for
+    bool archiveOpen = false;  // the game keeps the live archive open, as asked
     bool ended = false;
     // The standard output handle it was given: "null", "invalid" or "handle",
     // and GetFileType on it.

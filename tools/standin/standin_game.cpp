@@ -7,6 +7,9 @@
 //   STANDIN_EXIT_CODE        the exit code (default 0; 259 is allowed)
 //   STANDIN_HOLD_ARCHIVE_MS  lock the live archive with no sharing and keep it
 //                            locked this long after the game itself has ended
+//   STANDIN_OPEN_ARCHIVE     keep the live archive open for reading, sharing
+//                            only reading, for the game's whole run, as game
+//                            engines keep their archives open
 // The live archive is mods\bf2\Shaders_client.zip below the game's root: the
 // game's own content folder, which a launcher in mods\<mod> reaches as ..\bf2.
 // The report is always replaced whole, so a test that polls for it never reads
@@ -171,8 +174,13 @@ int wmain(int argc, wchar_t** argv) {
                                                 : "handle") +
               "\n";
     report += "stdouttype=" + std::to_string(outputType) + "\n";
-    // The lock is in place before the report appears, so a test that has seen
-    // the report can rely on it.
+    // Open, or locked, before the report appears, so a test that has seen the
+    // report can rely on it. The open archive is let go when the game ends.
+    if (IsSet(L"STANDIN_OPEN_ARCHIVE")) {
+        HANDLE open = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        report += open != INVALID_HANDLE_VALUE ? "open=yes\n" : "open=failed\n";
+    }
     if (IsSet(L"STANDIN_HOLD_ARCHIVE_MS")) {
         DWORD helper = HoldArchive(archive, EnvNumber(L"STANDIN_HOLD_ARCHIVE_MS", 0));
         report += helper ? "holder=" + std::to_string(helper) + "\n" : "holder=failed\n";
