@@ -173,12 +173,24 @@ bool WindowsPlatform::IsSameFolder(const Text& a, const Text& b) {
 }
 
 OsResult WindowsPlatform::HoldLockFile(const Text& path) {
-    // Read access is enough to lock, so a read-only lock file does not stand
-    // in the way; every sharing is allowed, so only the lock itself refuses.
-    // A byte-range lock holds across Wine prefixes, where sharing modes do not.
-    HANDLE lock = ::CreateFileW(Wide(path), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Every sharing is allowed, so only the lock itself refuses; a byte-range
+    // lock holds across Wine prefixes, where sharing modes do not. Write
+    // access too: Wine locks a file open only for reading with a shared
+    // lock, which another prefix does not see as held.
+    auto open = [&] {
+        return ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE lock = open();
+    // A read-only lock file (copied from a disc with the rest, say) is no
+    // reason to go without the lock.
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (lock == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED &&
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        lock = open();
+    }
     if (lock == INVALID_HANDLE_VALUE) return Outcome(FALSE);
     OVERLAPPED first{};
     if (!::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first)) {
