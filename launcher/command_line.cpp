@@ -54,11 +54,13 @@ Text FormBaseFolder() {
     return folder;
 }
 
-Text FormForwardedArgs() {
+Text ForwardedArgsOf(const char16_t* commandLine) {
     Text forwarded;
-    for (const Text& argument : CommandLineArguments(Os().CommandLine())) {
+    for (const Text& argument : CommandLineArguments(commandLine)) {
         forwarded += u' ';
         forwarded += argument;
     }
     return forwarded;
 }
+
+Text FormForwardedArgs() { return ForwardedArgsOf(Os().CommandLine()); }

@@ -16,5 +16,9 @@ std::vector<Text> CommandLineArguments(const char16_t* commandLine);
 // The working folder with one backslash appended, always.
 Text FormBaseFolder();
 
-// Every argument, each preceded by one space; empty when there is none.
+// Every argument after the program's own name, each preceded by one
+// space; empty when there is none.
+Text ForwardedArgsOf(const char16_t* commandLine);
+
+// The same for the launcher's own command line.
 Text FormForwardedArgs();

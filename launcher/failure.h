@@ -26,6 +26,11 @@ protected:
     Failure(const char16_t* kindName, Text&& message, std::uintptr_t address);
 };
 
+// The exit codes of a run that a failure ended: during the run (reported on
+// standard output or in the last-resort box), and during start-up.
+constexpr std::uint32_t kExitFailure = 1;
+constexpr std::uint32_t kExitStartupFailure = 217;
+
 class OutOfMemory : public Failure {
 public:
     explicit OutOfMemory(std::uintptr_t address = 0)

@@ -1,8 +1,8 @@
 #include "launcher/launch.h"
 
 #include "launcher/fault_hook.h"
+#include "launcher/globals.h"
 #include "launcher/platform.h"
-#include "launcher/sequence.h"
 #include "launcher/split.h"
 
 bool LaunchGame(const std::vector<Text>& pathParts) {
@@ -17,9 +17,8 @@ bool LaunchGame(const std::vector<Text>& pathParts) {
 void WaitForGame() {
     for (;;) {
         Os().ProcessMessages();
-        Os().PollGameExitCode(GameExitCode);  // a failed poll leaves the code as it was
         // The game's end is its process's end, whatever code it returned: a
-        // game may well return 259, which a poll reads as "still active".
+        // game may well return 259, which reads as "still active".
         if (Os().GameHasEnded()) return;
         if (Os().Terminated()) return;
         Os().AwaitGameOrMessage();

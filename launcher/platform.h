@@ -21,7 +21,6 @@ constexpr std::uint32_t kErrorLockViolation = 33;
 constexpr std::uint32_t kErrorHandleDiskFull = 39;
 constexpr std::uint32_t kErrorDiskFull = 112;
 constexpr std::uint32_t kErrorInvalidName = 123;
-constexpr std::uint32_t kStillActive = 259;
 constexpr std::uint32_t kFileTypeUnknown = 0;
 constexpr std::uint32_t kFileTypeChar = 2;
 
@@ -114,8 +113,6 @@ public:
     // The game and the application shell.
     virtual OsHandle AppWindow() = 0;
     virtual bool StartGame(const LaunchRequest& request) = 0;
-    // Reads the game's exit code; false when the poll failed.
-    virtual bool PollGameExitCode(std::uint32_t& exitCode) = 0;
     // The game's process has ended (or cannot be watched), whatever its code.
     virtual bool GameHasEnded() = 0;
     virtual void ProcessMessages() = 0;

@@ -78,9 +78,7 @@ Text OutputFailureMessage(std::int32_t status) {
         case 106:
             return u"Invalid numeric input";
     }
-    Text message = u"I/O error ";
-    for (char c : std::to_string(status)) message += static_cast<char16_t>(c);
-    return message;
+    return u"I/O error " + DecimalText(status);
 }
 
 namespace {

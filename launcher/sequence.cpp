@@ -1,6 +1,7 @@
 #include "launcher/sequence.h"
 
 #include <cstdlib>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -16,7 +17,6 @@
 Text BaseFolder;
 Text ForwardedArgs;
 Text GameExePath;
-std::uint32_t GameExitCode = 0;
 
 namespace {
 
@@ -38,11 +38,15 @@ void WarnOfBlankInFolderName(const std::vector<Text>& pathParts) {
     }
 }
 
+// The system's own character stepping, so that the folder's name is cut as
+// Windows counts its characters.
+const char16_t* SystemCharStep(const char16_t* at) { return Os().NextChar(at); }
+
 // The steps after the archives are prepared; true when the game was started.
 bool LaunchAndWait() {
     // Released here whether the steps that use it end normally or not.
     std::vector<Text> pathParts;
-    SplitText(u'\\', BaseFolder, pathParts);
+    SplitText(u'\\', BaseFolder, pathParts, SystemCharStep);
     WarnOfBlankInFolderName(pathParts);
     const bool started = LaunchGame(pathParts);
     if (started) WaitForGame();
@@ -66,19 +70,17 @@ std::uint32_t RunSteps() {
         return kExitAlreadyRunning;
     }
     bool started = false;
+    std::exception_ptr failure;
     try {
         started = LaunchAndWait();
-    } catch (const Failure&) {
-        // The game's archive goes back before the failure is reported.
-        if (prepared == Prepared::ModsArchive) RestoreGameArchive();
-        throw;
-    } catch (const std::bad_alloc&) {
-        if (prepared == Prepared::ModsArchive) RestoreGameArchive();
-        throw;
+    } catch (...) {
+        failure = std::current_exception();
     }
-    // Also when the game could not be started: the mod's archive must not
-    // stay in the game's place.
+    // The mod's archive never stays in the game's place: the game's goes
+    // back after the game, when the game could not be started, and before a
+    // failure is reported.
     if (prepared == Prepared::ModsArchive) RestoreGameArchive();
+    if (failure) std::rethrow_exception(failure);
     if (!started) return kExitGameNotStarted;
     return PlayerWarned ? kExitGameRanWithWarning : kExitGameRan;
 }

@@ -1,13 +1,9 @@
 #include "launcher/split.h"
 
-#include "launcher/platform.h"
-
-void SplitText(char16_t delimiter, const Text& text, std::vector<Text>& list) {
+void SplitText(char16_t delimiter, const Text& text, std::vector<Text>& list, CharStep next) {
     list.clear();
     const char16_t* p = text.c_str();
     const char16_t* const end = p + text.size();
-    // Steps go character by character as the platform counts them.
-    auto next = [](const char16_t* at) { return Os().NextChar(at); };
     auto skipBlanks = [&] {
         while (p < end && IsBlank(*p)) p = next(p);
     };

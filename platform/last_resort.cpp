@@ -4,10 +4,12 @@
 
 #include <cstdio>
 
-#include "launcher/sequence.h"
 #include "platform/windows_platform.h"
 
 namespace {
+
+// Handed over by the program's entry, which knows the launcher.
+ExitRoutine TheExitRoutine = nullptr;
 
 // The exception code that a language exception offers to the platform.
 constexpr DWORD kLanguageExceptionCode = 0x0EEDFADE;
@@ -58,7 +60,8 @@ Text FileNameOf(const wchar_t* path) {
     }
     Text text = UnhandledFailureText(kindName, FileNameOf(path), offset, message, withMessage);
     ::MessageBoxW(nullptr, Wide(text), L"Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
-    ExitProgram(kExitFailure);
+    if (TheExitRoutine) TheExitRoutine(kExitFailure);
+    ::ExitProcess(kExitFailure);  // not reached once the entry has handed its routine over
 }
 
 [[noreturn]] void ShowUnhandled(TextView kindName, TextView message, bool withMessage,
@@ -125,7 +128,10 @@ Text UnhandledFailureText(TextView kindName, TextView moduleName, std::uintptr_t
     return text;
 }
 
-void InstallPlatformFaultHandler() { ::SetUnhandledExceptionFilter(ReportPlatformFault); }
+void InstallPlatformFaultHandler(ExitRoutine exitRoutine) {
+    TheExitRoutine = exitRoutine;
+    ::SetUnhandledExceptionFilter(ReportPlatformFault);
+}
 
 void ReportUnhandledFailure(const Failure& failure) {
     ShowUnhandled(failure.KindName(), failure.Message(), true, failure.Address());

@@ -4,9 +4,14 @@
 
 #include "launcher/failure.h"
 
+// The program's exit routine: the "Application Error" box ends the run
+// through it. It does not return.
+using ExitRoutine = void (*)(std::uint32_t exitCode);
+
 // Processor faults (an access violation and the like) end the run through
-// the "Application Error" box too, with the exit code 1.
-void InstallPlatformFaultHandler();
+// the "Application Error" box too, with the exit code 1. Takes the exit
+// routine that the box ends the run with.
+void InstallPlatformFaultHandler(ExitRoutine exitRoutine);
 
 // The failure that no handler took: offered to the platform, then shown in
 // the "Application Error" box naming its kind, module and offset; exit 1.

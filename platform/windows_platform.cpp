@@ -2,11 +2,11 @@
 
 #include "platform/unique_handle.h"
 #include "platform/utf8.h"
-#include "shell/app_shell.h"
 
 SHELLEXECUTEINFOW LaunchInfo;
 
-// The launcher's wait and the game's parameters rely on the 32-bit layout.
+// The 32-bit product fills the record in its documented 60-byte layout; the
+// 64-bit test build runs the same code over the wider 64-bit record.
 static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60,
               "SHELLEXECUTEINFOW must have its 32-bit layout of 60 bytes");
 
@@ -220,10 +220,7 @@ Text WindowsPlatform::ErrorText(std::uint32_t error) {
     Text text = message ? AsText(message, length) : Text();
     if (message) ::LocalFree(message);
     while (!text.empty() && IsBlank(text.back())) text.pop_back();
-    if (text.empty()) {
-        const std::string digits = std::to_string(error);
-        text = u"Error " + Text(digits.begin(), digits.end());
-    }
+    if (text.empty()) text = u"Error " + DecimalText(error);
     return text;
 }
 
@@ -234,12 +231,12 @@ void WindowsPlatform::Pause(std::uint32_t milliseconds) {
     for (DWORD elapsed = 0; elapsed < milliseconds; elapsed = ::GetTickCount() - start) {
         if (::MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_ALLINPUT,
                                           MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
-            ::ProcessMessages(Application);
+            window_.ProcessMessages();
         }
     }
 }
 
-OsHandle WindowsPlatform::AppWindow() { return reinterpret_cast<OsHandle>(Application.Handle); }
+OsHandle WindowsPlatform::AppWindow() { return reinterpret_cast<OsHandle>(window_.Handle()); }
 
 bool WindowsPlatform::StartGame(const LaunchRequest& request) {
     // Filled in the record's own order; every field not named stays zero.
@@ -254,22 +251,15 @@ bool WindowsPlatform::StartGame(const LaunchRequest& request) {
     return ::ShellExecuteExW(&LaunchInfo);
 }
 
-bool WindowsPlatform::PollGameExitCode(std::uint32_t& exitCode) {
-    DWORD code;
-    if (!::GetExitCodeProcess(LaunchInfo.hProcess, &code)) return false;
-    exitCode = code;
-    return true;
-}
-
 bool WindowsPlatform::GameHasEnded() {
-    // A game that cannot be watched counts as ended, as a failed poll does.
+    // A game that cannot be watched counts as ended: there is no process to wait for.
     HANDLE game = LaunchInfo.hProcess;
     return !game || ::WaitForSingleObject(game, 0) != WAIT_TIMEOUT;
 }
 
-void WindowsPlatform::ProcessMessages() { ::ProcessMessages(Application); }
+void WindowsPlatform::ProcessMessages() { window_.ProcessMessages(); }
 
-bool WindowsPlatform::Terminated() { return Application.Terminated; }
+bool WindowsPlatform::Terminated() { return window_.Terminated(); }
 
 void WindowsPlatform::AwaitGameOrMessage() {
     // Sleeps until the game ends or a message (posted, sent or input) waits.
@@ -280,7 +270,7 @@ void WindowsPlatform::AwaitGameOrMessage() {
 void WindowsPlatform::ShowMessage(MessageKind kind, const Text& text) {
     // No owner: the hidden window would keep the box out of the taskbar.
     const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR;
-    ::MessageBoxW(nullptr, Wide(text), Application.Title.c_str(),
+    ::MessageBoxW(nullptr, Wide(text), window_.Title().c_str(),
                   MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
@@ -308,6 +298,6 @@ std::string WindowsPlatform::ToAnsi(TextView text) {
     return bytes;
 }
 
-void WindowsPlatform::TeardownShell() { TeardownAppShell(Application); }
+void WindowsPlatform::TeardownShell() { window_.Teardown(); }
 
 void WindowsPlatform::EndProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }

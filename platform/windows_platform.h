@@ -1,9 +1,11 @@
 #pragma once
 // The launcher's seam implemented over the real Windows calls and the
-// application shell.
+// application window that the program's entry hands over.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+
+#include <string>
 
 #include "launcher/platform.h"
 
@@ -11,8 +13,27 @@
 // until the launcher's own process ends.
 extern SHELLEXECUTEINFOW LaunchInfo;
 
+// What the platform needs of the application window: the program's entry
+// implements it over its window, so the platform knows nothing of the shell.
+class AppWindowAccess {
+public:
+    virtual HWND Handle() = 0;
+    virtual const std::wstring& Title() = 0;
+    // One pump step: takes and handles every waiting message, never waits.
+    virtual void ProcessMessages() = 0;
+    // A quit message has been taken.
+    virtual bool Terminated() = 0;
+    // Destroys the window and undoes what its start did.
+    virtual void Teardown() = 0;
+
+protected:
+    ~AppWindowAccess() = default;
+};
+
 class WindowsPlatform final : public Platform {
 public:
+    explicit WindowsPlatform(AppWindowAccess& window) : window_(window) {}
+
     std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
@@ -38,7 +59,6 @@ public:
 
     OsHandle AppWindow() override;
     bool StartGame(const LaunchRequest& request) override;
-    bool PollGameExitCode(std::uint32_t& exitCode) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;
@@ -53,6 +73,9 @@ public:
 
     void TeardownShell() override;
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
+
+private:
+    AppWindowAccess& window_;
 };
 
 // Text to and from the wchar_t that Windows takes: both are UTF-16 here.

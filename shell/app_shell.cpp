@@ -152,7 +152,8 @@ void StartAppShell(AppShell& shell) {
 
 bool PumpOneMessage(AppShell& shell) {
     MSG msg{};
-    // Mouse input goes first so that the window answers the user promptly.
+    // The mouse range is read first, so a message in it is taken ahead of
+    // any other, even one that arrived earlier.
     bool taken = ShellCalls.PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSEHWHEEL, PM_REMOVE);
     if (!taken && !ShellCalls.PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) return false;
     // A window with an ANSI procedure gets its message in ANSI form, untranslated.
@@ -181,6 +182,10 @@ void ProcessMessages(AppShell& shell) {
 }
 
 void Terminate(AppShell&) { PostQuitMessage(0); }
+
+void AppShellWindow::ProcessMessages() { ::ProcessMessages(shell_); }
+
+void AppShellWindow::Teardown() { TeardownAppShell(shell_); }
 
 void TeardownAppShell(AppShell& shell) {
     if (shell.Handle && shell.FHandleCreated) {

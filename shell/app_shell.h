@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/windows_platform.h"
+
 struct AppShell {
     HWND Handle = nullptr;
     bool FHandleCreated = false;
@@ -35,6 +37,21 @@ void Terminate(AppShell& shell);
 void TeardownAppShell(AppShell& shell);
 
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// A shell as the platform sees it, handed to the platform by the program's
+// entry (or a test).
+class AppShellWindow final : public AppWindowAccess {
+public:
+    explicit AppShellWindow(AppShell& shell) : shell_(shell) {}
+    HWND Handle() override { return shell_.Handle; }
+    const std::wstring& Title() override { return shell_.Title; }
+    void ProcessMessages() override;
+    bool Terminated() override { return shell_.Terminated; }
+    void Teardown() override;
+
+private:
+    AppShell& shell_;
+};
 
 // The window title for a program file: its name up to the first full stop,
 // lower-cased after the first character, from at most 255 units of the path.

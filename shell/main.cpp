@@ -10,16 +10,17 @@
 #include "shell/app_shell.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    InstallPlatformFaultHandler();
-    static WindowsPlatform windows;
+    InstallPlatformFaultHandler(ExitProgram);
+    static AppShellWindow window(Application);
+    static WindowsPlatform windows(window);
     UsePlatform(&windows);
     try {
         StartAppShell(Application);
     } catch (const Failure& failure) {
         ReportStartupFailure(failure);
     }
-    // What escapes the launch sequence is its report's own failure: no
-    // standard output to write the report line on.
+    // What escapes the launch sequence is a failure that could not be
+    // reported on standard output, for there is none: the original failure.
     try {
         ExitProgram(RunLaunchSequence());
     } catch (const Failure& failure) {

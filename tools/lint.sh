@@ -12,6 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${1:-$root/build}"
 cd "$root"
+"$root/tools/check-includes.sh"
 cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 mingw=/usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++
 sources=$(git ls-files 'tests/*.cpp' | grep -v '^tests/fuzz/'

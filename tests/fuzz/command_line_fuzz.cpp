@@ -8,7 +8,6 @@
 
 #include "launcher/command_line.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/unit/fake_platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Text units = UnitsOf(data, size);
@@ -35,9 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         joined += argument;
     }
 
-    FakePlatform os;
-    os.commandLine = units;
-    const Text forwarded = FormForwardedArgs();
+    const Text forwarded = ForwardedArgsOf(line.get());
     FUZZ_CHECK(forwarded.empty() || forwarded[0] == u' ', seen);
     FUZZ_CHECK(forwarded == joined, seen);
     return 0;

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "launcher/command_line.h"
 #include "launcher/split.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/unit/fake_platform.h"
 
 namespace {
+
+// One code unit at a time, never past a zero unit.
+const char16_t* NextUnit(const char16_t* at) { return *at ? at + 1 : at; }
 
 bool HoldsBlankOrBackslash(const Text& text) {
     return std::any_of(text.begin(), text.end(),
@@ -46,18 +47,15 @@ void CheckItems(const Text& text, const std::vector<Text>& items) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // No folder name holds a zero unit, and the platform's character step
-    // stops at one: zeros are dropped.
+    // No folder name holds a zero unit, and a character step stops at one:
+    // zeros are dropped.
     Text folder = UnitsOf(data, size);
     folder.erase(std::remove(folder.begin(), folder.end(), u'\0'), folder.end());
-
-    FakePlatform os;
-    os.currentDirectory = folder;
-    const Text baseFolder = FormBaseFolder();
-    FUZZ_CHECK(baseFolder == folder + u'\\', folder);
+    // The base folder as the launcher forms it: the folder and one backslash.
+    const Text baseFolder = folder + u'\\';
 
     std::vector<Text> parts;
-    SplitText(u'\\', baseFolder, parts);
+    SplitText(u'\\', baseFolder, parts, NextUnit);
     // The trailing backslash always gives the name's last item and an empty one.
     FUZZ_CHECK(parts.size() >= 2, baseFolder);
     FUZZ_CHECK(parts.back().empty(), baseFolder);
@@ -68,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The folder itself, which need not end in a backslash: no invariant on
     // the count, but the same cuts.
-    SplitText(u'\\', folder, parts);
+    SplitText(u'\\', folder, parts, NextUnit);
     CheckItems(folder, parts);
     return 0;
 }

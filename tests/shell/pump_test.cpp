@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ShellTest, PauseHandlesTheMessagesThatWait) {
     PostMessageW(wideWindow_, 0x402, 0, 0);
     PostQuitMessage(0);
-    WindowsPlatform platform;
+    AppShellWindow window(Application);
+    WindowsPlatform platform(window);
     platform.Pause(1);
     EXPECT_EQ(delivered, (std::vector<Delivered>{{wideWindow_, 0x402}}));
     EXPECT_TRUE(Application.Terminated);

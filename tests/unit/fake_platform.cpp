@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <new>
 
+#include "launcher/globals.h"
 #include "launcher/notice.h"
 #include "launcher/report.h"
-#include "launcher/sequence.h"
 
 std::string Narrow(TextView text) {
     std::string out;
@@ -48,7 +48,6 @@ FakePlatform::FakePlatform() {
     BaseFolder.clear();
     ForwardedArgs.clear();
     GameExePath.clear();
-    GameExitCode = 0;
     PlayerWarned = false;
     StdOut = OutputStream();
     AddFolder(u"C:\\G\\mods\\mymod");
@@ -461,17 +460,9 @@ bool FakePlatform::StartGame(const LaunchRequest& request) {
     return true;
 }
 
-bool FakePlatform::PollGameExitCode(std::uint32_t& exitCode) {
-    Call("poll");
-    ++polls_;
-    if (exitCodes.empty()) return false;
-    exitCode = lastPolled_ = exitCodes.front();
-    if (exitCodes.size() > 1) exitCodes.pop_front();
-    return true;
-}
-
 bool FakePlatform::GameHasEnded() {
-    return exitCodes.empty() || lastPolled_ != kStillActive || polls_ == endAfterPolls;
+    Call("poll");
+    return ++polls_ == endAfterPolls;
 }
 
 void FakePlatform::ProcessMessages() {

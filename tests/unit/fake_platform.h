@@ -126,12 +126,10 @@ public:
     // source to take one from; every file keeps one.
     std::uint64_t clock = 1000;
 
-    // The game: the result of ShellExecuteExW and the exit code of each poll
-    // (the last one repeats). An empty script makes the poll fail. The game
-    // has ended once a poll reads anything but 259, or after endAfterPolls.
+    // The game: the result of ShellExecuteExW, and the poll of its process
+    // that first finds it ended (-1: none does).
     bool startSucceeds = true;
-    std::deque<std::uint32_t> exitCodes{0};
-    int endAfterPolls = -1;
+    int endAfterPolls = 1;
     int terminateAfterPumps = -1;  // a quit message taken in that pump step
     Text startedFile, startedParameters, startedDirectory;
     OsHandle startedOwner = 0;
@@ -174,7 +172,6 @@ public:
     void Pause(std::uint32_t milliseconds) override;
     OsHandle AppWindow() override;
     bool StartGame(const LaunchRequest& request) override;
-    bool PollGameExitCode(std::uint32_t& exitCode) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;
@@ -203,7 +200,6 @@ public:
 private:
     int pumps_ = 0;
     int polls_ = 0;
-    std::uint32_t lastPolled_ = 0;
     bool terminated_ = false;
 };
 

@@ -8,9 +8,12 @@
 
 namespace {
 
-std::vector<std::string> Split(const Text& text) {
+// One code unit at a time, never past a zero unit.
+const char16_t* NextUnit(const char16_t* at) { return *at ? at + 1 : at; }
+
+std::vector<std::string> Split(const Text& text, CharStep next = NextUnit) {
     std::vector<Text> list{u"left over"};  // the split empties the list first
-    SplitText(u'\\', text, list);
+    SplitText(u'\\', text, list, next);
     std::vector<std::string> items;
     for (const Text& item : list) items.push_back(Narrow(item));
     return items;
@@ -29,11 +32,10 @@ void PrintTo(const ModNameCase& c, std::ostream* os) { *os << c.name; }
 class ModNameFromFolder : public testing::TestWithParam<ModNameCase> {};
 
 TEST_P(ModNameFromFolder, SplitsTheBaseFolder) {
-    FakePlatform os;
     Text baseFolder = Text(GetParam().workingFolder) + u"\\";
     EXPECT_EQ(Split(baseFolder), GetParam().parts);
     std::vector<Text> parts;
-    SplitText(u'\\', baseFolder, parts);
+    SplitText(u'\\', baseFolder, parts, NextUnit);
     EXPECT_EQ(Narrow(ModName(parts)), GetParam().modName);
 }
 
@@ -72,7 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ModNameCase>& info) { return std::string(info.param.name); });
 
 TEST(SplitText, EdgesOfTheText) {
-    FakePlatform os;
     EXPECT_EQ(Split(u""), std::vector<std::string>{});
     EXPECT_EQ(Split(u"   "), std::vector<std::string>{});
     EXPECT_EQ(Split(u"\\a"), (std::vector<std::string>{"", "a"}));
@@ -83,6 +84,14 @@ TEST(SplitText, EdgesOfTheText) {
     // A final delimiter followed only by blanks gives no empty last item.
     EXPECT_EQ(Split(u"a\\  "), (std::vector<std::string>{"a"}));
     EXPECT_EQ(Split(u"a\\"), (std::vector<std::string>{"a", ""}));
+}
+
+// The split looks only where the given step lands: a delimiter that the
+// step jumps over, as part of the character before it, cuts nothing.
+TEST(SplitText, CutsOnlyWhereTheStepLands) {
+    const CharStep overCaret = [](const char16_t* at) { return at + (*at == u'^' ? 2 : 1); };
+    EXPECT_EQ(Split(u"a^\\b c", overCaret), (std::vector<std::string>{"a^\\b", "c"}));
+    EXPECT_EQ(Split(u"a^\\b c"), (std::vector<std::string>{"a^", "b", "c"}));
 }
 
 }  // namespace
