@@ -1,7 +1,7 @@
 #include "launcher/archives.h"
 
 #include "launcher/failure.h"
-#include "launcher/sequence.h"
+#include "launcher/globals.h"
 
 namespace {
 
@@ -352,13 +352,8 @@ Failed SwapModArchiveIn() {
     return std::nullopt;
 }
 
-Text Decimal(std::uint64_t value) {
-    const std::string digits = std::to_string(value);
-    return Text(digits.begin(), digits.end());
-}
-
 Text StampText(const FileStamp& stamp) {
-    return Decimal(stamp.size) + u" " + Decimal(stamp.lastWrite);
+    return DecimalText(stamp.size) + u" " + DecimalText(stamp.lastWrite);
 }
 
 // Two decimal numbers and nothing else; nothing when the text is not that.
