@@ -38,13 +38,14 @@ void WarnOfBlankInFolderName(const std::vector<Text>& pathParts) {
     }
 }
 
-// The steps after the archives are prepared; true when the game was started.
-bool LaunchAndWait() {
+// The steps after the archives are prepared: whether the game was started,
+// and why not.
+OsResult LaunchAndWait() {
     // Released here whether the steps that use it end normally or not.
     std::vector<Text> pathParts;
     SplitText(u'\\', BaseFolder, pathParts);
     WarnOfBlankInFolderName(pathParts);
-    const bool started = LaunchGame(pathParts);
+    const OsResult started = LaunchGame(pathParts);
     if (started) WaitForGame();
     return started;
 }
@@ -65,7 +66,7 @@ std::uint32_t RunSteps() {
         TellPlayer(MessageKind::Error, AlreadyRunningText(Os().FullPath(BaseFolder + u"..\\..")));
         return kExitAlreadyRunning;
     }
-    bool started = false;
+    OsResult started;
     try {
         started = LaunchAndWait();
     } catch (const Failure&) {
@@ -79,7 +80,11 @@ std::uint32_t RunSteps() {
     // Also when the game could not be started: the mod's archive must not
     // stay in the game's place.
     if (prepared == Prepared::ModsArchive) RestoreGameArchive();
-    if (!started) return kExitGameNotStarted;
+    if (!started) {
+        TellPlayer(MessageKind::Error,
+                   GameNotStartedText(Os().FullPath(GameExePath), started.error));
+        return kExitGameNotStarted;
+    }
     return PlayerWarned ? kExitGameRanWithWarning : kExitGameRan;
 }
 

@@ -34,7 +34,7 @@ public:
     void Pause(std::uint32_t milliseconds) override;
 
     OsHandle AppWindow() override;
-    bool StartGame(const LaunchRequest& request) override;
+    OsResult StartGame(const LaunchRequest& request) override;
     bool PollGameExitCode(std::uint32_t& exitCode) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;

@@ -142,6 +142,7 @@ bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(attributes));
     Call("attributes " + Shown(path) + " = " + hex);
+    if (attributesKept.count(Relative(path))) return false;
     auto found = files_.find(Resolve(path));
     if (found == files_.end()) return false;
     found->second.attributes = attributes;
@@ -178,7 +179,7 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
     if (scripted != copyErrors.end() && !scripted->second.empty()) {
         std::uint32_t error = scripted->second.front();
         scripted->second.pop_front();
-        return {false, error};
+        if (error != 0) return {false, error};
     }
     auto source = files_.find(Resolve(from));
     if (source == files_.end()) return {false, kErrorFileNotFound};
@@ -207,6 +208,7 @@ OsResult FakePlatform::WriteNewFile(const Text& path, TextView content) {
     if (writeFails.count(Relative(path))) return {false, kErrorAccessDenied};
     Text key = Resolve(path);
     if (!folders_.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    if (folders_.count(key)) return {false, kErrorAccessDenied};  // a folder in the way
     files_[key] = FakeFile{Narrow(content), 0x20, ++clock};
     return {};
 }
@@ -254,6 +256,10 @@ Text FakePlatform::ErrorText(std::uint32_t error) {
         case kErrorSharingViolation:
             return u"The process cannot access the file because it is being used by another "
                    u"process.";
+        case kErrorBadExeFormat:
+            return u"%1 is not a valid Win32 application.";
+        case kErrorPathNotFound:
+            return u"The system cannot find the path specified.";
     }
     const std::string digits = std::to_string(error);
     return u"Error " + Text(digits.begin(), digits.end());
@@ -269,14 +275,15 @@ OsHandle FakePlatform::AppWindow() {
     return appWindow;
 }
 
-bool FakePlatform::StartGame(const LaunchRequest& request) {
+OsResult FakePlatform::StartGame(const LaunchRequest& request) {
     Call("start");
     startedOwner = request.ownerWindow;
     startedFile = request.file;
     startedParameters = request.parameters;
     startedDirectory = request.directory;
     liveArchiveAtStart = Content(u"..\\bf2\\Shaders_client.zip");
-    return startSucceeds;
+    if (!startSucceeds) return {false, startError};
+    return {};
 }
 
 bool FakePlatform::PollGameExitCode(std::uint32_t& exitCode) {

@@ -43,12 +43,14 @@ public:
     Text commandLine = u"ModLauncher.exe";
 
     // Failures on demand, by call name and path relative to `base`.
-    std::map<Text, std::deque<std::uint32_t>> copyErrors;  // target -> error of each failing try
+    // target -> the error of each try in turn (0: that try goes through)
+    std::map<Text, std::deque<std::uint32_t>> copyErrors;
     std::set<Text> flushFails;
     std::set<Text> writeFails;
     std::map<Text, std::uint32_t> attributeQueryErrors;  // the query fails, the search finds it
     std::map<Text, std::uint32_t> folderErrors;          // CreateDirectoryW fails with this
-    std::string throwBadAllocAt;                         // a call name, e.g. "AppWindow"
+    std::set<Text> attributesKept;  // SetFileAttributesW fails (another account's file)
+    std::string throwBadAllocAt;    // a call name, e.g. "AppWindow"
     // The lock file: taken by this run, or failing with an error (32: held
     // by another launcher).
     std::uint32_t lockError = 0;
@@ -57,10 +59,12 @@ public:
     // source to take one from; every file keeps one.
     std::uint64_t clock = 1000;
 
-    // The game: the result of ShellExecuteExW and the exit code of each poll
+    // The game: the result of ShellExecuteExW (startError: it failed with
+    // this error) and the exit code of each poll
     // (the last one repeats). An empty script makes the poll fail. The game
     // has ended once a poll reads anything but 259, or after endAfterPolls.
     bool startSucceeds = true;
+    std::uint32_t startError = 193;  // ERROR_BAD_EXE_FORMAT
     std::deque<std::uint32_t> exitCodes{0};
     int endAfterPolls = -1;
     int terminateAfterPumps = -1;  // a quit message taken in that pump step
@@ -101,7 +105,7 @@ public:
     Text ErrorText(std::uint32_t error) override;
     void Pause(std::uint32_t milliseconds) override;
     OsHandle AppWindow() override;
-    bool StartGame(const LaunchRequest& request) override;
+    OsResult StartGame(const LaunchRequest& request) override;
     bool PollGameExitCode(std::uint32_t& exitCode) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
