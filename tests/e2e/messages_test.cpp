@@ -13,22 +13,23 @@ namespace {
 // The visible top-level windows that would stand in front of a caller: the
 // launcher's own, and a dialog box of any process (the system's boxes may
 // come from a helper). The game's windows are the game's business.
+struct WindowSearch {
+    DWORD launcher;
+    std::set<HWND> found;
+};
+
+BOOL CALLBACK CollectVisible(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (IsWindowVisible(window) && (owner == search->launcher || ClassOf(window) == L"#32770"))
+        search->found.insert(window);
+    return TRUE;
+}
+
 std::set<HWND> VisibleWindows(DWORD launcher) {
-    struct Search {
-        DWORD launcher;
-        std::set<HWND> found;
-    } search{launcher, {}};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* search = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (IsWindowVisible(window) &&
-                (owner == search->launcher || ClassOf(window) == L"#32770"))
-                search->found.insert(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{launcher, {}};
+    EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
