@@ -120,7 +120,7 @@ LockOutcome TakeLock() {
     OsResult made = ForceFolder(folder);
     // Another launcher may have made the folder at the same moment.
     if (!made && !IsExistingFolder(folder)) {
-        return {Lock::NotTaken, StepFailure{u"make the folder", folder, made.error}};
+        return {Lock::NotTaken, StepFailure{kMakeFolderAction, folder, made.error}};
     }
     const Text path = At(kArchiveLock);
     OsResult lock = Os().HoldLockFile(path);
@@ -311,7 +311,7 @@ bool SettleMarker(When when) {
 Failed MakeModBackupFolder() {
     const Text folder = At(kModBackupFolder);
     if (OsResult made = ForceFolder(folder); !made) {
-        return StepFailure{u"make the folder", folder, made.error};
+        return StepFailure{kMakeFolderAction, folder, made.error};
     }
     return std::nullopt;
 }

@@ -5,7 +5,7 @@
 #include "launcher/platform.h"
 #include "launcher/split.h"
 
-bool LaunchGame(const std::vector<Text>& pathParts) {
+OsResult LaunchGame(const std::vector<Text>& pathParts) {
     GameExePath = BaseFolder + u"..\\..\\BF2.exe";
     OsHandle owner = Os().AppWindow();
     Text gameParameters = kGameParametersPrefix + ModName(pathParts) + ForwardedArgs;

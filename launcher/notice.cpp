@@ -11,9 +11,10 @@ void TellPlayer(MessageKind kind, const Text& text) {
         StdOut.Write(u": ");
         StdOut.Write(text);
         StdOut.WriteLineEnd();
-        // A line that could not be written must not pass for one that was,
-        // nor leave its error to a later failure report.
-        if (StdOut.TakeStatus() == 0) return;
+        // Whether or not the line went through, its error is not left to a
+        // later failure report, and no box blocks the caller.
+        StdOut.TakeStatus();
+        return;
     }
     Os().ShowMessage(kind, text);
 }
@@ -22,25 +23,101 @@ namespace {
 
 Text Quote(const Text& text) { return u"\"" + text + u"\""; }
 
-// The platform's words for the error, and what a player can do about it.
-Text Why(const StepFailure& failed) {
-    Text why = u"Could not ";
-    why += failed.action;
-    why += u" " + Os().FullPath(failed.path) + u": " + Os().ErrorText(failed.error);
-    if (why.back() != u'.') why += u'.';
+// The system's words for the error, ending with a full stop. Some of them
+// hold a place for the file's name ("%1 is not a valid ..."): it is filled.
+Text Said(std::uint32_t error, TextView fileName) {
+    Text said = Os().ErrorText(error);
+    for (std::size_t at = said.find(u"%1"); at != Text::npos; at = said.find(u"%1", at)) {
+        said.replace(at, 2, fileName);
+        at += fileName.size();
+    }
+    if (said.empty() || said.back() != u'.') said += u'.';
+    return said;
+}
+
+// The last name of a path.
+TextView NameOf(const Text& path) {
+    const std::size_t cut = path.rfind(u'\\');
+    return cut == Text::npos ? TextView(path) : TextView(path).substr(cut + 1);
+}
+
+bool NamesAFolder(const StepFailure& failed) {
+    const TextView action = failed.action;
+    return action == kMakeFolderAction || action == kWriteInFolderAction;
+}
+
+// What a player can do, from the cause found: what is really at the path
+// first, then the error.
+Text Advice(const StepFailure& failed, const Text& fullPath) {
+    const std::uint32_t found = Os().FileAttributes(failed.path).attributes;
+    const bool exists = found != kInvalidFileAttributes;
+    const bool isFolder = exists && (found & kAttributeDirectory);
+    if (isFolder && !NamesAFolder(failed))
+        return fullPath +
+               u" is a folder, not a file: remove or rename it, then start the "
+               u"launcher again.";
+    if (exists && !isFolder && NamesAFolder(failed))
+        return fullPath +
+               u" is a file, not a folder: remove or rename it, then start the "
+               u"launcher again.";
     switch (failed.error) {
-        case kErrorAccessDenied:
-            return why +
-                   u" Give your account write access to that folder, or start the launcher as "
-                   u"administrator.";
-        case kErrorDiskFull:
-        case kErrorHandleDiskFull:
-            return why + u" Free some space on that drive.";
         case kErrorSharingViolation:
         case kErrorLockViolation:
-            return why + u" Close the program that holds the file, then start the launcher again.";
+            // In use, which no access right changes.
+            return u"Close the program that holds the file, then start the launcher again.";
+        case kErrorDiskFull:
+        case kErrorHandleDiskFull:
+            return u"Free some space on that drive.";
+        case kErrorWriteProtect:
+            return u"The drive cannot be written: install the game on one that can.";
+        case kErrorAccessDenied:
+            if (exists && (found & kAttributeReadOnly))
+                return fullPath +
+                       u" is read-only: clear its read-only attribute, then start the "
+                       u"launcher again.";
+            return u"Give your account write access to that folder, or start the launcher as "
+                   u"administrator.";
         default:
-            return why + u" Check that folder, then start the launcher again.";
+            return u"Check that folder, then start the launcher again.";
+    }
+}
+
+// The step, the platform's words for the error, and what a player can do about it.
+Text Why(const StepFailure& failed) {
+    const Text path = Os().FullPath(failed.path);
+    return u"Could not " + Text(failed.action) + u" " + path + u": " +
+           Said(failed.error, NameOf(path)) + u" " + Advice(failed, path);
+}
+
+// What would help a game that the system could not start.
+const char16_t* StartAdvice(std::uint32_t error) {
+    switch (error) {
+        case kErrorBadFormat:
+        case kErrorBadExeFormat:
+        case kErrorInvalidExeSignature:
+        case kErrorExeMachineTypeMismatch:
+            return u"It is not a program that this system can run: reinstall or repair the game.";
+        case kErrorFileNotFound:
+        case kErrorPathNotFound:
+        case kErrorInvalidName:
+        case kErrorBadPathName:
+        case kErrorFileNameTooLong:
+            return u"The system could not reach it by that path: install the game in a folder "
+                   u"with a shorter, plain path, or reinstall it.";
+        case kErrorAccessDenied:
+            return u"Your account may not run it: give it the right to, or start the launcher as "
+                   u"administrator.";
+        case kErrorElevationRequired:
+            return u"The game asks to run as administrator: start the launcher as administrator.";
+        case kErrorNotEnoughMemory:
+        case kErrorOutOfMemory:
+            return u"Close some programs to free memory, then start the launcher again.";
+        case kErrorSharingViolation:
+        case kErrorLockViolation:
+            return u"Another program holds it (an update or a virus scanner, say): let it "
+                   u"finish, then start the launcher again.";
+        default:
+            return u"Reinstall or repair the game.";
     }
 }
 
@@ -72,6 +149,11 @@ Text BlankInFolderNameText(const Text& folderName, const Text& modName) {
     return u"The mod's folder name " + Quote(folderName) +
            u" holds a blank, so the game is told only " + Quote(modName) + u" (+modPath mods/" +
            modName + u"). A folder name without blanks avoids this.";
+}
+
+Text GameNotStartedText(const Text& gameExe, std::uint32_t error) {
+    return u"The game could not be started: " + gameExe + u": " + Said(error, NameOf(gameExe)) +
+           u" " + StartAdvice(error);
 }
 
 Text LeftInPlaceText(const StepFailure& failed) {

@@ -10,8 +10,10 @@
 extern bool PlayerWarned;
 
 // "Warning: <text>" or "Error: <text>" and CR LF on standard output, in
-// the ANSI code page; a box with OK when there is no standard output (or
-// the line could not be written).
+// the ANSI code page, handed to the system whole; a box with OK only when
+// there is no standard output. A caller that gave one may read it unattended,
+// so it is never blocked by a box: a line it cannot take is lost, and the
+// exit code still says what happened.
 void TellPlayer(MessageKind kind, const Text& text);
 
 // A step that failed: what it tried, on which file or folder, and the
@@ -22,12 +24,21 @@ struct StepFailure {
     std::uint32_t error = 0;
 };
 
+// The actions whose path names a folder; every other action's names a file.
+// The advice looks at what is really at the path: a folder where a file
+// belongs (or the other way round) is said as such, whatever the error.
+inline constexpr const char16_t* kMakeFolderAction = u"make the folder";
+inline constexpr const char16_t* kWriteInFolderAction = u"write in the folder";
+
 // The texts, short and plain: a player reads them in a box.
 Text GameNotFoundText(const Text& gameExe);
 Text AlreadyRunningText(const Text& gameFolder);
 Text SwapNotMadeText(const StepFailure& failed);
 Text RestoreNotMadeText(const StepFailure& failed, const Text& backup, const Text& live);
 Text BlankInFolderNameText(const Text& folderName, const Text& modName);
+// The game's program, by its full path, could not be started: the system's
+// words for the error and what would help.
+Text GameNotStartedText(const Text& gameExe, std::uint32_t error);
 // What an earlier run left in the game's place, and what became of it.
 Text LeftInPlaceText(const StepFailure& failed);
 Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live);

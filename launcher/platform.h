@@ -16,11 +16,21 @@ constexpr std::uint32_t kAttributeDirectory = 0x10;
 constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorBadFormat = 11;
+constexpr std::uint32_t kErrorOutOfMemory = 14;
+constexpr std::uint32_t kErrorWriteProtect = 19;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorLockViolation = 33;
 constexpr std::uint32_t kErrorHandleDiskFull = 39;
 constexpr std::uint32_t kErrorDiskFull = 112;
 constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kErrorBadPathName = 161;
+constexpr std::uint32_t kErrorInvalidExeSignature = 191;
+constexpr std::uint32_t kErrorBadExeFormat = 193;
+constexpr std::uint32_t kErrorFileNameTooLong = 206;
+constexpr std::uint32_t kErrorExeMachineTypeMismatch = 216;
+constexpr std::uint32_t kErrorElevationRequired = 740;
 constexpr std::uint32_t kFileTypeUnknown = 0;
 constexpr std::uint32_t kFileTypeChar = 2;
 
@@ -112,7 +122,9 @@ public:
 
     // The game and the application shell.
     virtual OsHandle AppWindow() = 0;
-    virtual bool StartGame(const LaunchRequest& request) = 0;
+    // Starts the game without any box of the system's: a game that cannot be
+    // started is the launcher's to tell. The error says why it did not start.
+    virtual OsResult StartGame(const LaunchRequest& request) = 0;
     // The game's process has ended (or cannot be watched), whatever its code.
     virtual bool GameHasEnded() = 0;
     virtual void ProcessMessages() = 0;

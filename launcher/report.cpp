@@ -13,7 +13,6 @@ bool OutputStream::Open() {
         return false;
     }
     handle_ = handle;
-    console_ = type == kFileTypeChar;
     used_ = 0;
     open_ = true;
     return true;
@@ -47,7 +46,7 @@ void OutputStream::Write(TextView text) {
 
 void OutputStream::WriteLineEnd() {
     Append("\r\n", 2);
-    if (open_ && console_ && used_ > 0) WriteBuffer();
+    if (open_ && used_ > 0) WriteBuffer();
 }
 
 std::int32_t OutputStream::TakeStatus() {

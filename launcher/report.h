@@ -7,10 +7,16 @@
 #include "launcher/platform.h"
 
 // The program's standard output as a text stream: opened by its first
-// write, a 128-byte buffer, flushed at each line end only on a console.
+// write. Each line is gathered and handed to the system whole, in one write,
+// at its line end, on a console, a file or a pipe alike: a program reading a
+// pipe sees every line as soon as it is formed, and a launcher ended early
+// leaves no line cut short. Only a line longer than the buffer goes out in
+// bufferfuls.
 class OutputStream {
 public:
-    static constexpr std::size_t kBufferSize = 128;
+    // Room for the longest message, with three full paths in a double-byte
+    // code page; a fixed buffer, as reporting exhausted memory needs no more.
+    static constexpr std::size_t kBufferSize = 4096;
     // The status of a write that found no standard output to open.
     static constexpr std::int32_t kNotOpen = 105;
 
@@ -30,7 +36,6 @@ private:
     bool WriteBuffer();
 
     bool open_ = false;
-    bool console_ = false;
     OsHandle handle_ = 0;
     char buffer_[kBufferSize] = {};
     std::size_t used_ = 0;

@@ -42,13 +42,14 @@ void WarnOfBlankInFolderName(const std::vector<Text>& pathParts) {
 // Windows counts its characters.
 const char16_t* SystemCharStep(const char16_t* at) { return Os().NextChar(at); }
 
-// The steps after the archives are prepared; true when the game was started.
-bool LaunchAndWait() {
+// The steps after the archives are prepared: whether the game was started,
+// and why not.
+OsResult LaunchAndWait() {
     // Released here whether the steps that use it end normally or not.
     std::vector<Text> pathParts;
     SplitText(u'\\', BaseFolder, pathParts, SystemCharStep);
     WarnOfBlankInFolderName(pathParts);
-    const bool started = LaunchGame(pathParts);
+    const OsResult started = LaunchGame(pathParts);
     if (started) WaitForGame();
     return started;
 }
@@ -69,7 +70,7 @@ std::uint32_t RunSteps() {
         TellPlayer(MessageKind::Error, AlreadyRunningText(Os().FullPath(BaseFolder + u"..\\..")));
         return kExitAlreadyRunning;
     }
-    bool started = false;
+    OsResult started;
     std::exception_ptr failure;
     try {
         started = LaunchAndWait();
@@ -81,7 +82,11 @@ std::uint32_t RunSteps() {
     // failure is reported.
     if (prepared == Prepared::ModsArchive) RestoreGameArchive();
     if (failure) std::rethrow_exception(failure);
-    if (!started) return kExitGameNotStarted;
+    if (!started) {
+        TellPlayer(MessageKind::Error,
+                   GameNotStartedText(Os().FullPath(GameExePath), started.error));
+        return kExitGameNotStarted;
+    }
     return PlayerWarned ? kExitGameRanWithWarning : kExitGameRan;
 }
 

@@ -238,17 +238,49 @@ void WindowsPlatform::Pause(std::uint32_t milliseconds) {
 
 OsHandle WindowsPlatform::AppWindow() { return reinterpret_cast<OsHandle>(window_.Handle()); }
 
-bool WindowsPlatform::StartGame(const LaunchRequest& request) {
+namespace {
+
+// The system's error code for a start that failed. The start leaves it as
+// the thread's last error; where it does not, its result code (at most 32,
+// the same numbers for the errors both know) is turned into one.
+std::uint32_t StartError(const SHELLEXECUTEINFOW& info) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_SUCCESS) return error;
+    switch (const auto result = reinterpret_cast<std::uintptr_t>(info.hInstApp)) {
+        case SE_ERR_SHARE:
+            return ERROR_SHARING_VIOLATION;
+        case SE_ERR_ASSOCINCOMPLETE:
+        case SE_ERR_NOASSOC:
+            return ERROR_NO_ASSOCIATION;
+        case SE_ERR_DDETIMEOUT:
+        case SE_ERR_DDEFAIL:
+        case SE_ERR_DDEBUSY:
+            return ERROR_DDE_FAIL;
+        case SE_ERR_DLLNOTFOUND:
+            return ERROR_DLL_NOT_FOUND;
+        default:
+            return result > 0 && result < 32 ? static_cast<std::uint32_t>(result)
+                                             : ERROR_BAD_FORMAT;
+    }
+}
+
+}  // namespace
+
+OsResult WindowsPlatform::StartGame(const LaunchRequest& request) {
     // Filled in the record's own order; every field not named stays zero.
     ZeroMemory(&LaunchInfo, sizeof LaunchInfo);
     LaunchInfo.cbSize = sizeof LaunchInfo;
-    LaunchInfo.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No box of the system's: it would block a caller that reads the
+    // launcher's output, and the launcher says itself why the game did not start.
+    LaunchInfo.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     LaunchInfo.hwnd = reinterpret_cast<HWND>(request.ownerWindow);
     LaunchInfo.lpFile = Wide(request.file);
     LaunchInfo.lpParameters = Wide(request.parameters);
     LaunchInfo.lpDirectory = Wide(request.directory);
     LaunchInfo.nShow = SW_SHOWNORMAL;
-    return ::ShellExecuteExW(&LaunchInfo);
+    ::SetLastError(ERROR_SUCCESS);
+    if (::ShellExecuteExW(&LaunchInfo)) return {};
+    return {false, StartError(LaunchInfo)};
 }
 
 bool WindowsPlatform::GameHasEnded() {

@@ -58,7 +58,7 @@ public:
     void Pause(std::uint32_t milliseconds) override;
 
     OsHandle AppWindow() override;
-    bool StartGame(const LaunchRequest& request) override;
+    OsResult StartGame(const LaunchRequest& request) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;

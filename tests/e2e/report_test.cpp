@@ -15,8 +15,8 @@ namespace e2e {
 namespace {
 
 const std::wstring kFaultsName = L"ModLauncherFaults.exe";
-// The report line goes out in pieces of this size on a file or a pipe.
-constexpr size_t kOutputBuffer = 128;
+// Longer than a small output buffer: a line that would go out in pieces.
+constexpr size_t kLongLine = 128;
 
 using Env = std::vector<std::pair<std::wstring, std::wstring>>;
 
@@ -140,14 +140,13 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"AfterSwapOnFile", L"launch", StdHandles::File, false}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
-// A line longer than the buffer goes out in two writes; the pipe gets every
-// byte once, in order.
+// A long line reaches the pipe whole: every byte once, in order.
 TEST_F(ReportTest, LongLineArrivesWholeOnPipe) {
     std::wstring message;
     for (int i = 0; message.size() < 200; ++i) message += std::to_wstring(i) + L'-';
     message.resize(200);
     const std::string expected = "ETestFailure: " + Narrow(message) + "\r\n";
-    ASSERT_GT(expected.size(), kOutputBuffer);
+    ASSERT_GT(expected.size(), kLongLine);
     GameTree& tree = LayTree(FaultsLayout());
 
     Process& launcher = StartWith(

@@ -267,6 +267,7 @@ bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(attributes));
     Call("attributes " + Shown(path) + " = " + hex);
+    if (attributesKept.count(Relative(path))) return false;
     FakeFile* found = disk.Find(Resolve(path));
     if (!found) return false;
     found->attributes = attributes;
@@ -304,7 +305,7 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
     if (scripted != copyErrors.end() && !scripted->second.empty()) {
         std::uint32_t error = scripted->second.front();
         scripted->second.pop_front();
-        return {false, error};
+        if (error != 0) return {false, error};
     }
     const FakeFile* source = disk.Find(Resolve(from));
     if (!source) return {false, kErrorFileNotFound};
@@ -356,7 +357,7 @@ OsResult FakePlatform::MoveOver(const Text& from, const Text& to) {
     if (scripted != moveErrors.end() && !scripted->second.empty()) {
         std::uint32_t error = scripted->second.front();
         scripted->second.pop_front();
-        return {false, error};
+        if (error != 0) return {false, error};  // 0: this try goes through
     }
     Text source = Resolve(from);
     Text target = Resolve(to);
@@ -432,6 +433,10 @@ Text FakePlatform::ErrorText(std::uint32_t error) {
         case kErrorSharingViolation:
             return u"The process cannot access the file because it is being used by another "
                    u"process.";
+        case kErrorBadExeFormat:
+            return u"%1 is not a valid Win32 application.";
+        case kErrorPathNotFound:
+            return u"The system cannot find the path specified.";
     }
     const std::string digits = std::to_string(error);
     return u"Error " + Text(digits.begin(), digits.end());
@@ -447,17 +452,17 @@ OsHandle FakePlatform::AppWindow() {
     return appWindow;
 }
 
-bool FakePlatform::StartGame(const LaunchRequest& request) {
+OsResult FakePlatform::StartGame(const LaunchRequest& request) {
     Call("start");
     startedOwner = request.ownerWindow;
     startedFile = request.file;
     startedParameters = request.parameters;
     startedDirectory = request.directory;
     liveArchiveAtStart = Content(u"..\\bf2\\Shaders_client.zip");
-    if (!startSucceeds) return false;
+    if (!startSucceeds) return {false, startError};
     Change(log.back());
     if (duringGame) duringGame(*this);
-    return true;
+    return {};
 }
 
 bool FakePlatform::GameHasEnded() {

@@ -111,13 +111,16 @@ public:
     std::set<Text> heldOpen;
 
     // Failures on demand, by call name and path relative to `base`.
-    std::map<Text, std::deque<std::uint32_t>> copyErrors;  // target -> error of each failing try
+    // target -> the error of each try in turn (0: that try goes through)
+    std::map<Text, std::deque<std::uint32_t>> copyErrors;
     std::set<Text> flushFails;
     std::set<Text> writeFails;
-    std::map<Text, std::deque<std::uint32_t>> moveErrors;  // target -> error of each failing try
-    std::map<Text, std::uint32_t> attributeQueryErrors;    // the query fails, the search finds it
-    std::map<Text, std::uint32_t> folderErrors;            // CreateDirectoryW fails with this
-    std::string throwBadAllocAt;                           // a call name, e.g. "AppWindow"
+    std::map<Text, std::deque<std::uint32_t>>
+        moveErrors;  // target -> error of each try (0: it goes through)
+    std::map<Text, std::uint32_t> attributeQueryErrors;  // the query fails, the search finds it
+    std::map<Text, std::uint32_t> folderErrors;          // CreateDirectoryW fails with this
+    std::set<Text> attributesKept;  // SetFileAttributesW fails (another account's file)
+    std::string throwBadAllocAt;    // a call name, e.g. "AppWindow"
     // The lock file: taken by this run, or failing with an error (32: held
     // by another launcher).
     std::uint32_t lockError = 0;
@@ -126,9 +129,11 @@ public:
     // source to take one from; every file keeps one.
     std::uint64_t clock = 1000;
 
-    // The game: the result of ShellExecuteExW, and the poll of its process
-    // that first finds it ended (-1: none does).
+    // The game: the result of ShellExecuteExW (startError: it failed with
+    // this error), and the poll of its process that first finds it ended
+    // (-1: none does).
     bool startSucceeds = true;
+    std::uint32_t startError = 193;  // ERROR_BAD_EXE_FORMAT
     int endAfterPolls = 1;
     int terminateAfterPumps = -1;  // a quit message taken in that pump step
     Text startedFile, startedParameters, startedDirectory;
@@ -171,7 +176,7 @@ public:
     Text ErrorText(std::uint32_t error) override;
     void Pause(std::uint32_t milliseconds) override;
     OsHandle AppWindow() override;
-    bool StartGame(const LaunchRequest& request) override;
+    OsResult StartGame(const LaunchRequest& request) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;

@@ -25,33 +25,32 @@ std::int32_t OutputFailureCode(const Failure& failure) {
     return 0;
 }
 
-TEST(ReportFailure, FileGetsTheExactLineWhenTheStreamCloses) {
-    FakePlatform os;
-    ReportFailure(OutOfMemory());
-    EXPECT_TRUE(os.writes.empty());  // held in the buffer until the exit routine
-    StdOut.Close();
-    EXPECT_EQ(os.writes, Log{"EOutOfMemory: Out of memory\r\n"});
+// A program reading a file or a pipe sees the line whole as soon as it is
+// formed, handed over in one write, never in pieces nor held for the exit.
+TEST(ReportFailure, LineGoesOutWholeInOneWriteOnEveryKindOfOutput) {
+    const std::pair<const char*, std::uint32_t> kinds[] = {
+        {"file", 1}, {"console", 2}, {"pipe", 3}};
+    const std::string longLine = "ETest: " + std::string(150, 'x') + "\r\n";
+    for (const auto& [kind, type] : kinds) {
+        FakePlatform os;
+        os.stdOutputType = type;
+        ReportFailure(OutOfMemory());
+        ReportFailure(TestFailure(Text(150, u'x')));
+        EXPECT_EQ(os.writes, (Log{"EOutOfMemory: Out of memory\r\n", longLine})) << kind;
+        StdOut.Close();
+        EXPECT_EQ(os.writes.size(), 2u) << kind << ": the exit wrote more";
+    }
 }
 
-TEST(ReportFailure, ConsoleGetsTheLineAtOnce) {
+// Only a line longer than the whole buffer goes out in bufferfuls; its end
+// still goes out with the line end, not at the exit.
+TEST(ReportFailure, LineLongerThanTheBufferGoesOutInBufferfuls) {
     FakePlatform os;
-    os.stdOutputType = 2;  // FILE_TYPE_CHAR
-    ReportFailure(OutOfMemory());
-    EXPECT_EQ(os.writes, Log{"EOutOfMemory: Out of memory\r\n"});
-    StdOut.Close();
-    EXPECT_EQ(os.writes.size(), 1u);
-}
-
-TEST(ReportFailure, LongLineOnAPipeIsWrittenInBufferfuls) {
-    FakePlatform os;
-    os.stdOutputType = 3;  // FILE_TYPE_PIPE
-    Text message(150, u'x');
-    ReportFailure(TestFailure(message));
-    std::string line = "ETest: " + std::string(150, 'x') + "\r\n";
-    ASSERT_EQ(os.writes.size(), 1u);
-    EXPECT_EQ(os.writes[0], line.substr(0, 128));
-    StdOut.Close();
-    EXPECT_EQ(os.writes, (Log{line.substr(0, 128), line.substr(128)}));
+    os.stdOutputType = 3;
+    const std::size_t size = OutputStream::kBufferSize;
+    ReportFailure(TestFailure(Text(size, u'x')));
+    const std::string line = "ETest: " + std::string(size, 'x') + "\r\n";
+    EXPECT_EQ(os.writes, (Log{line.substr(0, size), line.substr(size)}));
 }
 
 TEST(ReportFailure, CharacterTheCodePageLacksBecomesItsDefault) {
@@ -93,13 +92,22 @@ TEST(ReportFailure, InvalidHandleValueIsNotClosed) {
     EXPECT_EQ(os.log, (Log{"StdOutput", "StdOutput", "StdOutput", "StdOutput"}));
 }
 
-TEST(ReportFailure, WriteErrorOfTheFirstBufferfulIsRaised) {
+TEST(ReportFailure, WriteErrorIsRaised) {
     FakePlatform os;
     os.stdOutputType = 3;
     os.writeError = 232;  // ERROR_NO_DATA: the pipe is being closed
     EXPECT_EQ(OutputFailureCode(TestFailure(Text(200, u'x'))), 232);
-    // The rest of that write was dropped; the line end made no second try.
-    EXPECT_EQ(os.log, (Log{"StdOutput", "WriteFile 128"}));
+    EXPECT_EQ(os.log, (Log{"StdOutput", "WriteFile 209"}));
+}
+
+TEST(ReportFailure, WriteErrorOfTheFirstBufferfulDropsTheRest) {
+    FakePlatform os;
+    os.stdOutputType = 3;
+    os.writeError = 232;
+    const std::size_t size = OutputStream::kBufferSize;
+    EXPECT_EQ(OutputFailureCode(TestFailure(Text(size + 100, u'x'))), 232);
+    // The rest of that write was dropped; the line end's own write failed too.
+    EXPECT_EQ(os.log, (Log{"StdOutput", "WriteFile " + std::to_string(size), "WriteFile 2"}));
 }
 
 TEST(OutputFailureMessage, FixedTextsAndTheNumberedRest) {
