@@ -36,6 +36,20 @@ bool IdentityOf(const Text& path, BY_HANDLE_FILE_INFORMATION& info) {
     return entry && ::GetFileInformationByHandle(entry.get(), &info);
 }
 
+// A file that another program holds open refuses to be replaced or removed
+// with "access denied", as if it were a matter of rights. Asking to delete it
+// while sharing everything tells the two apart: an open that fails for
+// sharing means the file is in use.
+OsResult InUseOr(OsResult refused, const Text& path) {
+    UniqueHandle probe(::CreateFileW(Wide(path), DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!probe && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+        return {false, ERROR_SHARING_VIOLATION};
+    }
+    return refused;
+}
+
 }  // namespace
 
 std::uint32_t WindowsPlatform::CurrentDirectory(std::uint32_t length, char16_t* buffer) {
@@ -111,8 +125,9 @@ OsResult WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
 }
 
 OsResult WindowsPlatform::MoveOver(const Text& from, const Text& to) {
-    return Outcome(
+    OsResult moved = Outcome(
         ::MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    return moved.error == ERROR_ACCESS_DENIED ? InUseOr(moved, to) : moved;
 }
 
 OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
@@ -153,7 +168,8 @@ bool WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint
 }
 
 OsResult WindowsPlatform::RemoveFile(const Text& path) {
-    return Outcome(::DeleteFileW(Wide(path)));
+    OsResult removed = Outcome(::DeleteFileW(Wide(path)));
+    return removed.error == ERROR_ACCESS_DENIED ? InUseOr(removed, path) : removed;
 }
 
 bool WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {

@@ -451,6 +451,9 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
             << output;
         EXPECT_NE(output.find("Could not replace " + Narrow(tree.Path(kLive))), std::string::npos)
             << output;
+        // In use, which no access right changes.
+        EXPECT_NE(output.find("Close the program that holds the file"), std::string::npos)
+            << output;
         EXPECT_EQ(output.find("could not be put back"), std::string::npos) << output;
     }
     EXPECT_TRUE(

@@ -252,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
         PipedCase{"RestoreOntoAnArchiveInUse",
                   [](GameTree&) {},
                   L"mymod",
-                  {"Warning: The game's own shaders could not be put back. Could not copy over ",
+                  {"Warning: The game's own shaders could not be put back. Could not replace ",
                    "Close the program that holds the file, then start the launcher again. They "
                    "are safe in ",
                    "\r\n"},
