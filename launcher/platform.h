@@ -43,11 +43,10 @@ struct OsResult {
     explicit operator bool() const { return ok; }
 };
 
-// An attribute query: the attribute bits, or kInvalidFileAttributes and the
-// error the query failed with.
-struct AttributeQuery {
-    std::uint32_t attributes;
-    std::uint32_t error;
+// An attribute query: a call's outcome like any other, and the attribute
+// bits it read (kInvalidFileAttributes when it failed).
+struct AttributeQuery : OsResult {
+    std::uint32_t attributes = kInvalidFileAttributes;
 };
 
 // What tells one version of a file from another without reading it: its

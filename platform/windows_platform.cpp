@@ -67,7 +67,8 @@ const char16_t* WindowsPlatform::NextChar(const char16_t* position) {
 
 AttributeQuery WindowsPlatform::FileAttributes(const Text& path) {
     DWORD attributes = ::GetFileAttributesW(Wide(path));
-    return {attributes, attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0};
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {Outcome(FALSE), attributes};
+    return {OsResult{}, attributes};
 }
 
 bool WindowsPlatform::SetAttributes(const Text& path, std::uint32_t attributes) {

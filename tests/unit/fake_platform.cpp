@@ -254,13 +254,13 @@ AttributeQuery FakePlatform::FileAttributes(const Text& path) {
     log.pop_back();  // queries are too many to be worth listing
     auto queryError = attributeQueryErrors.find(Relative(path));
     if (queryError != attributeQueryErrors.end())
-        return {kInvalidFileAttributes, queryError->second};
+        return {OsResult{false, queryError->second}, kInvalidFileAttributes};
     Text key = Resolve(path);
-    if (disk.folders.count(key)) return {kAttributeDirectory, 0};
-    if (const FakeFile* found = disk.Find(key)) return {found->attributes, 0};
-    return {kInvalidFileAttributes, disk.folders.count(key.substr(0, key.rfind(u'\\')))
-                                        ? kErrorFileNotFound
-                                        : kErrorPathNotFound};
+    if (disk.folders.count(key)) return {OsResult{}, kAttributeDirectory};
+    if (const FakeFile* found = disk.Find(key)) return {OsResult{}, found->attributes};
+    const bool inAFolder = disk.folders.count(key.substr(0, key.rfind(u'\\'))) != 0;
+    return {OsResult{false, inAFolder ? kErrorFileNotFound : kErrorPathNotFound},
+            kInvalidFileAttributes};
 }
 
 bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
