@@ -220,14 +220,7 @@ TEST_P(AfterAnEarlierRun, GameArchiveEndsLiveAndInItsBackup) {
 void KilledDuringTheGame(FakePlatform& os) {
     os.AddFile(kGameBackup, "G");
     os.AddFile(kGame, "M");
-    Marker marker;
-    marker.modFolder = os.base;
-    FileStamp stamp;
-    os.ReadFileStamp(kGameBackup, stamp);
-    marker.gameStamp = stamp;
-    os.ReadFileStamp(kGame, stamp);
-    marker.swappedIn = stamp;
-    os.AddFile(kMarker, Narrow(MarkerText(marker)));
+    os.MarkSwapped();
 }
 
 // A marker of an earlier release, for the mod in C:\G\mods\other, whose

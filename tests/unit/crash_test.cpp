@@ -112,14 +112,7 @@ void KilledDuringTheGame(FakePlatform& os) {
     os.AddFile(kLive, "M-archive");
     os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
     os.AddFile(u"C:\\G\\mods\\mymod\\Backup\\Shaders_client.zip", "M-archive");
-    Marker marker;
-    marker.modFolder = os.base;
-    FileStamp stamp;
-    os.ReadFileStamp(kBackup, stamp);
-    marker.gameStamp = stamp;
-    os.ReadFileStamp(kLive, stamp);
-    marker.swappedIn = stamp;
-    os.AddFile(kMarkerPath, Narrow(MarkerText(marker)));
+    os.MarkSwapped();
 }
 
 void UpdateTheGame(FakePlatform& os) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "launcher/archives.h"
 #include "launcher/globals.h"
 #include "launcher/notice.h"
 #include "launcher/report.h"
@@ -201,6 +202,15 @@ void FakePlatform::UseDisk(const FakeDisk& other) {
     disk = other;
     // Time goes on: nothing this run writes has an earlier file's time.
     for (const auto& [id, node] : disk.nodes) clock = std::max(clock, node.now.lastWrite + 1000);
+}
+
+void FakePlatform::MarkSwapped() {
+    Marker marker;
+    marker.modFolder = base;
+    FileStamp stamp;
+    if (ReadFileStamp(u"..\\bf2\\Backup\\Shaders_client.zip", stamp)) marker.gameStamp = stamp;
+    if (ReadFileStamp(u"..\\bf2\\Shaders_client.zip", stamp)) marker.swappedIn = stamp;
+    AddFile(u"..\\bf2\\Backup\\Shaders_client.zip.swapped", Narrow(MarkerText(marker)));
 }
 
 void FakePlatform::AddFolder(const Text& path) {

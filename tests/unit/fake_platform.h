@@ -91,6 +91,9 @@ public:
     // The disk. A test may start from another run's disk.
     FakeDisk disk;
     void UseDisk(const FakeDisk& other);
+    // Writes the marker a run leaves while its game runs: the live archive
+    // as the one it swapped in, the game's backup as what was live before.
+    void MarkSwapped();
 
     // Crashes on demand: the process dies before its change number `crashAt`
     // (counting from 0) and `crashes` receives every state that leaves: the

@@ -66,14 +66,7 @@ void KilledDuringTheGame(FakePlatform& os) {
     os.AddFile(kMod, "M");
     os.AddFile(kGameBackup, "G");
     os.AddFile(kGame, "M");
-    Marker marker;
-    marker.modFolder = os.base;
-    FileStamp stamp;
-    os.ReadFileStamp(kGameBackup, stamp);
-    marker.gameStamp = stamp;
-    os.ReadFileStamp(kGame, stamp);
-    marker.swappedIn = stamp;
-    os.AddFile(kMarker, Narrow(MarkerText(marker)));
+    os.MarkSwapped();
 }
 
 const MessageCase kMessages[] = {
