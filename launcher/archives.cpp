@@ -316,14 +316,26 @@ Failed MakeModBackupFolder() {
     return std::nullopt;
 }
 
+// Whether the backup holds the file's very bytes already, as it does after
+// an ordinary run: a copy keeps its source's time, so the stamps tell which
+// backups are worth reading.
+bool AlreadyBackedUp(const Text& file, const Text& backup) {
+    FileStamp original, copy;
+    return Os().ReadFileStamp(file, original) && Os().ReadFileStamp(backup, copy) &&
+           original == copy && Compare(file, backup) == Likeness::Same;
+}
+
 // Only a backup whose bytes are on the disk may stand for the game's archive.
 Failed BackUpGameArchive() {
     const Text live = At(kGameArchive);
+    const Text backup = At(kGameArchiveBackup);
     if (!IsExistingFile(live)) return std::nullopt;  // the game has none to lose
-    return CopyInPlace(live, At(kGameArchiveBackup), Durable::Yes, Retry::No);
+    if (AlreadyBackedUp(live, backup) && Os().FlushToDisk(backup)) return std::nullopt;
+    return CopyInPlace(live, backup, Durable::Yes, Retry::No);
 }
 
 void BackUpModArchive() {
+    if (AlreadyBackedUp(At(kModArchive), At(kModArchiveBackup))) return;
     CopyInPlace(At(kModArchive), At(kModArchiveBackup), Durable::No, Retry::No);
 }
 

@@ -86,6 +86,26 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     EXPECT_TRUE(os.boxes.empty());
 }
 
+// After an ordinary run the backups hold the archives' very bytes: the next
+// run reads them to be sure, writes neither again, and copies only the swap.
+TEST(Archives, NextOrdinaryRunCopiesOnlyTheSwap) {
+    Installation os;
+    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    ASSERT_TRUE(RestoreGameArchive());
+    os.log.clear();
+    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    std::vector<std::string> copies;
+    for (const std::string& entry : os.log) {
+        if (entry.rfind("copy ", 0) == 0) copies.push_back(entry);
+    }
+    EXPECT_EQ(copies, Log{"copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp"});
+    // Still made sure to be on the disk.
+    EXPECT_NE(std::find(os.log.begin(), os.log.end(), "flush ..\\bf2\\Backup\\Shaders_client.zip"),
+              os.log.end());
+    EXPECT_EQ(os.Content(kGameBackup), "G");
+    EXPECT_EQ(os.Content(kGame), "M");
+}
+
 // Whenever the game's own archive could not be made safe, or the swap itself
 // failed, the game starts with its own archive and the player is told why,
 // before the game, with the file or folder and what would help.

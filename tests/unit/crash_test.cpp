@@ -115,6 +115,17 @@ void KilledDuringTheGame(FakePlatform& os) {
     os.MarkSwapped();
 }
 
+// What an ordinary run leaves: each backup holds its archive's very bytes and
+// time. `gameBackup` replaces the game's backup's bytes, keeping that time.
+void AfterAnOrdinaryRun(FakePlatform& os, const std::string& gameBackup) {
+    GameAndMod(os);
+    FakeFile backup = *os.disk.Find(kLive);
+    backup.bytes = gameBackup;
+    os.disk.Settle(kBackup, backup);
+    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.disk.Settle(u"C:\\G\\mods\\mymod\\Backup\\Shaders_client.zip", *os.disk.Find(kModArchive));
+}
+
 void UpdateTheGame(FakePlatform& os) {
     os.AddFile(kLive, "U-update");
     os.disk.gamesArchive = "U-update";
@@ -156,47 +167,51 @@ TEST_P(EveryCrashPoint, LeavesTheGamesArchiveSafeAndTheNextRunsPutItBack) {
     EXPECT_EQ(failures.size(), 0u) << "crash states that lose or misplace the game's archive";
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, EveryCrashPoint,
-                         testing::Values(Scenario{"OrdinaryRun", GameAndMod},
-                                         Scenario{"FindsAnEarlierMarker", KilledDuringTheGame},
-                                         Scenario{"GameUpdatedAfterAKill",
-                                                  [](FakePlatform& os) {
-                                                      KilledDuringTheGame(os);
-                                                      UpdateTheGame(os);
-                                                  }},
-                                         Scenario{"GameUpdatedDuringTheGame",
-                                                  [](FakePlatform& os) {
-                                                      GameAndMod(os);
-                                                      os.duringGame = UpdateTheGame;
-                                                  }},
-                                         Scenario{"InTheGamesOwnFolder",
-                                                  [](FakePlatform& os) {
-                                                      GameAndMod(os);
-                                                      os.base = u"C:\\G\\mods\\bf2\\";
-                                                      os.currentDirectory = u"C:\\G\\mods\\bf2";
-                                                  }},
-                                         Scenario{"SwapFails",
-                                                  [](FakePlatform& os) {
-                                                      GameAndMod(os);
-                                                      os.heldOpen.insert(kLive);
-                                                  }},
-                                         Scenario{"RestoreFails",
-                                                  [](FakePlatform& os) {
-                                                      GameAndMod(os);
-                                                      // The game holds its archive past its end.
-                                                      os.duringGame = [](FakePlatform& game) {
-                                                          game.heldOpen.insert(kLive);
-                                                      };
-                                                  }},
-                                         Scenario{"GameWithoutAnArchive",
-                                                  [](FakePlatform& os) {
-                                                      GameAndMod(os);
-                                                      os.disk.Remove(kLive);
-                                                      os.disk.Commit();
-                                                      os.disk.gamesArchive.clear();
-                                                  }}),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Runs, EveryCrashPoint,
+    testing::Values(Scenario{"OrdinaryRun", GameAndMod},
+                    Scenario{"AfterAnOrdinaryRun",
+                             [](FakePlatform& os) { AfterAnOrdinaryRun(os, "G-archive"); }},
+                    // The same size and time is no proof of the same bytes.
+                    Scenario{"BackupOfTheSameStampButOtherBytes",
+                             [](FakePlatform& os) { AfterAnOrdinaryRun(os, "X-archive"); }},
+                    Scenario{"FindsAnEarlierMarker", KilledDuringTheGame},
+                    Scenario{"GameUpdatedAfterAKill",
+                             [](FakePlatform& os) {
+                                 KilledDuringTheGame(os);
+                                 UpdateTheGame(os);
+                             }},
+                    Scenario{"GameUpdatedDuringTheGame",
+                             [](FakePlatform& os) {
+                                 GameAndMod(os);
+                                 os.duringGame = UpdateTheGame;
+                             }},
+                    Scenario{"InTheGamesOwnFolder",
+                             [](FakePlatform& os) {
+                                 GameAndMod(os);
+                                 os.base = u"C:\\G\\mods\\bf2\\";
+                                 os.currentDirectory = u"C:\\G\\mods\\bf2";
+                             }},
+                    Scenario{"SwapFails",
+                             [](FakePlatform& os) {
+                                 GameAndMod(os);
+                                 os.heldOpen.insert(kLive);
+                             }},
+                    Scenario{"RestoreFails",
+                             [](FakePlatform& os) {
+                                 GameAndMod(os);
+                                 // The game holds its archive past its end.
+                                 os.duringGame = [](FakePlatform& game) {
+                                     game.heldOpen.insert(kLive);
+                                 };
+                             }},
+                    Scenario{"GameWithoutAnArchive",
+                             [](FakePlatform& os) {
+                                 GameAndMod(os);
+                                 os.disk.Remove(kLive);
+                                 os.disk.Commit();
+                                 os.disk.gamesArchive.clear();
+                             }}),
+    [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 }  // namespace
