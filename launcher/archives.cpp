@@ -443,11 +443,15 @@ Prepared PrepareArchives() {
     if (!SettleMarker(When::BeforeTheGame)) return Prepared::GamesArchive;
     // Without the backup folders no backup is made; the swap then waits for
     // nothing only when the game has no archive to lose.
-    const Failed folder = MakeModBackupFolder();
-    Failed failed = folder ? folder : BackUpGameArchive();
-    if (folder && !IsExistingFile(At(kGameArchive))) failed.reset();
+    Failed failed = MakeModBackupFolder();
+    const bool backupFolders = !failed;
+    if (backupFolders) {
+        failed = BackUpGameArchive();
+    } else if (!IsExistingFile(At(kGameArchive))) {
+        failed.reset();
+    }
     if (!modArchive) return Prepared::GamesArchive;
-    if (!folder) BackUpModArchive();
+    if (backupFolders) BackUpModArchive();
     if (!failed) failed = SwapModArchiveIn();
     if (!failed) return Prepared::ModsArchive;
     TellPlayer(MessageKind::Warning, SwapNotMadeText(*failed));
