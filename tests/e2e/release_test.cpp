@@ -12,9 +12,12 @@ namespace {
 
 std::string MachineName(USHORT machine) {
     switch (machine) {
-        case IMAGE_FILE_MACHINE_I386: return "i386";
-        case IMAGE_FILE_MACHINE_AMD64: return "x86-64";
-        default: return "machine " + std::to_string(machine);
+        case IMAGE_FILE_MACHINE_I386:
+            return "i386";
+        case IMAGE_FILE_MACHINE_AMD64:
+            return "x86-64";
+        default:
+            return "machine " + std::to_string(machine);
     }
 }
 
@@ -57,7 +60,8 @@ TEST_F(ReleaseUnderTest, LauncherThatRunsIsTheReleaseAs32BitProcess) {
         << Narrow(release) << " is not a 32-bit x86 program";
 
     GameTree& tree = LayTree();
-    Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", std::to_wstring(kLongRunMs)}});
+    Process& launcher =
+        StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", std::to_wstring(kLongRunMs)}});
     ASSERT_TRUE(WaitForStandinReport(tree.Root())) << "the game was not started";
     ASSERT_TRUE(launcher.IsRunning()) << "the launcher ended before its game";
 
