@@ -79,9 +79,9 @@ if ! "$root/tools/build.sh" >"$log" 2>&1; then
   exit 1
 fi
 if [ "$native32" = yes ]; then
-  note="output in $log"
+  note="output in ${log#"$root"/}"
 else
-  note="this machine runs no 32-bit code: 32-bit programs under qemu-i386, native helpers from $tools_build; output in $log"
+  note="this machine runs no 32-bit code: 32-bit programs under qemu-i386, native helpers from ${tools_build#"$root"/}/; output in ${log#"$root"/}"
 fi
 result build "passed ($((SECONDS - started)) s)" "$note"
 note=""
@@ -119,6 +119,7 @@ if ((${#labels[@]})); then
     case "$outcome" in
       "") result "$suite" "FAILED (did not run)" ;;
       Passed*) result "$suite" "passed (${outcome#Passed })" ;;
+      Failed*) result "$suite" "FAILED (${outcome#Failed })" ;;
       *) result "$suite" "FAILED ($outcome)" ;;
     esac
   done
