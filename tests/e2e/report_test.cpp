@@ -4,11 +4,13 @@
 // window's procedure. The test build of the program fails on request.
 #include <windows.h>
 // After windows.h, which it needs.
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "harness.h"
 
@@ -66,17 +68,44 @@ struct ModuleRange {
     DWORD size = 0;
 };
 
-// Where the process's program file is loaded (the first module listed; a
-// 32-bit launcher's modules are listed only with TH32CS_SNAPMODULE32 when the
-// driver is 64-bit).
+// Where the process's program file is loaded (the first module listed).
 std::optional<ModuleRange> ProgramModuleOf(DWORD pid) {
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid));
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
     MODULEENTRY32W module{};
     module.dwSize = sizeof module;
-    if (!snapshot || !Module32FirstW(snapshot.get(), &module) ||
-        _wcsicmp(module.szModule, kFaultsName.c_str()) != 0)
-        return std::nullopt;
-    return ModuleRange{reinterpret_cast<std::uintptr_t>(module.modBaseAddr), module.modBaseSize};
+    if (snapshot && Module32FirstW(snapshot.get(), &module) &&
+        _wcsicmp(module.szModule, kFaultsName.c_str()) == 0)
+        return ModuleRange{reinterpret_cast<std::uintptr_t>(module.modBaseAddr),
+                           module.modBaseSize};
+    // A 64-bit driver is shown no module of a 32-bit launcher: the image
+    // mapped from the program file is found among the process's memory, and
+    // its size in the image's header.
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    MEMORY_BASIC_INFORMATION region{};
+    for (std::uintptr_t at = 0;
+         process && at < 0x80000000u &&
+         VirtualQueryEx(process.get(), reinterpret_cast<void*>(at), &region, sizeof region);
+         at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize) {
+        if (region.Type != MEM_IMAGE || region.AllocationBase != region.BaseAddress) continue;
+        wchar_t mapped[MAX_PATH * 4] = L"";
+        const DWORD length = GetMappedFileNameW(process.get(), region.BaseAddress, mapped,
+                                                static_cast<DWORD>(std::size(mapped)));
+        const std::wstring name(mapped, length);
+        if (name.size() <= kFaultsName.size() ||
+            _wcsicmp(name.c_str() + name.size() - kFaultsName.size(), kFaultsName.c_str()) != 0 ||
+            name[name.size() - kFaultsName.size() - 1] != L'\\')
+            continue;
+        const auto base = reinterpret_cast<std::uintptr_t>(region.BaseAddress);
+        std::uint32_t header = 0;
+        std::uint32_t size = 0;
+        if (!ReadProcessMemory(process.get(), reinterpret_cast<void*>(base + 0x3C), &header,
+                               sizeof header, nullptr) ||
+            !ReadProcessMemory(process.get(), reinterpret_cast<void*>(base + header + 80), &size,
+                               sizeof size, nullptr))
+            return std::nullopt;
+        return ModuleRange{base, size};
+    }
+    return std::nullopt;
 }
 
 class ReportTest : public E2eTest {
