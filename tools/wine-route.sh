@@ -20,13 +20,19 @@
 # system's sources stay as they are) and its qemu-i386 unpacked into the
 # route. Its binaries are static, so nothing else is needed.
 set -euo pipefail
-route=$1
+route=${1:?usage: wine-route.sh ROUTE_FOLDER}
 ready="$route/.ready"
-[ -f "$ready" ] && exit 0
+# Made, and its loaders still those of the installed Wine.
+current() {
+  [ -f "$ready" ] && cmp -s /usr/lib/wine/wine "$route/usr/lib/wine/wine" &&
+    cmp -s /usr/lib/wine/wine64 "$route/usr/lib/wine/wine64"
+}
+current && exit 0
 mkdir -p "$route"
 exec 9>"$route.lock"
 flock 9
-[ -f "$ready" ] && exit 0
+current && exit 0
+rm -f "$ready"
 
 fail() {
   echo "wine-route.sh: $*" >&2
@@ -40,6 +46,7 @@ if system_qemu=$(command -v qemu-i386) && [ "$(qemu_major "$system_qemu")" -ge 1
   qemu=$system_qemu
 else
   # The Debian mirror the system's own bookworm sources use.
+  # shellcheck disable=SC2016 # apt's own placeholders
   mirror=$(apt-get indextargets --format '$(SITE) $(CODENAME)' 2>/dev/null |
     awk '$2 == "bookworm" { print $1; exit }')
   [ -n "$mirror" ] || fail "no bookworm source in apt's configuration, so bookworm-backports cannot be reached for qemu-user"
@@ -69,7 +76,7 @@ major=$(qemu_major "$qemu")
   fail "$qemu is qemu ${major:-of an unknown version}; 10 or later is needed (bookworm-backports' qemu-user): older ones take about a minute to start each 32-bit program, which overruns the tests"
 
 loaders="$route/usr/lib/wine"
-rm -rf "$route/usr"
+rm -rf "${route:?}/usr"
 mkdir -p "$loaders" "$route/usr/share"
 # Copies, not links: Wine takes its loader folder from the loader's real path.
 cp /usr/lib/wine/wine /usr/lib/wine/wine64 "$loaders/"
