@@ -17,11 +17,11 @@ flock 9
 export WINEDLLOVERRIDES="mscoree,mshtml="
 "$WINELOADER" wineboot -i >/dev/null 2>&1
 # A 64-bit prefix keeps a second view of the key for its 32-bit programs.
-views=(/reg:32)
-[ "$WINEARCH" = win32 ] || views+=(/reg:64)
+views=("")
+[ "$WINEARCH" = win32 ] || views=(/reg:32 /reg:64)
 for view in "${views[@]}"; do
   "$WINELOADER" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
-    /v Debugger /d 'C:\no-such-debugger.exe' /f "$view" >/dev/null 2>&1
+    /v Debugger /d 'C:\no-such-debugger.exe' /f ${view:+"$view"} >/dev/null 2>&1
 done
 "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -w
