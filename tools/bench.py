@@ -9,7 +9,8 @@
    5 s game, and the delay between the game's end and the launcher's exit.
 
 Both processes are watched from Linux through /proc. Run it through
-tools/bench.sh, which builds and provides Wine and a display.
+tools/bench.sh, which builds, chooses the native build (MODLAUNCHER_BUILD)
+and its Wine loader (WINELOADER), and provides a display.
 """
 import os
 import statistics
@@ -20,6 +21,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("MODLAUNCHER_BUILD", os.path.join(ROOT, "build"))
+WINE = os.environ.get("WINELOADER", "wine")
 
 
 def find_pid(names):
@@ -59,7 +61,7 @@ def alive(pid):
 
 GAME = os.path.join(BUILD, "bench", "Game")
 LAUNCHERS = {
-    "ModLauncher.exe": os.path.join(ROOT, "dist", "ModLauncher.exe"),
+    "ModLauncher.exe": os.path.join(BUILD, "ModLauncher.exe"),
     "minimal_launcher.exe": os.path.join(BUILD, "minimal", "minimal_launcher.exe"),
 }
 ARCHIVE_BYTES = 64 * 1024 * 1024
@@ -88,7 +90,7 @@ def time_to_game_start(launcher_name, archive_bytes=0, arguments=()):
     mod = lay_out(archive_bytes)
     env = dict(os.environ, STANDIN_RUN_MS="300")  # long enough to be seen
     started = time.monotonic()
-    launcher = subprocess.Popen(["wine", launcher_name, *arguments], cwd=mod, env=env)
+    launcher = subprocess.Popen([WINE, launcher_name, *arguments], cwd=mod, env=env)
     while find_pid(GAME_PROCESS) is None:
         if launcher.poll() is not None:
             sys.exit(f"{launcher_name} ended before the game started")
@@ -127,7 +129,7 @@ def time_cp_three_times(sync):
 def run_once(game_ms):
     mod = lay_out()
     env = dict(os.environ, STANDIN_RUN_MS=str(game_ms))
-    launcher = subprocess.Popen(["wine", "ModLauncher.exe"], cwd=mod, env=env)
+    launcher = subprocess.Popen([WINE, "ModLauncher.exe"], cwd=mod, env=env)
     game_pid = None
     while game_pid is None:
         game_pid = find_pid(GAME_PROCESS)

@@ -14,11 +14,12 @@
 # which starts the launcher itself and ends it by the handle it holds.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# The product's 32-bit build, or on a machine that runs no 32-bit x86 code a
-# 64-bit build of the same sources (tools/wine-env.sh).
+# The release's own dist/ModLauncher.exe; where this machine runs no 32-bit
+# x86 code, under qemu-i386 beside a native stand-in game (tools/wine-env.sh).
 # shellcheck source=wine-env.sh
 source "$root/tools/wine-env.sh"
-build="$test_build"
+build="$program_build"
+release="$root/dist/ModLauncher.exe"
 quiet=0
 case "${1:-}" in
   --quiet) quiet=1 ;;
@@ -34,11 +35,7 @@ if [ -z "${MODLAUNCHER_DEMO_BUILT:-}" ]; then
   mkdir -p "$build"
   log="$build/demo-build.log"
   [ "$quiet" = 1 ] || echo "Building the launcher and the stand-in game (output in $log)"
-  if ! {
-    "$root/tools/install-deps.sh" &&
-      cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$test_toolchain" &&
-      cmake --build "$build" --target ModLauncher standin_game kill_mid_game
-  } >"$log" 2>&1; then
+  if ! "$root/tools/build.sh" --demo >"$log" 2>&1; then
     cat "$log"
     echo "demo: the build failed (output above, also in $log)" >&2
     exit 1
@@ -61,8 +58,8 @@ game_text="the game's own shaders"
 mod_text="the mod's shaders"
 rm -rf "$build/demo"
 mkdir -p "$mod" "$game/mods/bf2"
-cp "$build/standin/BF2.exe" "$game/BF2.exe"
-cp "$build/ModLauncher.exe" "$mod/ModLauncher.exe"
+cp "$tools_build/standin/BF2.exe" "$game/BF2.exe"
+cp "$release" "$mod/ModLauncher.exe"
 printf '%s' "$game_text" >"$live"
 printf '%s' "$mod_text" >"$mod/Shaders_client.zip"
 
@@ -129,7 +126,16 @@ game_report() {
   fi
 }
 
+# What runs is the program that ships: a 32-bit x86 Windows program.
+kind=$(file -b "$mod/ModLauncher.exe")
+case "$kind" in
+  "PE32 executable (GUI) Intel 80386"*) ;;
+  *) fail "the launcher the demo runs, a copy of ${release#"$root"/}, is not a 32-bit x86 program: $kind" ;;
+esac
+[ "$quiet" = 1 ] && echo "demo: the launcher: ${release#"$root"/}, ${kind%%,*}"
 say "== A sample installation: $game"
+say "   the launcher: ${release#"$root"/}, $kind"
+
 show_archives
 say
 say "== Run 1: ModLauncher.exe +difficulty hard \"two words\", from mods/mymod"
@@ -159,7 +165,7 @@ say
 say "== Run 2: the launcher is killed while the game runs"
 kill_line=""
 if kill_line=$(cd "$mod" && STANDIN_RUN_UNTIL=quit-game.txt \
-  "$WINELOADER" "$build/demo-tools/kill_mid_game.exe" ModLauncher.exe '..\..\standin-report.txt'); then
+  "$WINELOADER" "$tools_build/demo-tools/kill_mid_game.exe" ModLauncher.exe '..\..\standin-report.txt'); then
   say "$kill_line, as the Task Manager would; the game went on:"
   game_report
 else

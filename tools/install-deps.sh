@@ -6,8 +6,9 @@ set -euo pipefail
 need=()
 # The cross compiler and GoogleTest's source; Wine and a virtual display to
 # run the program and its tests; clang for fuzzing and static analysis.
-# The 64-bit cross compiler builds the tests for machines that run no
-# 32-bit x86 code (tools/wine-env.sh).
+# The 64-bit cross compiler builds the native helpers for machines that run
+# no 32-bit x86 code (tools/wine-env.sh); there the 32-bit programs run under
+# qemu-i386, which tools/wine-route.sh fetches into the build tree.
 pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
       wine wine32 wine64 xvfb xauth util-linux file python3

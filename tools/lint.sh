@@ -2,8 +2,8 @@
 # Static analysis of the project's own code, and of nothing else (not
 # GoogleTest, not build/): clang-tidy (the checked-in .clang-tidy) on every
 # source of the Windows build, one file at a time on each core, then cppcheck
-# on all cores. Exits non-zero on any finding. Needs a configured build/
-# (tools/build.sh).
+# on all cores. Exits non-zero on any finding. Needs the test build
+# (tools/build.sh), build/ or the folder given.
 #
 # Most of the time is clang-tidy's path-sensitive analyzer over the test
 # files (about 30 s each here, against 2 to 5 s for a file of the program):
@@ -13,18 +13,31 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${1:-$root/build}"
 cd "$root"
 "$root/tools/check-includes.sh"
-cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
-mingw=/usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++
+# The test build's own compile commands (tools/build.sh has CMake write them)
+# and its cross compiler, whose headers clang sees for the same target: the
+# compiler's search list, less its own intrinsics' folders (clang has its own).
+[ -f "$build/compile_commands.json" ] || {
+  echo "lint.sh: no $build/compile_commands.json: build first (tools/build.sh)" >&2
+  exit 1
+}
+compiler=$(sed -n 's/^ *"command": "\([^ ]*g++[^ ]*\) .*/\1/p' "$build/compile_commands.json" | head -1)
+target=$("$compiler" -dumpmachine)
+includes=()
+while read -r dir; do
+  dir=$(realpath -m "$dir")
+  case "$dir" in
+    /usr/lib/gcc/*/include | /usr/lib/gcc/*/include-fixed) ;;
+    *) includes+=(--extra-arg=-isystem"$dir") ;;
+  esac
+done < <("$compiler" -E -x c++ -v - </dev/null 2>&1 |
+  sed -n '/^#include <...> search starts here:/,/^End of search list/{/^ /s/^ //p}')
 sources=$(git ls-files 'tests/*.cpp' | grep -v '^tests/fuzz/'
   git ls-files 'launcher/*.cpp' 'platform/*.cpp' 'shell/*.cpp' 'tools/*.cpp')
 echo "clang-tidy on $(echo "$sources" | wc -l) files, $(nproc) at a time"
-# The cross build's headers, as clang sees them for the same target.
 report=$(mktemp)
 status=0
 printf '%s\n' $sources | xargs -P "$(nproc)" -n 1 clang-tidy --quiet -p "$build" \
-  --extra-arg-before=--target=i686-w64-mingw32 \
-  --extra-arg=-isystem"$mingw" --extra-arg=-isystem"$mingw/i686-w64-mingw32" \
-  --extra-arg=-isystem/usr/i686-w64-mingw32/include >"$report" 2>&1 || status=1
+  --extra-arg-before=--target="$target" "${includes[@]}" >"$report" 2>&1 || status=1
 grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated|^Suppressed [0-9]+ warnings|^Use -header-filter|^$' "$report" || true
 rm -f "$report"
 [ "$status" = 0 ] || { echo "clang-tidy found faults"; exit 1; }
@@ -32,5 +45,5 @@ echo "cppcheck"
 cppcheck --quiet -j "$(nproc)" --error-exitcode=1 --enable=warning,performance,portability \
   --inline-suppr --std=c++17 --language=c++ -I "$root" \
   --suppress=missingIncludeSystem --suppress=unmatchedSuppression \
-  launcher platform shell tools/standin tools/minimal tools/demo
+  launcher platform shell tests/standin tools/minimal tools/demo
 echo "static analysis clean"

@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
 # Checks that two builds of the same sources give the same release: copies the
 # project's files twice, into folders with names of different lengths, builds
-# the program in each (no tests) and compares dist/ModLauncher.exe, the zip and
-# SHA256SUMS byte for byte. Exits non-zero, naming the file and the first byte
-# that differs, when they are not identical.
+# the program in each (no tests) and compares every file it leaves in dist/
+# (the program, the release zip and SHA256SUMS) byte for byte. Exits non-zero,
+# naming the file and the first byte that differs, when they are not identical.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/tools/install-deps.sh"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-version=$(sed -n 's/^project(ModLauncher VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-files=(ModLauncher.exe "ModLauncher-$version.zip" SHA256SUMS)
 
 for copy in a/one b/second-build-folder; do
   mkdir -p "$scratch/$copy"
@@ -27,8 +25,16 @@ for copy in a/one b/second-build-folder; do
   fi
 done
 
+# Whatever the build put in dist/ (the program, the release zip, whatever its
+# name, and the sums), in both.
+first=$(cd "$scratch/a/one/dist" && ls)
+second=$(cd "$scratch/b/second-build-folder/dist" && ls)
+if [ -z "$first" ] || [ "$first" != "$second" ]; then
+  echo "repro-check: the builds left different files in dist/: $(echo $first) against $(echo $second)"
+  exit 1
+fi
 status=0
-for file in "${files[@]}"; do
+for file in $first; do
   if difference=$(cmp "$scratch/a/one/dist/$file" "$scratch/b/second-build-folder/dist/$file" 2>&1); then
     echo "repro-check: $file identical in both builds"
   else

@@ -1,23 +1,31 @@
-# Sourced by the scripts that run Windows programs. Chooses which Windows
-# build the tests run: the 32-bit product's, where this machine runs 32-bit
-# x86 code; otherwise a 64-bit build of the same sources under 64-bit Wine,
-# since some virtual machines cannot run 32-bit code at all. Sets
-#   test_arch   i686 or x86_64 (MODLAUNCHER_TEST_ARCH chooses by hand)
-#   test_build  the build folder of that build (build/ or build-x64/)
-#   test_toolchain  its CMake toolchain file
-#   WINELOADER, WINEARCH, WINEPREFIX (the build's own prefix), WINEDEBUG
+# Sourced by the scripts that build or run Windows programs. The programs
+# that are tested are always the product's 32-bit build in build/: the
+# release's own ModLauncher.exe and the 32-bit test programs. Where this
+# machine runs no 32-bit x86 code (some virtual machines), Wine's 32-bit half
+# runs under qemu-i386 (tools/wine-route.sh), and the native helpers (the
+# stand-in game, the test drivers, the demo's kill helper, the benchmarks)
+# come from a 64-bit build of the same sources in build-x64/. Sets
+#   native32        yes or no: this machine runs 32-bit x86 code itself
+#   program_build   build/, the 32-bit build
+#   tools_build     the build of the native helpers: build/ or build-x64/
+#   tools_toolchain its CMake toolchain file
+#   wine_route      the qemu route's folder (empty where 32-bit code runs)
+#   WINELOADER, WINEARCH, WINEPREFIX (build/wineprefix), WINEDEBUG
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-test_arch=${MODLAUNCHER_TEST_ARCH:-}
-if [ -z "$test_arch" ]; then
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then test_arch=i686; else test_arch=x86_64; fi
-fi
-if [ "$test_arch" = i686 ]; then
-  test_build="$root/build"
-  test_toolchain="$root/cmake/mingw-i686.cmake"
+program_build="$root/build"
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  native32=yes
+  tools_build="$program_build"
+  tools_toolchain="$root/cmake/mingw-i686.cmake"
+  wine_route=""
   export WINELOADER=/usr/lib/wine/wine WINEARCH=win32
 else
-  test_build="$root/build-x64"
-  test_toolchain="$root/cmake/mingw-x86_64.cmake"
-  export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+  native32=no
+  tools_build="$root/build-x64"
+  tools_toolchain="$root/cmake/mingw-x86_64.cmake"
+  wine_route="$program_build/wine-route"
+  # A 64-bit prefix: its 64-bit programs run natively, its 32-bit ones
+  # through the route's wine-preloader.
+  export WINELOADER="$wine_route/usr/lib/wine/wine64" WINEARCH=win64
 fi
-export WINEPREFIX="${WINEPREFIX:-$test_build/wineprefix}" WINEDEBUG=-all
+export WINEPREFIX="${WINEPREFIX:-$program_build/wineprefix}" WINEDEBUG=-all

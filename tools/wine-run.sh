@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine, quietly, in the prefix of the build
-# that holds it (32-bit or 64-bit, as tools/wine-env.sh chooses).
+# Runs a Windows program under Wine, quietly, in the work tree's prefix
+# (tools/wine-env.sh): 32-bit programs through the qemu route where this
+# machine runs no 32-bit code, 64-bit ones natively.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-case "$1" in
-  */build-x64/*) export MODLAUNCHER_TEST_ARCH=x86_64 ;;
-  */build/*) export MODLAUNCHER_TEST_ARCH=i686 ;;
-esac
 # shellcheck source=wine-env.sh
 source "$here/wine-env.sh"
 "$here/wine-prefix.sh"

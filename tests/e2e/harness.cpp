@@ -1,7 +1,9 @@
 #include "harness.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -344,8 +346,51 @@ Snapshot GameTree::Files() const {
 
 namespace {
 
+// Where SetCurrentDirectoryW lies in a 32-bit process, seen from a 64-bit
+// driver (the drivers stay native where this machine runs no 32-bit code):
+// the 32-bit kernel32's preferred base, where Wine maps it, plus the export's
+// address in its file. Zero when the file does not say.
+std::uintptr_t SetFolderIn32BitProcess() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
+    if (!length || length >= MAX_PATH) return 0;
+    const std::optional<std::string> file = ReadBytes(std::wstring(folder) + L"\\kernel32.dll");
+    if (!file) return 0;
+    const std::string& bytes = *file;
+    auto read32 = [&](std::size_t offset) {
+        std::uint32_t value = 0;
+        if (offset + sizeof value <= bytes.size())
+            std::memcpy(&value, &bytes[offset], sizeof value);
+        return value;
+    };
+    auto read16 = [&](std::size_t offset) { return static_cast<std::uint16_t>(read32(offset)); };
+    const std::size_t pe = read32(0x3C);
+    const std::size_t optional = pe + 24;
+    const std::size_t sections = optional + read16(pe + 20);
+    // A file offset from an address in the image, through the section table.
+    auto offsetOf = [&](std::uint32_t rva) -> std::size_t {
+        for (std::size_t i = 0; i < read16(pe + 6); ++i) {
+            const std::size_t section = sections + i * 40;
+            const std::uint32_t start = read32(section + 12);
+            if (rva >= start && rva - start < read32(section + 8))
+                return rva - start + read32(section + 20);
+        }
+        return bytes.size();
+    };
+    const std::size_t exports = offsetOf(read32(optional + 96));
+    for (std::uint32_t i = 0; i < read32(exports + 24); ++i) {
+        const std::size_t name = offsetOf(read32(offsetOf(read32(exports + 32)) + 4 * i));
+        if (name < bytes.size() && std::strcmp(bytes.c_str() + name, "SetCurrentDirectoryW") == 0) {
+            const std::uint16_t ordinal = read16(offsetOf(read32(exports + 36)) + 2 * i);
+            return read32(optional + 28) + read32(offsetOf(read32(exports + 28)) + 4 * ordinal);
+        }
+    }
+    return 0;
+}
+
 // Runs SetCurrentDirectoryW on a thread of the suspended process, before its
-// own code runs. Wine maps kernel32 at the same address in every process.
+// own code runs. Wine maps kernel32 at the same address in every process of
+// one width.
 void SetFolderFromInside(HANDLE process, const std::wstring& folder) {
     const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
     void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
@@ -355,6 +400,14 @@ void SetFolderFromInside(HANDLE process, const std::wstring& folder) {
     }
     auto setFolder = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetCurrentDirectoryW")));
+    BOOL wow64 = FALSE;
+    if (sizeof(void*) == 8 && IsWow64Process(process, &wow64) && wow64) {
+        setFolder = reinterpret_cast<LPTHREAD_START_ROUTINE>(SetFolderIn32BitProcess());
+        if (!setFolder) {
+            ADD_FAILURE() << "SetCurrentDirectoryW not found in the 32-bit kernel32.dll";
+            return;
+        }
+    }
     UniqueHandle thread(CreateRemoteThread(process, nullptr, 0, setFolder, remote, 0, nullptr));
     DWORD set = 0;
     if (!thread || WaitForSingleObject(thread.get(), kStartTimeoutMs) != WAIT_OBJECT_0 ||

@@ -8,14 +8,11 @@
 set -euo pipefail
 launcher=$1 standin=$2 work=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-case "$launcher" in
-  */build-x64/*) export MODLAUNCHER_TEST_ARCH=x86_64 ;;
-esac
 # shellcheck source=../../tools/wine-env.sh
 source "$here/../../tools/wine-env.sh"
 "$here/../../tools/wine-prefix.sh"
 first_prefix=$WINEPREFIX
-second_prefix="$test_build/wineprefix-second"
+second_prefix="$program_build/wineprefix-second"
 WINEPREFIX=$second_prefix "$here/../../tools/wine-prefix.sh"
 
 fail() {
