@@ -339,27 +339,24 @@ void BackUpModArchive() {
     CopyInPlace(At(kModArchive), At(kModArchiveBackup), Durable::No, Retry::No);
 }
 
-// The marker says what is under way before the live archive changes, and
-// what went in once it has. The mod's archive itself need not be on the disk
-// before the game: a power cut that tears it leaves a copy of it cut short,
-// which the next run recognises as the launcher's own.
+// The marker says what is under way before the live archive changes: what
+// was live, and the stamp the mod's archive will have in its place (a copy
+// keeps its source's size and time). The mod's archive itself need not be on
+// the disk before the game: a power cut that tears it leaves a copy of it cut
+// short, which the next run recognises as the launcher's own.
 Failed SwapModArchiveIn() {
     const Text live = At(kGameArchive);
     Marker marker;
     marker.modFolder = BaseFolder;
-    FileStamp before;
+    FileStamp stamp;
     marker.gameHadArchive = IsExistingFile(live);
-    if (marker.gameHadArchive && Os().ReadFileStamp(live, before)) marker.gameStamp = before;
+    if (marker.gameHadArchive && Os().ReadFileStamp(live, stamp)) marker.gameStamp = stamp;
+    if (Os().ReadFileStamp(At(kModArchive), stamp)) marker.swappedIn = stamp;
     if (Failed failed = WriteMarker(marker)) return failed;
     if (Failed failed = CopyInPlace(At(kModArchive), live, Durable::No, Retry::No)) {
         // Nothing changed in the game's place: no marker may say otherwise.
         RemoveMarker();
         return failed;
-    }
-    FileStamp in;
-    if (Os().ReadFileStamp(live, in)) {
-        marker.swappedIn = in;
-        WriteMarker(marker);  // without it, "swapping" still reads right
     }
     return std::nullopt;
 }
@@ -466,7 +463,8 @@ Text MarkerText(const Marker& marker) {
             : marker.gameHadArchive                   ? Text(u"game unknown")
                                                       : Text(u"game none");
     text += u"\r\n";
-    text += marker.swappedIn ? u"swapped " + StampText(*marker.swappedIn) : Text(u"swapping");
+    text += u"swapping";
+    if (marker.swappedIn) text += u" " + StampText(*marker.swappedIn);
     return text + u"\r\n";
 }
 
@@ -484,8 +482,10 @@ Marker ReadMarker(TextView text) {
             marker.gameHadArchive = false;
         } else if (content.substr(0, 5) == u"game ") {
             marker.gameStamp = ReadStamp(content.substr(5));
-        } else if (content.substr(0, 8) == u"swapped ") {
+        } else if (content.substr(0, 8) == u"swapped ") {  // the release before this one
             marker.swappedIn = ReadStamp(content.substr(8));
+        } else if (content.substr(0, 9) == u"swapping ") {
+            marker.swappedIn = ReadStamp(content.substr(9));
         }
     }
     return marker;

@@ -58,16 +58,16 @@ bool IsExistingFile(const Text& path);
 
 // The marker's record. Its first line names the mod's folder; the second
 // what the live archive was before the swap ("game <size> <time>", or "game
-// none" for a game without an archive); the third "swapping" until the
-// mod's archive is in place, then "swapped <size> <time>" with its stamp.
-// Markers of earlier releases have the first line alone (1.1.0), or it and
-// "swapping" or "swapped <size> <time>"; they read as a game that had an
-// archive, with nothing known of its stamp.
+// none" for a game without an archive); the third "swapping <size> <time>",
+// the stamp the mod's archive has once in the game's place. Markers of
+// earlier releases have the first line alone (1.1.0), or it and "swapping"
+// or "swapped <size> <time>" (the stamp of what went in); they read as a
+// game that had an archive, with nothing known of its stamp.
 struct Marker {
     Text modFolder;
     bool gameHadArchive = true;
     std::optional<FileStamp> gameStamp;  // the live archive before the swap
-    std::optional<FileStamp> swappedIn;  // the mod's archive, once in place
+    std::optional<FileStamp> swappedIn;  // the mod's archive in its place
 };
 Text MarkerText(const Marker& marker);
 Marker ReadMarker(TextView text);

@@ -47,7 +47,7 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(os.Content(kModBackup), "M");
-    // The marker records what was live before and what was swapped in.
+    // The marker records what was live before and what went in.
     FileStamp live, before;
     ASSERT_TRUE(os.ReadFileStamp(kGame, live));
     ASSERT_TRUE(os.ReadFileStamp(kGameBackup, before));
@@ -68,15 +68,12 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
             "move ..\\bf2\\Backup\\Shaders_client.zip.tmp -> ..\\bf2\\Backup\\Shaders_client.zip",
             "copy Shaders_client.zip -> Backup\\Shaders_client.zip.tmp",
             "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
-            // The marker says "swapping" before the live archive changes.
+            // The marker says what is under way before the live archive changes.
             "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
             "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
             "..\\bf2\\Backup\\Shaders_client.zip.swapped",
             "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
             "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
-            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
-            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
-            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
             // The restore's copy is on the disk before the marker goes.
             "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
             "flush ..\\bf2\\Shaders_client.zip.tmp",
@@ -474,6 +471,7 @@ TEST(Marker, RecordReadsBackAndOlderFormsMapOntoIt) {
         {"ReleaseOneOne", u"C:\\G\\mods\\m\\\r\n", std::nullopt},
         {"Swapping", u"C:\\G\\mods\\m\\\r\nswapping\r\n", std::nullopt},
         {"Swapped", u"C:\\G\\mods\\m\\\r\nswapped 12 34\r\n", FileStamp{12, 34}},
+        {"SwappingWithItsStamp", u"C:\\G\\mods\\m\\\r\nswapping 12 34\r\n", FileStamp{12, 34}},
         {"CutShort", u"C:\\G\\mods\\m\\\r\nswapped 12 ", std::nullopt},
         {"NotANumber", u"C:\\G\\mods\\m\\\r\nswapped 12 x4\r\n", std::nullopt},
         {"TooLarge", u"C:\\G\\mods\\m\\\r\nswapped 123456789012345678901 1\r\n", std::nullopt},

@@ -44,9 +44,6 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "..\\bf2\\Backup\\Shaders_client.zip.swapped",
             "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
             "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
-            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
-            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
-            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
             "start",
             "pump",
             "poll",
