@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Start of the launcher to start of the game: the current launcher against
-an earlier release, with 64 MiB archives, the two taking turns.
+"""Start of the launcher to start of the game: launchers side by side (the
+current one and an earlier release), with 64 MiB archives, taking turns.
 
-    bench-release.py CURRENT.exe EARLIER.exe STANDIN.exe [starts]
+    bench-release.py STANDIN.exe STARTS NAME=LAUNCHER.exe... REFERENCE=LAUNCHER.exe
+
+The ratios are against the last launcher named.
 
 Each start begins from a fresh game tree as an ordinary run leaves it: the
 game's archive live, the game's and the mod's backups in place (the same
@@ -11,9 +13,11 @@ the disk before the launcher starts. The stand-in game ends at once.
 
 The game's start is the moment its process appears: with this process made
 the reaper of orphans, Wine's new processes become its children, and the
-game's is found among them without scanning all of /proc. Two rounds, each
-the median of the starts of each launcher, and cp three times with the
-game's backup synced, for reference. Prints figures; asserts nothing about
+game's is found among them without scanning all of /proc. The archive work
+alone is timed too: from the first open of the game's archive (inotify),
+where its backup begins, to the game's start. Two rounds, each the median
+of the starts of each launcher, and cp three times with the game's backup
+synced, for reference. Prints figures; asserts nothing about
 them. Run it through tools/bench-release.sh, which builds both launchers and
 provides Wine and a display.
 """
@@ -21,6 +25,7 @@ import ctypes
 import os
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -36,6 +41,8 @@ ARCHIVE_BYTES = 64 * 1024 * 1024
 GAME_TAG = b"GAME-ARCHIVE----"
 MOD_TAG = b"MOD-ARCHIVE-----"
 ROUNDS = 2
+LAUNCHERS = []  # (name, program file), from the command line
+STANDIN = None
 PR_SET_CHILD_SUBREAPER = 36
 
 
@@ -78,6 +85,37 @@ def reap():
         pass
 
 
+class OpenWatch:
+    """The moments files of one folder are opened, by any process: inotify."""
+
+    IN_OPEN, IN_NONBLOCK, IN_CLOEXEC = 0x20, 0o4000, 0o2000000
+    HEADER = struct.Struct("iIII")
+
+    def __init__(self, folder):
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(self.IN_NONBLOCK | self.IN_CLOEXEC)
+        if self.fd < 0 or libc.inotify_add_watch(self.fd, folder.encode(), self.IN_OPEN) < 0:
+            sys.exit(f"inotify on {folder} failed: {os.strerror(ctypes.get_errno())}")
+
+    def opened(self, name):
+        """Whether the file was opened since the last call."""
+        found = False
+        while True:
+            try:
+                events = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return found
+            at = 0
+            while at < len(events):
+                _, _, _, length = self.HEADER.unpack_from(events, at)
+                at += self.HEADER.size
+                found |= events[at:at + length].rstrip(b"\0") == name.encode()
+                at += length
+
+    def close(self):
+        os.close(self.fd)
+
+
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -107,14 +145,19 @@ def starts_with(path, tag):
 
 
 def time_to_game_start(launcher, game_bytes, mod_bytes):
-    """Seconds from the launcher's start to the game's process start."""
+    """Seconds from the launcher's start to the game's process start, and
+    from the first open of the game's archive (the start of its backup) to
+    the game's start."""
     lay_out(launcher, game_bytes, mod_bytes)
     env = dict(os.environ, STANDIN_RUN_MS="0")
     known = set(children())
+    watch = OpenWatch(CONTENT)
     started = time.monotonic()
     process = subprocess.Popen([os.environ["WINELOADER"], "ModLauncher.exe"], cwd=MOD, env=env)
-    game_started = None
+    archive_opened = game_started = None
     while game_started is None:
+        if archive_opened is None and watch.opened(ARCHIVE):
+            archive_opened = time.monotonic()
         for pid in children():
             if pid not in known and is_game(command_line(pid)):
                 game_started = time.monotonic()
@@ -124,6 +167,7 @@ def time_to_game_start(launcher, game_bytes, mod_bytes):
                 sys.exit(f"{launcher} ended (exit code {process.returncode}) before the game started")
             time.sleep(0.0005)
     code = process.wait()
+    watch.close()
     reap()
     # A run that did not swap, or did not put the game's archive back,
     # measured something else: no figure from it.
@@ -141,12 +185,14 @@ def time_to_game_start(launcher, game_bytes, mod_bytes):
         sys.exit(f"{launcher}: the game's archive was not put back in {live}")
     if code != 0:
         sys.exit(f"{launcher} ended with exit code {code}")
-    return game_started - started
+    if archive_opened is None:
+        sys.exit(f"{launcher}: the game started before its archive was seen opened")
+    return game_started - started, game_started - archive_opened
 
 
 def time_cp_three_times(game_bytes, mod_bytes):
     """cp of the same three copies in the same tree, the game's backup synced."""
-    lay_out(LAUNCHERS[0][1], game_bytes, mod_bytes)
+    lay_out(LAUNCHERS[-1][1], game_bytes, mod_bytes)
     live = os.path.join(CONTENT, ARCHIVE)
     game_backup = os.path.join(CONTENT, "Backup", ARCHIVE)
     mod_archive = os.path.join(MOD, ARCHIVE)
@@ -163,12 +209,12 @@ def ms(seconds):
 
 
 def main():
-    global STANDIN, LAUNCHERS
-    if len(sys.argv) not in (4, 5):
+    global STANDIN
+    if len(sys.argv) < 5 or not sys.argv[2].isdigit() or "=" not in "".join(sys.argv[3:]):
         sys.exit(__doc__)
-    current, earlier, STANDIN = sys.argv[1:4]
-    starts = int(sys.argv[4]) if len(sys.argv) > 4 else 9
-    LAUNCHERS = [("current", current), ("earlier", earlier)]
+    STANDIN, starts = sys.argv[1], int(sys.argv[2])
+    LAUNCHERS[:] = [tuple(argument.split("=", 1)) for argument in sys.argv[3:]]
+    reference = LAUNCHERS[-1][0]
     make_reaper()
     # Different bytes in the two archives, so that the game's report tells them apart.
     game_bytes = GAME_TAG + os.urandom(ARCHIVE_BYTES - len(GAME_TAG))
@@ -179,27 +225,34 @@ def main():
     if subprocess.run(["wineserver", "-p30"]).returncode != 0:
         print("(a wineserver already ran in this prefix: it stays by its own rule)")
     try:
-        print(f"start of the launcher to start of the game, {ARCHIVE_BYTES >> 20} MiB archives,"
-              f" median of {starts} starts each, the launchers taking turns")
+        print(f"{ARCHIVE_BYTES >> 20} MiB archives, median of {starts} starts of each launcher,"
+              f" the launchers taking turns; ratios against {reference}")
         for round_number in range(1, ROUNDS + 1):
             for _, path in LAUNCHERS:
                 time_to_game_start(path, game_bytes, mod_bytes)  # warm the caches first
-            times = {name: [] for name, _ in LAUNCHERS}
+            whole = {name: [] for name, _ in LAUNCHERS}
+            copies = {name: [] for name, _ in LAUNCHERS}
             for start in range(starts):
-                # Each goes first in every other pair, so that neither always
-                # follows the other's after-effects.
-                order = LAUNCHERS if start % 2 == 0 else LAUNCHERS[::-1]
-                for name, path in order:
-                    times[name].append(time_to_game_start(path, game_bytes, mod_bytes))
+                # The order turns round every start, so that none always
+                # follows the same other's after-effects.
+                turn = start % len(LAUNCHERS)
+                for name, path in LAUNCHERS[turn:] + LAUNCHERS[:turn]:
+                    to_game, from_archive = time_to_game_start(path, game_bytes, mod_bytes)
+                    whole[name].append(to_game)
+                    copies[name].append(from_archive)
             cp = statistics.median(time_cp_three_times(game_bytes, mod_bytes)
                                    for _ in range(starts))
-            now = statistics.median(times["current"])
-            then = statistics.median(times["earlier"])
-            print(f"round {round_number}: current {ms(now)}, earlier release {ms(then)}:"
-                  f" {now / then:.3f} times; cp three times with the game's backup synced {ms(cp)}")
+            print(f"round {round_number}:")
             for name, _ in LAUNCHERS:
-                print(f"  {name} starts (ms): " +
-                      " ".join(f"{t * 1000:.0f}" for t in sorted(times[name])))
+                to_game = statistics.median(whole[name])
+                from_archive = statistics.median(copies[name])
+                print(f"  {name}: launcher start to game start {ms(to_game)}"
+                      f" ({to_game / statistics.median(whole[reference]):.3f} times);"
+                      f" first open of the game's archive to game start {ms(from_archive)}"
+                      f" ({from_archive / statistics.median(copies[reference]):.3f} times)")
+                print("    each start (ms): " +
+                      " ".join(f"{t * 1000:.0f}" for t in sorted(whole[name])))
+            print(f"  cp three times with the game's backup synced: {ms(cp)}")
     finally:
         shutil.rmtree(os.path.dirname(GAME), ignore_errors=True)
 

@@ -56,6 +56,5 @@ echo "current launcher: $(git -C "$root" rev-parse --short HEAD)$(
   git -C "$root" diff --quiet HEAD -- launcher platform shell || echo ' with changes not committed')"
 
 "$root/tools/wine-prefix.sh"
-xvfb-run -a python3 "$root/tools/bench-release.py" \
-  "$test_build/ModLauncher.exe" "$release/build/ModLauncher.exe" \
-  "$test_build/standin/BF2.exe" "$starts"
+xvfb-run -a python3 "$root/tools/bench-release.py" "$test_build/standin/BF2.exe" "$starts" \
+  current="$test_build/ModLauncher.exe" release-"$version"="$release/build/ModLauncher.exe"
