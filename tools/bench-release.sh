@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Start-up against an earlier release, side by side, under 64-bit Wine in a
+# virtual display. Prints figures; asserts nothing.
+#
+#   tools/bench-release.sh [ref] [starts]
+#
+# ref     the earlier release's commit (default d470fbc^, release 1.1.0)
+# starts  starts of each launcher per round (default 9); two rounds are run
+#
+# Both launchers are 64-bit builds, native under 64-bit Wine: the current one
+# from build-x64/, the earlier one from `git archive <ref>` unpacked and built
+# under build-x64/bench-release/. The earlier sources are patched here for
+# 64-bit (the window procedure and the class icon set through the pointer-wide
+# calls), never in git.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+ref=${1:-d470fbc^}
+starts=${2:-9}
+
+export MODLAUNCHER_TEST_ARCH=x86_64
+# shellcheck source=wine-env.sh
+source "$root/tools/wine-env.sh"
+toolchain="$root/cmake/mingw-x86_64.cmake"
+
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$test_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+cmake --build "$test_build" --target ModLauncher standin_game >/dev/null
+
+release="$test_build/bench-release"
+commit=$(git -C "$root" rev-parse --verify "$ref^{commit}")
+# Unpacked afresh when the commit changes; the patch is applied once.
+if [ "$(cat "$release/commit" 2>/dev/null)" != "$commit" ]; then
+  rm -rf "$release"
+  mkdir -p "$release/src"
+  git -C "$root" archive "$commit" | tar -x -C "$release/src"
+  shell="$release/src/shell/app_shell.cpp"
+  # A LONG holds no pointer in 64-bit code: the pointer-wide setters, and no
+  # narrowing cast before them.
+  sed -i -e 's/SetWindowLongW(/SetWindowLongPtrW(/; s/GWL_WNDPROC/GWLP_WNDPROC/' \
+    -e 's/SetClassLongW(/SetClassLongPtrW(/; s/GCL_HICON/GCLP_HICON/' \
+    -e 's/static_cast<LONG>(reinterpret_cast<LONG_PTR>(\([^()]*\)))/reinterpret_cast<LONG_PTR>(\1)/' \
+    "$shell"
+  if grep -n 'SetWindowLongW\|SetClassLongW\|static_cast<LONG>' "$shell"; then
+    echo "bench-release.sh: the 64-bit patch did not apply to $shell" >&2
+    exit 1
+  fi
+  echo "$commit" >"$release/commit"
+fi
+cmake -S "$release/src" -B "$release/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DMODLAUNCHER_TESTS=OFF >/dev/null
+cmake --build "$release/build" --target ModLauncher >/dev/null
+
+version=$(sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"$/\1/p' "$release/src/shell/ModLauncher.rc")
+echo "earlier launcher: $ref = ${commit:0:7}, version record $version"
+echo "current launcher: $(git -C "$root" rev-parse --short HEAD)$(
+  git -C "$root" diff --quiet HEAD -- launcher platform shell || echo ' with changes not committed')"
+
+"$root/tools/wine-prefix.sh"
+xvfb-run -a python3 "$root/tools/bench-release.py" "$test_build/standin/BF2.exe" "$starts" \
+  current="$test_build/ModLauncher.exe" release-"$version"="$release/build/ModLauncher.exe"
