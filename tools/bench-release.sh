@@ -17,10 +17,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ref=${1:-d470fbc^}
 starts=${2:-9}
 
-export MODLAUNCHER_TEST_ARCH=x86_64
 # shellcheck source=wine-env.sh
 source "$root/tools/wine-env.sh"
 toolchain="$root/cmake/mingw-x86_64.cmake"
+test_build="$root/build-x64"
+# 64-bit programs want 64-bit Wine: where 32-bit code runs natively the tests'
+# prefix is a 32-bit one, so these get one of their own.
+if [ "$native32" = yes ]; then
+  export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64 WINEPREFIX="$test_build/wineprefix"
+fi
 
 "$root/tools/install-deps.sh"
 cmake -S "$root" -B "$test_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
