@@ -15,6 +15,11 @@
 
 namespace {
 
+// The marker's rename into place, as the log shows it.
+const std::string kMoveMarkerInPlace =
+    "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+    "..\\bf2\\Backup\\Shaders_client.zip.swapped";
+
 using Log = std::vector<std::string>;
 
 const Text kGame = u"..\\bf2\\Shaders_client.zip";
@@ -70,8 +75,7 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
             "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
             // The marker says what is under way before the live archive changes.
             "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
-            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
-            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
+            kMoveMarkerInPlace,
             "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
             "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
             // The restore's copy is on the disk before the marker goes.

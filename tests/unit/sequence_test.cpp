@@ -9,6 +9,11 @@
 
 namespace {
 
+// The marker's rename into place, as the log shows it.
+const std::string kMoveMarkerInPlace =
+    "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+    "..\\bf2\\Backup\\Shaders_client.zip.swapped";
+
 using Log = std::vector<std::string>;
 
 struct Installation : FakePlatform {
@@ -40,8 +45,7 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "copy Shaders_client.zip -> Backup\\Shaders_client.zip.tmp",
             "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
             "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
-            "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
-            "..\\bf2\\Backup\\Shaders_client.zip.swapped",
+            kMoveMarkerInPlace,
             "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
             "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
             "start",
