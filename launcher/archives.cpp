@@ -2,6 +2,7 @@
 
 #include "launcher/failure.h"
 #include "launcher/globals.h"
+#include "launcher/notice.h"
 
 namespace {
 

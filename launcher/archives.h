@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 
-#include "launcher/notice.h"
 #include "launcher/platform.h"
 #include "launcher/text.h"
 
