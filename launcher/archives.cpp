@@ -60,7 +60,8 @@ enum class Retry { No, Yes };
 // Copies the file beside the target, then renames it over the target: the
 // target is the old file or the new one at every moment. Flushed first where
 // recovery relies on the new bytes being on the disk once the name is.
-Failed CopyInPlace(const Text& from, const Text& to, Durable durable, Retry retry) {
+// The first half: the copy beside the target, gone again when it failed.
+Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
     const Text temporary = Temporary(to);
     OsResult done = Os().CopyWholeFile(from, temporary);
     Failed failed;
@@ -69,13 +70,23 @@ Failed CopyInPlace(const Text& from, const Text& to, Durable durable, Retry retr
         done = Os().FlushToDisk(temporary);
         if (!done) failed = StepFailure{u"flush to disk", to, done.error};
     }
-    if (!failed) {
-        auto rename = [&] { return PutInPlace(temporary, to); };
-        done = retry == Retry::Yes ? WithRetries(rename) : rename();
-        if (!done) failed = StepFailure{u"replace", to, done.error};
-    }
     if (failed) RemoveIfThere(temporary);
     return failed;
+}
+
+// The second half: the copy beside the target renamed over it.
+Failed ReplaceWithCopy(const Text& to, Retry retry) {
+    const Text temporary = Temporary(to);
+    auto rename = [&] { return PutInPlace(temporary, to); };
+    const OsResult done = retry == Retry::Yes ? WithRetries(rename) : rename();
+    if (done) return std::nullopt;
+    RemoveIfThere(temporary);
+    return StepFailure{u"replace", to, done.error};
+}
+
+Failed CopyInPlace(const Text& from, const Text& to, Durable durable, Retry retry) {
+    if (Failed failed = CopyBeside(from, to, durable)) return failed;
+    return ReplaceWithCopy(to, retry);
 }
 
 // Written whole beside it and renamed over it, so a kill never leaves half
@@ -226,24 +237,16 @@ Live WhatIsLive(const Marker& marker) {
 // backup it replaces is set aside rather than lost, should that be wrong.
 Failed KeepUpdate() {
     const Text backup = At(kGameArchiveBackup);
-    const Text temporary = Temporary(backup);
-    OsResult done = Os().CopyWholeFile(At(kGameArchive), temporary);
-    Failed failed;
-    if (!done) failed = StepFailure{u"copy over", backup, done.error};
-    if (!failed && !(done = Os().FlushToDisk(temporary))) {
-        failed = StepFailure{u"flush to disk", backup, done.error};
-    }
-    if (!failed && IsExistingFile(backup)) {
+    if (Failed failed = CopyBeside(At(kGameArchive), backup, Durable::Yes)) return failed;
+    if (IsExistingFile(backup)) {
         const Text aside = At(kSetAsideBackup);
         ClearBlockingAttributes(aside);
-        if (!(done = Os().MoveOver(backup, aside)))
-            failed = StepFailure{u"replace", aside, done.error};
+        if (OsResult setAside = Os().MoveOver(backup, aside); !setAside) {
+            RemoveIfThere(Temporary(backup));
+            return StepFailure{u"replace", aside, setAside.error};
+        }
     }
-    if (!failed && !(done = PutInPlace(temporary, backup))) {
-        failed = StepFailure{u"replace", backup, done.error};
-    }
-    if (failed) RemoveIfThere(temporary);
-    return failed;
+    return ReplaceWithCopy(backup, Retry::No);
 }
 
 enum class When { BeforeTheGame, AfterTheGame };

@@ -258,6 +258,8 @@ protected:
     }
 
     const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
+    // What the game's updater, or its repair, writes over the live archive.
+    const std::string update_ = "the game's updated archive\r\n" + std::string(90000, 'U');
 };
 
 // The killed launcher's lock goes with it: the next run is not refused.
@@ -278,15 +280,14 @@ TEST_F(ArchiveRecoveryTest, GameArchiveReplacedAfterAKillIsKept) {
     GameTree& tree = Installation();
     StartWithRunningGame(tree).Kill();
     ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
-    const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
-    tree.Write(kLive, update);
+    tree.Write(kLive, update_);
     DeleteFileW(tree.Path(L"standin-report.txt").c_str());
     Process& next = StartLauncherWithOutput(tree);
     EXPECT_EQ(next.WaitForExit(), 4u);
     EXPECT_TRUE(SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive,
                           std::string(100000, 'M')));
-    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update));
-    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update));
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
     // The backup it replaced is set aside, and the player is told where.
     EXPECT_TRUE(SameBytes("the backup set aside", tree.Read(kSetAside), game_));
     EXPECT_FALSE(tree.Read(kMarker));
@@ -459,12 +460,11 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
     EXPECT_TRUE(
         SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive, game_));
     EXPECT_FALSE(tree.Read(kMarker));
-    const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
-    tree.Write(kLive, update);
+    tree.Write(kLive, update_);
     DeleteFileW(tree.Path(L"standin-report.txt").c_str());
     EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
-    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update));
-    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update));
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
     EXPECT_FALSE(tree.Read(kSetAside));
 }
 
@@ -474,12 +474,11 @@ TEST_F(ArchiveRecoveryTest, ArchiveReplacedWhileTheGameRuns) {
     GameTree& tree = Installation();
     Process& launcher = StartLauncherWithOutput(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
     ASSERT_TRUE(WaitForStandinReport(tree.Root())) << "the game was not started";
-    const std::string update = "the game's updated archive\r\n" + std::string(90000, 'U');
-    tree.Write(kLive, update);
+    tree.Write(kLive, update_);
     tree.Write(L"quit.txt", "");
     EXPECT_EQ(launcher.WaitForExit(), 4u);
-    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update));
-    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update));
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
     EXPECT_TRUE(SameBytes("the backup set aside", tree.Read(kSetAside), game_));
     EXPECT_FALSE(tree.Read(kMarker));
     EXPECT_NE(launcher.ReadOutput().find(Narrow(tree.Path(kLive)) + " was changed"),
