@@ -200,15 +200,19 @@ OsResult WindowsPlatform::HoldLockFile(const Text& path) {
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     HANDLE lock = open();
+    OsResult opened = Outcome(lock != INVALID_HANDLE_VALUE);
     // A read-only lock file (copied from a disc with the rest, say) is no
-    // reason to go without the lock.
-    const DWORD attributes = ::GetFileAttributesW(Wide(path));
-    if (lock == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED &&
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        lock = open();
+    // reason to go without the lock. The open's own error is kept: the
+    // attribute calls would overwrite it.
+    if (opened.error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = ::GetFileAttributesW(Wide(path));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            lock = open();
+            opened = Outcome(lock != INVALID_HANDLE_VALUE);
+        }
     }
-    if (lock == INVALID_HANDLE_VALUE) return Outcome(FALSE);
+    if (!opened) return opened;
     OVERLAPPED first{};
     if (!::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first)) {
         OsResult refused = Outcome(FALSE);
