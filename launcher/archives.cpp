@@ -1,5 +1,7 @@
 #include "launcher/archives.h"
 
+#include <vector>
+
 #include "launcher/failure.h"
 #include "launcher/globals.h"
 #include "launcher/notice.h"
@@ -29,6 +31,10 @@ bool IsPassingLock(std::uint32_t error) {
            error == kErrorAccessDenied;
 }
 
+bool IsNameTaken(std::uint32_t error) {
+    return error == kErrorAlreadyExists || error == kErrorFileExists;
+}
+
 // The game's process may hold its archive for a moment after its end, and
 // virus scanners open new files: a change refused for that is tried again
 // for about two seconds.
@@ -43,50 +49,235 @@ OsResult WithRetries(Change change) {
     return done;
 }
 
-OsResult PutInPlace(const Text& temporary, const Text& target) {
-    ClearBlockingAttributes(target);
-    return Os().MoveOver(temporary, target);
+enum class Replace { No, Yes };
+
+// A rename that reported failure but took effect (its reply lost on a
+// network share, say) counts as done: the source gone and the target there
+// can only be this rename's doing, since the targets are names no other
+// program writes, or the live name the launcher has just emptied.
+OsResult Rename(const Text& from, const Text& to, Replace replace) {
+    if (replace == Replace::Yes) ClearBlockingAttributes(to);
+    const OsResult moved =
+        replace == Replace::Yes ? Os().MoveOver(from, to) : Os().MoveToFreeName(from, to);
+    if (moved || IsNameTaken(moved.error)) return moved;
+    if (!IsExistingFile(from) && IsExistingFile(to)) return {};
+    return moved;
 }
 
-void RemoveIfThere(const Text& path) {
-    if (!IsExistingFile(path)) return;
+// Removes one of the launcher's own files: a copy beside its target, the
+// capture, the marker. A file already gone counts as removed.
+OsResult RemoveOwn(const Text& path) {
+    if (!IsExistingFile(path)) return {};
     ClearBlockingAttributes(path);
-    Os().RemoveFile(path);
+    const OsResult removed = WithRetries([&] { return Os().RemoveFile(path); });
+    if (removed || !IsExistingFile(path)) return {};
+    return removed;
 }
+
+// ---- Where versions of the game's archive are, and whether bytes are elsewhere ----
+
+bool SameNameIgnoringCase(TextView a, TextView b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char16_t unit) {
+            return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+        };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The last name of a folder path that may end with a backslash.
+TextView LastName(TextView path) {
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+    const std::size_t cut = path.rfind(u'\\');
+    return cut == TextView::npos ? path : path.substr(cut + 1);
+}
+
+// The versions kept aside so far: release 1.2.0's one and the launcher's
+// own. A folder that cannot be listed gives none, so more is kept, not less.
+std::vector<Text> KeptVersions() {
+    std::vector<Text> kept;
+    if (IsExistingFile(At(kOldKept))) kept.push_back(At(kOldKept));
+    const Text folder = At(kGameBackupFolder) + u"\\";
+    std::vector<FolderEntry> entries;
+    if (!Os().ListFolder(folder + kKeptPrefix + u"*" + kKeptSuffix, entries)) return kept;
+    for (const FolderEntry& entry : entries) {
+        if (!entry.isFolder) kept.push_back(folder + entry.name);
+    }
+    return kept;
+}
+
+// Every mod's archive and its backup: this mod's first, then each other
+// folder's in the mods folder, the game's own content folder left out.
+std::vector<Text> ModsArchives(const Text& alsoModFolder) {
+    std::vector<Text> archives{At(kModArchive), At(kModArchiveBackup)};
+    if (!alsoModFolder.empty() && alsoModFolder != BaseFolder) {
+        archives.push_back(alsoModFolder + kModArchive);
+        archives.push_back(alsoModFolder + kModArchiveBackup);
+    }
+    std::vector<FolderEntry> entries;
+    if (!Os().ListFolder(At(kModsFolder) + u"*", entries)) return archives;
+    for (const FolderEntry& entry : entries) {
+        if (!entry.isFolder || SameNameIgnoringCase(entry.name, LastName(kGameContentFolder)) ||
+            SameNameIgnoringCase(entry.name, LastName(BaseFolder)) ||
+            SameNameIgnoringCase(entry.name, LastName(alsoModFolder))) {
+            continue;
+        }
+        const Text folder = At(kModsFolder) + entry.name + u"\\";
+        archives.push_back(folder + kModArchive);
+        archives.push_back(folder + kModArchiveBackup);
+    }
+    return archives;
+}
+
+enum class Whole { Only, OrCutShort };
+
+// Whether one of the places holds the file's very bytes (or, with
+// OrCutShort, the file is a copy of one cut short). Sizes first: only a
+// place of the same size (or larger, for a copy cut short) is read.
+bool FoundIn(const Text& path, const std::vector<Text>& places, Whole whole) {
+    FileStamp stamp;
+    if (!Os().ReadFileStamp(path, stamp)) return false;
+    for (const Text& place : places) {
+        FileStamp other;
+        if (place == path || !Os().ReadFileStamp(place, other)) continue;
+        if (whole == Whole::Only ? other.size != stamp.size : other.size < stamp.size) continue;
+        const Likeness likeness = Compare(path, place);
+        if (likeness == Likeness::Same ||
+            (whole == Whole::OrCutShort && likeness == Likeness::CutShort)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the file's bytes are in another file that no program but the
+// launcher (or a player, for the mods) writes: the game's backup, the
+// capture, a kept version, a mod's archive or its backup. The live archive
+// is no such place: what stands there now may be gone the next moment.
+// With OrCutShort, a copy of one of them cut short counts as held too: it
+// is what a copy that did not end leaves, and holds nothing to lose.
+bool HeldElsewhere(const Text& path, const Text& markerModFolder, Whole whole = Whole::Only) {
+    std::vector<Text> places{At(kGameArchiveBackup), At(kCapturedArchive)};
+    for (Text& kept : KeptVersions()) places.push_back(std::move(kept));
+    for (Text& archive : ModsArchives(markerModFolder)) places.push_back(std::move(archive));
+    return FoundIn(path, places, whole);
+}
+
+// Whether the file is a mod's archive, whole or cut short: what a swap puts
+// in the game's place. An empty file is that too, and holds nothing to lose.
+bool IsModsArchive(const Text& path, const Text& markerModFolder) {
+    return FoundIn(path, ModsArchives(markerModFolder), Whole::OrCutShort);
+}
+
+// A time of the file system (100 ns steps since 1601, UTC) as
+// "YYYY-MM-DD-hhmmss".
+Text TimeName(std::uint64_t fileTime) {
+    std::uint64_t seconds = fileTime / 10000000;
+    const unsigned secondOfDay = static_cast<unsigned>(seconds % 86400);
+    // Days since 1601-01-01 to a civil date, by 400-year eras from 0000-03-01.
+    std::int64_t days = static_cast<std::int64_t>(seconds / 86400) + 584694;
+    const std::int64_t era = days / 146097;
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const unsigned day = static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    const unsigned month =
+        static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    auto two = [](unsigned value) {
+        return Text{static_cast<char16_t>(u'0' + value / 10),
+                    static_cast<char16_t>(u'0' + value % 10)};
+    };
+    return DecimalText(year) + u"-" + two(month) + u"-" + two(day) + u"-" +
+           two(secondOfDay / 3600) + two(secondOfDay / 60 % 60) + two(secondOfDay % 60);
+}
+
+// What a version that had to be kept aside came to.
+struct Kept {
+    Text as;        // where it is kept now; empty when it was not
+    Failed failed;  // why not
+};
+
+// The kept versions are as many as the launcher keeps.
+constexpr const char16_t* kKeepAsideAction = u"keep aside";
+StepFailure NoRoomToKeep(const Text& path) { return {kKeepAsideAction, path, 0}; }
+bool IsNoRoom(const Failed& failed) {
+    return failed && failed->action == kKeepAsideAction && failed->error == 0;
+}
+
+// Renames the file among the kept versions under a free name from its
+// last-write time, so that it replaces nothing.
+Kept KeepAside(const Text& path) {
+    if (KeptVersions().size() >= kKeptAtMost) return {{}, NoRoomToKeep(path)};
+    FileStamp stamp;
+    Os().ReadFileStamp(path, stamp);
+    const Text folder = At(kGameBackupFolder) + u"\\";
+    OsResult moved;
+    for (unsigned number = 0; number < 100; ++number) {
+        const Text as = folder + KeptName(stamp.lastWrite, number);
+        ClearBlockingAttributes(path);
+        moved = Rename(path, as, Replace::No);
+        if (moved) return {as, std::nullopt};
+        if (!IsNameTaken(moved.error)) break;
+    }
+    return {{}, StepFailure{kKeepAsideAction, path, moved.error}};
+}
+
+// ---- The copies beside their targets, and the renames that put them in place ----
 
 enum class Durable { No, Yes };
 enum class Retry { No, Yes };
 
-// Copies the file beside the target, then renames it over the target: the
-// target is the old file or the new one at every moment. Flushed first where
-// recovery relies on the new bytes being on the disk once the name is.
-// The first half: the copy beside the target, gone again when it failed.
+// Copies the file beside the target, under a name of the launcher's own.
+// Flushed where recovery relies on the new bytes being on the disk once the
+// name is. A source that another program changed while it was read gives
+// no copy: it is read again, once.
 Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
     const Text temporary = Temporary(to);
-    OsResult done = Os().CopyWholeFile(from, temporary);
     Failed failed;
-    if (!done) failed = StepFailure{u"copy over", to, done.error};
-    if (!failed && durable == Durable::Yes) {
-        done = Os().FlushToDisk(temporary);
-        if (!done) failed = StepFailure{u"flush to disk", to, done.error};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        FileStamp before, after;
+        const bool stamped = Os().ReadFileStamp(from, before);
+        OsResult done = Os().CopyWholeFile(from, temporary);
+        if (!done) {
+            failed = StepFailure{u"copy over", to, done.error};
+            break;
+        }
+        if (!stamped || (Os().ReadFileStamp(from, after) && after == before)) {
+            failed.reset();
+            break;
+        }
+        failed = StepFailure{u"copy", from, kErrorSharingViolation};
     }
-    if (failed) RemoveIfThere(temporary);
+    if (!failed && durable == Durable::Yes) {
+        const OsResult flushed = Os().FlushToDisk(temporary);
+        if (!flushed) failed = StepFailure{u"flush to disk", to, flushed.error};
+    }
+    if (failed) RemoveOwn(temporary);
     return failed;
 }
 
-// The second half: the copy beside the target renamed over it.
+// The copy beside a file of the launcher's own renamed over it. Only for
+// the backups and the marker, whose bytes the caller has made sure of.
 Failed ReplaceWithCopy(const Text& to, Retry retry) {
     const Text temporary = Temporary(to);
-    auto rename = [&] { return PutInPlace(temporary, to); };
+    auto rename = [&] { return Rename(temporary, to, Replace::Yes); };
     const OsResult done = retry == Retry::Yes ? WithRetries(rename) : rename();
     if (done) return std::nullopt;
-    RemoveIfThere(temporary);
+    RemoveOwn(temporary);
     return StepFailure{u"replace", to, done.error};
 }
 
-Failed CopyInPlace(const Text& from, const Text& to, Durable durable, Retry retry) {
-    if (Failed failed = CopyBeside(from, to, durable)) return failed;
-    return ReplaceWithCopy(to, retry);
+// Flushing any file puts every rename made before it on the disk, even
+// where a rename is not written through (Wine): what comes next may rely on it.
+Failed Flush(const Text& path) {
+    const OsResult flushed = Os().FlushToDisk(path);
+    if (flushed) return std::nullopt;
+    return StepFailure{u"flush to disk", path, flushed.error};
 }
 
 // Written whole beside it and renamed over it, so a kill never leaves half
@@ -95,25 +286,197 @@ Failed WriteMarker(const Marker& marker) {
     const Text path = At(kSwapMarker);
     const Text temporary = Temporary(path);
     OsResult done = Os().WriteNewFile(temporary, MarkerText(marker));
-    if (done) done = PutInPlace(temporary, path);
+    if (done) done = Rename(temporary, path, Replace::Yes);
     if (done) return std::nullopt;
-    RemoveIfThere(temporary);
+    RemoveOwn(temporary);
     return StepFailure{u"write", path, done.error};
 }
 
 Failed RemoveMarker() {
     const Text path = At(kSwapMarker);
-    ClearBlockingAttributes(path);
-    OsResult removed = Os().RemoveFile(path);
-    if (removed || removed.error == kErrorFileNotFound) return std::nullopt;
-    return StepFailure{u"remove", path, removed.error};
+    if (OsResult removed = RemoveOwn(path); !removed)
+        return StepFailure{u"remove", path, removed.error};
+    return std::nullopt;
 }
 
-// What a kill left half made: only ever the temporary files beside their targets.
+// ---- The live archive: captured before anything takes its place ----
+
+// Renames whatever is live to the capture name: from then on nothing that
+// another program puts in the live name can be replaced by the launcher,
+// and what was taken can be looked at in peace. Nothing to capture is fine.
+Failed CaptureLive() {
+    const Text live = At(kGameArchive);
+    if (!IsExistingFile(live)) return std::nullopt;
+    const OsResult moved =
+        WithRetries([&] { return Rename(live, At(kCapturedArchive), Replace::No); });
+    if (moved) return std::nullopt;
+    return StepFailure{u"replace", live, moved.error};
+}
+
+// The capture becomes the game's backup: it holds the game's newest archive.
+// The backup it replaces is kept aside unless its bytes are elsewhere.
+Failed CaptureToBackup(const Text& markerModFolder, Text& keptAs) {
+    const Text backup = At(kGameArchiveBackup);
+    if (IsExistingFile(backup) && !HeldElsewhere(backup, markerModFolder)) {
+        Kept kept = KeepAside(backup);
+        if (kept.failed) return kept.failed;
+        keptAs = kept.as;
+    }
+    const OsResult moved = Rename(At(kCapturedArchive), backup, Replace::Yes);
+    if (!moved) return StepFailure{u"replace", backup, moved.error};
+    return Flush(backup);
+}
+
+// A capture whose place in the live name is taken by something newer: gone
+// when its bytes are elsewhere, else kept aside.
+Failed DisposeOfCapture(const Text& markerModFolder) {
+    const Text captured = At(kCapturedArchive);
+    if (!IsExistingFile(captured)) return std::nullopt;
+    if (HeldElsewhere(captured, markerModFolder, Whole::OrCutShort)) {
+        if (OsResult removed = RemoveOwn(captured); !removed)
+            return StepFailure{u"remove", captured, removed.error};
+        return std::nullopt;
+    }
+    Kept kept = KeepAside(captured);
+    if (kept.failed) return kept.failed;
+    TellPlayer(MessageKind::Warning,
+               KeptAsideText(Os().FullPath(At(kGameArchive)), Os().FullPath(kept.as)));
+    return std::nullopt;
+}
+
+// Puts the capture back in the live name, which must be free.
+Failed ReturnCapture(const Text& markerModFolder) {
+    const Text captured = At(kCapturedArchive);
+    if (!IsExistingFile(captured)) return std::nullopt;
+    const OsResult moved = Rename(captured, At(kGameArchive), Replace::No);
+    if (moved) return std::nullopt;
+    if (IsNameTaken(moved.error)) return DisposeOfCapture(markerModFolder);
+    return StepFailure{u"put back", At(kGameArchive), moved.error};
+}
+
+// A capture that a run left: what was live when it was taken. Settled before
+// anything else, at the start of a run and before the restore (where it is
+// the swap's own, held until the game has ended so that its bytes are
+// compared when that costs the player nothing).
+Failed SettleCapture(const Text& markerModFolder) {
+    const Text captured = At(kCapturedArchive);
+    if (!IsExistingFile(captured)) return std::nullopt;
+    if (!IsExistingFile(At(kGameArchive))) return ReturnCapture(markerModFolder);
+    if (HeldElsewhere(captured, markerModFolder, Whole::OrCutShort)) {
+        if (OsResult removed = RemoveOwn(captured); !removed)
+            return StepFailure{u"remove", captured, removed.error};
+        return std::nullopt;
+    }
+    // The capture holds a version found nowhere else. A mod's archive live
+    // now was put there after it by a swap: the capture is the game's newest
+    // archive (an update that landed just before the swap). Anything else
+    // live came after the capture: the capture is the older one.
+    if (!IsModsArchive(At(kGameArchive), markerModFolder)) return DisposeOfCapture(markerModFolder);
+    Text keptAs;
+    if (Failed failed = CaptureToBackup(markerModFolder, keptAs)) return failed;
+    TellPlayer(MessageKind::Warning,
+               UpdateKeptText(Os().FullPath(At(kGameArchive)),
+                              keptAs.empty() ? Text() : Os().FullPath(keptAs)));
+    return std::nullopt;
+}
+
+// What a put-back found in the live name once it had captured it.
+enum class PutBack { Done, UpdateFound };
+
+// The game's backup put in the live archive's place, where a mod's archive
+// (or none) stands: its copy beside the live archive first, so that the
+// live name is empty only for two renames. When the capture is not a mod's
+// archive after all (an update landed after the look), it goes back and is
+// the game's new archive; so is whatever takes the live name meanwhile.
+Failed PutBackupInPlace(const Text& markerModFolder, PutBack& outcome) {
+    const Text live = At(kGameArchive);
+    const Text captured = At(kCapturedArchive);
+    outcome = PutBack::Done;
+    if (Failed failed = CopyBeside(At(kGameArchiveBackup), live, Durable::Yes)) return failed;
+    if (Failed failed = CaptureLive()) {
+        RemoveOwn(Temporary(live));
+        return failed;
+    }
+    if (IsExistingFile(captured)) {
+        const Likeness toBackup = Compare(captured, At(kGameArchiveBackup));
+        if (toBackup == Likeness::Same ||
+            (toBackup == Likeness::Different && !IsModsArchive(captured, markerModFolder))) {
+            // The game's own archive after all, or an update that landed
+            // after the look: it goes back, and nothing else changes here.
+            RemoveOwn(Temporary(live));
+            if (toBackup == Likeness::Different) outcome = PutBack::UpdateFound;
+            return ReturnCapture(markerModFolder);
+        }
+    }
+    const OsResult in = WithRetries([&] { return Rename(Temporary(live), live, Replace::No); });
+    if (!in) {
+        RemoveOwn(Temporary(live));
+        if (!IsNameTaken(in.error)) {
+            ReturnCapture(markerModFolder);
+            return StepFailure{u"replace", live, in.error};
+        }
+        outcome = PutBack::UpdateFound;
+        return DisposeOfCapture(markerModFolder);
+    }
+    // What was captured is a mod's archive, or a copy cut short: nothing to lose.
+    if (OsResult removed = RemoveOwn(captured); !removed)
+        return StepFailure{u"remove", captured, removed.error};
+    return std::nullopt;
+}
+
+// The live archive is the game's new one: it is kept and backed up, and the
+// backup it replaces is kept aside unless its bytes are elsewhere.
+Failed KeepUpdate(const Text& markerModFolder, Text& keptAs) {
+    const Text backup = At(kGameArchiveBackup);
+    if (Failed failed = CopyBeside(At(kGameArchive), backup, Durable::Yes)) return failed;
+    if (IsExistingFile(backup) && !HeldElsewhere(backup, markerModFolder)) {
+        Kept kept = KeepAside(backup);
+        if (kept.failed) {
+            RemoveOwn(Temporary(backup));
+            return kept.failed;
+        }
+        keptAs = kept.as;
+    }
+    return ReplaceWithCopy(backup, Retry::No);
+}
+
+// The mod's archive taken out of the place of a game that has none. What is
+// captured is removed only when it is a mod's archive (or a copy cut short).
+Failed TakeModsArchiveOut(const Text& markerModFolder, PutBack& outcome) {
+    const Text captured = At(kCapturedArchive);
+    outcome = PutBack::Done;
+    if (Failed failed = CaptureLive()) return failed;
+    if (!IsExistingFile(captured)) return std::nullopt;
+    if (!IsModsArchive(captured, markerModFolder)) {
+        outcome = PutBack::UpdateFound;
+        return ReturnCapture(markerModFolder);
+    }
+    if (OsResult removed = RemoveOwn(captured); !removed)
+        return StepFailure{u"remove", At(kGameArchive), removed.error};
+    return std::nullopt;
+}
+
+// What a kill left half made: only ever files under the launcher's own
+// temporary names. A copy whose bytes are elsewhere (or that is cut short)
+// goes; one that holds a version found nowhere else is kept aside.
 void RemoveLeftovers() {
-    for (const char16_t* target :
-         {kGameArchive, kGameArchiveBackup, kSwapMarker, kModArchiveBackup})
-        RemoveIfThere(Temporary(At(target)));
+    RemoveOwn(Temporary(At(kSwapMarker)));
+    for (const char16_t* target : {kGameArchive, kGameArchiveBackup, kModArchiveBackup}) {
+        const Text leftover = Temporary(At(target));
+        if (!IsExistingFile(leftover)) continue;
+        std::vector<Text> places{At(kGameArchive), At(kGameArchiveBackup), At(kCapturedArchive)};
+        for (Text& kept : KeptVersions()) places.push_back(std::move(kept));
+        for (Text& archive : ModsArchives(Text())) places.push_back(std::move(archive));
+        if (FoundIn(leftover, places, Whole::OrCutShort)) {
+            RemoveOwn(leftover);
+            continue;
+        }
+        Kept kept = KeepAside(leftover);
+        if (!kept.failed) {
+            TellPlayer(MessageKind::Warning,
+                       KeptAsideText(Os().FullPath(leftover), Os().FullPath(kept.as)));
+        }
+    }
 }
 
 enum class Lock { Taken, HeldByAnother, NotTaken };
@@ -166,9 +529,9 @@ enum class Backup { Missing, There, Either };
 
 enum class Step {
     DropMarker,          // nothing to put back
-    PutBackupBack,       // the game's backup over the live archive
-    TakeModsArchiveOut,  // the game has no archive: remove the mod's
-    KeepUpdate,          // the live archive is the game's new one: set the old backup aside
+    PutBackupBack,       // the game's backup in the live archive's place
+    TakeModsArchiveOut,  // the game has no archive: take the mod's out
+    KeepUpdate,          // the live archive is the game's new one: back it up
     TellBackupMissing,   // the game's archive is unaccounted for: change nothing
 };
 
@@ -180,7 +543,8 @@ struct Rule {
 };
 
 // The rules for a marker found, at the start of a run or after its game.
-// Without a marker the live archive is the game's own, or the game has none.
+// Without a marker the live archive is the game's own, a mod's archive
+// that a swap left behind, or the game's new archive.
 constexpr Rule kRules[] = {
     // the live archive  the game had one  its backup       what the run does
     {Live::Absent, Had::No, Backup::Either, Step::DropMarker},
@@ -207,7 +571,9 @@ Step RuleFor(Live live, bool gameHadArchive, bool backupThere) {
 }
 
 // The record settles the common cases without reading an archive; only
-// when it does not are the bytes compared.
+// when it does not are the bytes compared. The answer only chooses a row:
+// no file is replaced or removed on a stamp's word, since each change
+// captures the live archive and looks at its bytes first.
 Live WhatIsLive(const Marker& marker) {
     const Text live = At(kGameArchive);
     if (!IsExistingFile(live)) return Live::Absent;
@@ -224,32 +590,28 @@ Live WhatIsLive(const Marker& marker) {
         case Likeness::Different:
             break;
     }
-    if (!marker.modFolder.empty()) {
-        for (const char16_t* modsCopy : {kModArchive, kModArchiveBackup}) {
-            if (Compare(live, marker.modFolder + modsCopy) != Likeness::Different)
-                return Live::Ours;
-        }
-    }
-    return Live::Other;
+    return IsModsArchive(live, marker.modFolder) ? Live::Ours : Live::Other;
 }
 
-// The live archive is the game's new one: it is kept and backed up, and the
-// backup it replaces is set aside rather than lost, should that be wrong.
-Failed KeepUpdate() {
-    const Text backup = At(kGameArchiveBackup);
-    if (Failed failed = CopyBeside(At(kGameArchive), backup, Durable::Yes)) return failed;
-    if (IsExistingFile(backup)) {
-        const Text aside = At(kSetAsideBackup);
-        ClearBlockingAttributes(aside);
-        if (OsResult setAside = Os().MoveOver(backup, aside); !setAside) {
-            RemoveIfThere(Temporary(backup));
-            return StepFailure{u"replace", aside, setAside.error};
-        }
-    }
-    return ReplaceWithCopy(backup, Retry::No);
-}
+enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
 
-enum class When { BeforeTheGame, AfterTheGame };
+// Tells the player that the kept versions are as many as the launcher
+// keeps, or why a change did not go through.
+void TellNotDone(When when, Step step, const StepFailure& failed) {
+    const Text live = Os().FullPath(At(kGameArchive));
+    if (IsNoRoom(failed)) {
+        std::vector<Text> kept;
+        for (const Text& path : KeptVersions()) kept.push_back(Os().FullPath(path));
+        TellPlayer(MessageKind::Warning, TooManyKeptText(kept, when != When::AfterTheGame));
+    } else if (when != When::AfterTheGame) {
+        TellPlayer(MessageKind::Warning, LeftInPlaceText(failed));
+    } else if (step == Step::TakeModsArchiveOut) {
+        TellPlayer(MessageKind::Warning, ModsArchiveNotTakenOutText(failed, live));
+    } else {
+        TellPlayer(MessageKind::Warning,
+                   RestoreNotMadeText(failed, Os().FullPath(At(kGameArchiveBackup)), live));
+    }
+}
 
 // Acts on the marker by the rules. True when the marker is gone: the game's
 // own archive (or none) is live, and its backup holds it.
@@ -258,56 +620,58 @@ bool SettleMarker(When when) {
     if (!IsExistingFile(markerPath)) return true;
     const Text live = At(kGameArchive);
     const Text backup = At(kGameArchiveBackup);
-    const bool backupThere = IsExistingFile(backup);
     Text record;
-    Failed failed;
     Step step = Step::TellBackupMissing;
+    Marker marker;
     if (OsResult read = Os().ReadSmallFile(markerPath, record); !read) {
-        failed = StepFailure{u"read", markerPath, read.error};
-    } else {
-        const Marker marker = ReadMarker(record);
-        step = RuleFor(WhatIsLive(marker), marker.gameHadArchive, backupThere);
+        TellNotDone(when, step, StepFailure{u"read", markerPath, read.error});
+        return false;
     }
-    if (!failed) {
-        switch (step) {
-            case Step::DropMarker:
-                break;
-            case Step::PutBackupBack:
-                failed = CopyInPlace(backup, live, Durable::Yes, Retry::Yes);
-                break;
-            case Step::TakeModsArchiveOut:
-                ClearBlockingAttributes(live);
-                if (OsResult removed = WithRetries([&] { return Os().RemoveFile(live); }); !removed)
-                    failed = StepFailure{u"remove", live, removed.error};
-                break;
-            case Step::KeepUpdate:
-                failed = KeepUpdate();
-                break;
-            case Step::TellBackupMissing:
-                TellPlayer(MessageKind::Warning,
-                           BackupMissingText(Os().FullPath(backup), Os().FullPath(live),
-                                             IsExistingFile(live)));
-                return false;
-        }
+    marker = ReadMarker(record);
+    // A capture left from the swap (or a run that did not end) goes first.
+    if (Failed failed = SettleCapture(marker.modFolder)) {
+        TellNotDone(when, step, *failed);
+        return false;
+    }
+    const bool backupThere = IsExistingFile(backup);
+    step = RuleFor(WhatIsLive(marker), marker.gameHadArchive, backupThere);
+    Failed failed;
+    PutBack putBack = PutBack::Done;
+    switch (step) {
+        case Step::DropMarker:
+            break;
+        case Step::PutBackupBack:
+            failed = PutBackupInPlace(marker.modFolder, putBack);
+            break;
+        case Step::TakeModsArchiveOut:
+            failed = TakeModsArchiveOut(marker.modFolder, putBack);
+            break;
+        case Step::KeepUpdate:
+            putBack = PutBack::UpdateFound;
+            break;
+        case Step::TellBackupMissing:
+            TellPlayer(MessageKind::Warning,
+                       BackupMissingText(Os().FullPath(backup), Os().FullPath(live),
+                                         IsExistingFile(live)));
+            return false;
+    }
+    Text keptAs;
+    if (!failed && putBack == PutBack::UpdateFound) {
+        step = Step::KeepUpdate;
+        failed = KeepUpdate(marker.modFolder, keptAs);
     }
     if (!failed) failed = RemoveMarker();
-    if (!failed) {
-        if (step == Step::KeepUpdate) {
-            TellPlayer(MessageKind::Warning,
-                       UpdateKeptText(Os().FullPath(live),
-                                      backupThere ? Os().FullPath(At(kSetAsideBackup)) : Text()));
-        }
-        return true;
+    if (failed) {
+        TellNotDone(when, step, *failed);
+        return false;
     }
-    if (when == When::BeforeTheGame) {
-        TellPlayer(MessageKind::Warning, LeftInPlaceText(*failed));
-    } else if (step == Step::TakeModsArchiveOut) {
-        TellPlayer(MessageKind::Warning, ModsArchiveNotTakenOutText(*failed, Os().FullPath(live)));
-    } else {
-        TellPlayer(MessageKind::Warning,
-                   RestoreNotMadeText(*failed, Os().FullPath(backup), Os().FullPath(live)));
+    if (step == Step::KeepUpdate) {
+        const Text kept = keptAs.empty() ? Text() : Os().FullPath(keptAs);
+        TellPlayer(MessageKind::Warning, when == When::DuringTheSwap
+                                             ? UpdateDuringSwapText(Os().FullPath(live), kept)
+                                             : UpdateKeptText(Os().FullPath(live), kept));
     }
-    return false;
+    return true;
 }
 
 // ---- The steps of an ordinary run ----
@@ -329,26 +693,68 @@ bool AlreadyBackedUp(const Text& file, const Text& backup) {
            original == copy && Compare(file, backup) == Likeness::Same;
 }
 
-// Only a backup whose bytes are on the disk may stand for the game's archive.
-Failed BackUpGameArchive() {
+// With no marker, the game's backup must hold the game's archive before a
+// swap. Whatever is live is the game's own, unless it is a mod's archive
+// that a swap left behind (its marker lost), which the backup replaces. A
+// live archive that is neither the backup's bytes nor a mod's is the game's
+// new one. Only a backup whose bytes are on the disk may stand for it.
+Failed SettleGamesArchive() {
     const Text live = At(kGameArchive);
     const Text backup = At(kGameArchiveBackup);
-    if (!IsExistingFile(live)) return std::nullopt;  // the game has none to lose
-    if (AlreadyBackedUp(live, backup) && Os().FlushToDisk(backup)) return std::nullopt;
-    return CopyInPlace(live, backup, Durable::Yes, Retry::No);
+    if (!IsExistingFile(live)) {
+        if (!IsExistingFile(backup)) return std::nullopt;  // the game has none to lose
+        PutBack outcome = PutBack::Done;
+        if (Failed failed = PutBackupInPlace(Text(), outcome)) return failed;
+        if (outcome == PutBack::Done) {
+            TellPlayer(MessageKind::Warning,
+                       LiveMissingText(Os().FullPath(live), Os().FullPath(backup)));
+            return Flush(backup);
+        }
+    }
+    if (!IsExistingFile(backup)) {
+        if (Failed failed = CopyBeside(live, backup, Durable::Yes)) return failed;
+        return ReplaceWithCopy(backup, Retry::No);
+    }
+    if (AlreadyBackedUp(live, backup) || Compare(live, backup) == Likeness::Same)
+        return Flush(backup);
+    if (IsModsArchive(live, Text())) {
+        PutBack outcome = PutBack::Done;
+        if (Failed failed = PutBackupInPlace(Text(), outcome)) return failed;
+        if (outcome == PutBack::Done) {
+            TellPlayer(MessageKind::Warning,
+                       LeftBehindPutBackText(Os().FullPath(live), Os().FullPath(backup)));
+            return Flush(backup);
+        }
+    }
+    Text keptAs;
+    if (Failed failed = KeepUpdate(Text(), keptAs)) return failed;
+    TellPlayer(
+        MessageKind::Warning,
+        UpdateFoundText(Os().FullPath(live), keptAs.empty() ? Text() : Os().FullPath(keptAs)));
+    return std::nullopt;
 }
 
 void BackUpModArchive() {
     if (AlreadyBackedUp(At(kModArchive), At(kModArchiveBackup))) return;
-    CopyInPlace(At(kModArchive), At(kModArchiveBackup), Durable::No, Retry::No);
+    // A failed backup of the mod's archive stops nothing: the mod's archive
+    // itself stays where it is, and the swap copies from it.
+    if (!CopyBeside(At(kModArchive), At(kModArchiveBackup), Durable::No))
+        ReplaceWithCopy(At(kModArchiveBackup), Retry::No);
 }
 
-// The marker says what is under way before the live archive changes: what
-// was live, and the stamp the mod's archive will have in its place (a copy
-// keeps its source's size and time). The mod's archive itself need not be on
-// the disk before the game: a power cut that tears it leaves a copy of it cut
-// short, which the next run recognises as the launcher's own.
-Failed SwapModArchiveIn() {
+// What became of a swap.
+enum class Swap { Made, NotMade, UpdateArrived };
+
+// The mod's archive in the game's place. Its copy is made beside the live
+// archive first; the marker then says what is under way: what was live, and
+// the stamp the mod's archive will have in its place (a copy keeps its
+// source's size and time). The live archive is captured, and the copy
+// renamed in under the free live name. The capture stays until the game
+// has ended, when comparing it with the backup costs the player nothing.
+// The mod's archive need not be on the disk before the game: a power cut
+// that tears it leaves a copy of it cut short, which the next run
+// recognises as the launcher's own.
+Swap SwapModArchiveIn(Failed& failed) {
     const Text live = At(kGameArchive);
     Marker marker;
     marker.modFolder = BaseFolder;
@@ -356,13 +762,29 @@ Failed SwapModArchiveIn() {
     marker.gameHadArchive = IsExistingFile(live);
     if (marker.gameHadArchive && Os().ReadFileStamp(live, stamp)) marker.gameStamp = stamp;
     if (Os().ReadFileStamp(At(kModArchive), stamp)) marker.swappedIn = stamp;
-    if (Failed failed = WriteMarker(marker)) return failed;
-    if (Failed failed = CopyInPlace(At(kModArchive), live, Durable::No, Retry::No)) {
+    if ((failed = CopyBeside(At(kModArchive), live, Durable::No))) return Swap::NotMade;
+    if ((failed = WriteMarker(marker))) {
+        RemoveOwn(Temporary(live));
+        return Swap::NotMade;
+    }
+    if ((failed = CaptureLive())) {
+        RemoveOwn(Temporary(live));
         // Nothing changed in the game's place: no marker may say otherwise.
         RemoveMarker();
-        return failed;
+        return Swap::NotMade;
     }
-    return std::nullopt;
+    const OsResult in = Rename(Temporary(live), live, Replace::No);
+    if (in) return Swap::Made;
+    // Not swapped: what was captured goes back, unless something took the
+    // live name meanwhile; the marker's rules then settle what is live.
+    RemoveOwn(Temporary(live));
+    if ((failed = ReturnCapture(BaseFolder))) return Swap::NotMade;
+    if (!IsNameTaken(in.error)) {
+        failed = StepFailure{u"replace", live, in.error};
+        if (!SettleMarker(When::BeforeTheGame)) failed.reset();  // the player is told already
+        return Swap::NotMade;
+    }
+    return SettleMarker(When::DuringTheSwap) ? Swap::UpdateArrived : Swap::NotMade;
 }
 
 Text StampText(const FileStamp& stamp) {
@@ -442,24 +864,39 @@ Prepared PrepareArchives() {
     // What an earlier run left in the game's place goes back first; while it
     // cannot, nothing else changes.
     if (!SettleMarker(When::BeforeTheGame)) return Prepared::GamesArchive;
+    if (Failed failed = SettleCapture(Text())) {
+        TellNotDone(When::BeforeTheGame, Step::DropMarker, *failed);
+        return Prepared::GamesArchive;
+    }
     // Without the backup folders no backup is made; the swap then waits for
     // nothing only when the game has no archive to lose.
     Failed failed = MakeModBackupFolder();
     const bool backupFolders = !failed;
     if (backupFolders) {
-        failed = BackUpGameArchive();
+        failed = SettleGamesArchive();
     } else if (!IsExistingFile(At(kGameArchive))) {
         failed.reset();
     }
+    if (IsNoRoom(failed)) {
+        TellNotDone(When::BeforeTheGame, Step::KeepUpdate, *failed);
+        return Prepared::GamesArchive;
+    }
     if (!modArchive) return Prepared::GamesArchive;
     if (backupFolders) BackUpModArchive();
-    if (!failed) failed = SwapModArchiveIn();
-    if (!failed) return Prepared::ModsArchive;
-    TellPlayer(MessageKind::Warning, SwapNotMadeText(*failed));
+    Swap swap = Swap::NotMade;
+    if (!failed) swap = SwapModArchiveIn(failed);
+    if (swap == Swap::Made) return Prepared::ModsArchive;
+    if (failed) TellPlayer(MessageKind::Warning, SwapNotMadeText(*failed));
     return Prepared::GamesArchive;
 }
 
 bool RestoreGameArchive() { return SettleMarker(When::AfterTheGame); }
+
+Text KeptName(std::uint64_t lastWrite, unsigned number) {
+    Text name = Text(kKeptPrefix) + TimeName(lastWrite);
+    if (number > 0) name += u"-" + DecimalText(number + 1);
+    return name + kKeptSuffix;
+}
 
 Text MarkerText(const Marker& marker) {
     Text text = marker.modFolder + u"\r\n";

@@ -2,12 +2,22 @@
 // For as long as the game runs, the mod's shader archive stands in the place
 // of the game's own. All paths are the base folder followed by a literal.
 //
-// The game's own archive is never lost: every change to an archive is
-// written beside its target and then renamed over it in one step, so a
+// The one rule: the launcher never destroys bytes that exist nowhere else.
+// Before it replaces or removes a file in the game's folders, the bytes that
+// go must be in another file: the game's backup, a mod's archive or its
+// backup, or a version kept aside. Other programs (patchers, stores, sync
+// clients, virus scanners) write the live archive at moments of their own,
+// so the launcher never replaces it where it stands: it first renames it to
+// a name of its own (the capture), which no other program writes, looks at
+// what it took there, and renames the new file in under a name that must be
+// free. A version found in no other file is kept under a name of its own
+// and the player is told.
+//
+// Every change is a transaction too: a copy is written beside its target
+// under a name only the launcher uses and then renamed into place, so a
 // crash leaves the old file or the new one, never half of one. The marker
-// file says what is under way before the live archive changes, and the game's
-// backup is on the disk before the marker says so. One launcher at a time
-// works on a game's archives: it locks a file in the game's backup folder.
+// says what is under way before the live archive changes. One launcher at a
+// time works on a game's archives: it locks a file in the game's backup folder.
 #include <optional>
 #include <string>
 
@@ -18,17 +28,30 @@
 inline constexpr const char16_t* kModArchive = u"Shaders_client.zip";
 inline constexpr const char16_t* kModBackupFolder = u"Backup";
 inline constexpr const char16_t* kModArchiveBackup = u"Backup\\Shaders_client.zip";
+inline constexpr const char16_t* kModsFolder = u"..\\";
 inline constexpr const char16_t* kGameContentFolder = u"..\\bf2";
 inline constexpr const char16_t* kGameArchive = u"..\\bf2\\Shaders_client.zip";
 inline constexpr const char16_t* kGameBackupFolder = u"..\\bf2\\Backup";
 inline constexpr const char16_t* kGameArchiveBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
 inline constexpr const char16_t* kSwapMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
 inline constexpr const char16_t* kArchiveLock = u"..\\bf2\\Backup\\ModLauncher.lock";
-// The game's earlier backup, set aside when the launcher takes a changed live
-// archive for the game's new one; one is kept.
-inline constexpr const char16_t* kSetAsideBackup = u"..\\bf2\\Backup\\Shaders_client.zip.old";
-// What a copy or a write is made as, beside its target, before the rename.
-inline constexpr const char16_t* kTemporarySuffix = u".tmp";
+// What the live archive is renamed to before anything takes its place,
+// beside it, so that the two renames stay in one folder.
+inline constexpr const char16_t* kCapturedArchive =
+    u"..\\bf2\\Shaders_client.zip.ModLauncher-captured";
+// Versions of the game's archive found in no other file are kept in the
+// game's backup folder as "Shaders_client.kept-<last-write time>.zip";
+// release 1.2.0 kept one as "Shaders_client.zip.old". None is ever
+// overwritten or removed by the launcher.
+inline constexpr const char16_t* kKeptPrefix = u"Shaders_client.kept-";
+inline constexpr const char16_t* kKeptSuffix = u".zip";
+inline constexpr const char16_t* kOldKept = u"..\\bf2\\Backup\\Shaders_client.zip.old";
+// Past this many kept versions a run that would keep one more changes nothing
+// and asks the player to delete what is no longer needed.
+inline constexpr std::size_t kKeptAtMost = 3;
+// What a copy or a write is made as, beside its target, before the rename:
+// a name no other program uses, so a leftover is surely the launcher's.
+inline constexpr const char16_t* kTemporarySuffix = u".ModLauncher-new";
 
 // What PrepareArchives leaves in the game's place.
 enum class Prepared {
@@ -77,5 +100,9 @@ Marker ReadMarker(TextView text);
 enum class Likeness { Same, CutShort, Different };
 Likeness Compare(const Text& live, const Text& known);
 
-// The pauses between the tries of a restore that finds the file in use.
+// The name a kept version gets from its last-write time (a FILETIME, in
+// UTC), and a number after it when that name is taken: 0 for none.
+Text KeptName(std::uint64_t lastWrite, unsigned number);
+
+// The pauses between the tries of a change that finds the file in use.
 inline constexpr unsigned kRestorePausesMs[] = {60, 120, 250, 500, 1000};

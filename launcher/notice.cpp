@@ -177,6 +177,50 @@ Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
            backup + u", or repair the game, then start the launcher again.";
 }
 
+Text UpdateFoundText(const Text& live, const Text& keptAs) {
+    Text text = live +
+                u" is not the game's backed-up shaders nor a mod's (the game was updated or "
+                u"repaired since the launcher last ran, say): it is kept as the game's own "
+                u"shaders and backed up.";
+    if (!keptAs.empty()) text += u" The backup it replaces is kept as " + keptAs + u".";
+    return text;
+}
+
+Text UpdateDuringSwapText(const Text& live, const Text& keptAs) {
+    Text text = live +
+                u" changed just as the mod's shaders were being put in its place (an update, "
+                u"say): it is kept as the game's own shaders and backed up, and the game starts "
+                u"with them, without the mod's shaders.";
+    if (!keptAs.empty()) text += u" The backup it replaces is kept as " + keptAs + u".";
+    return text;
+}
+
+Text KeptAsideText(const Text& path, const Text& keptAs) {
+    return path + u" held a version of the game's shaders found in no other file: it is kept as " +
+           keptAs + u". Delete it once you know you do not need it.";
+}
+
+Text LeftBehindPutBackText(const Text& live, const Text& backup) {
+    return live + u" held a mod's shaders that an earlier run left in place: the game's own " +
+           u"shaders are put back from " + backup + u".";
+}
+
+Text LiveMissingText(const Text& live, const Text& backup) {
+    return live + u" was missing: the game's own shaders are put back from " + backup + u".";
+}
+
+Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame) {
+    Text text = u"The game's shaders changed once more, and the launcher already keeps " +
+                DecimalText(kept.size()) + u" earlier versions of them:";
+    for (const Text& path : kept) text += u" " + path + u";";
+    text.back() = u'.';
+    text +=
+        u" Delete the ones you no longer need, then start the launcher again; it changes "
+        u"nothing until then.";
+    if (beforeTheGame) text += u" The game starts with whatever is in place now.";
+    return text;
+}
+
 Text UpdateKeptText(const Text& live, const Text& setAside) {
     Text text = live +
                 u" was changed while a mod's shaders were in place (the game was updated or "

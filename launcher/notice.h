@@ -2,6 +2,7 @@
 // Telling the player what the launcher could not do and what would help:
 // one line on standard output when there is one, otherwise a box.
 #include <cstdint>
+#include <vector>
 
 #include "launcher/platform.h"
 #include "launcher/text.h"
@@ -44,3 +45,13 @@ Text LeftInPlaceText(const StepFailure& failed);
 Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live);
 Text BackupMissingText(const Text& backup, const Text& live, bool liveThere);
 Text UpdateKeptText(const Text& live, const Text& setAside);
+// The versions of the game's archive that the rule "never destroy bytes
+// found nowhere else" made the launcher keep, and what became of the rest.
+Text UpdateFoundText(const Text& live, const Text& keptAs);
+Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
+Text KeptAsideText(const Text& path, const Text& keptAs);
+Text LeftBehindPutBackText(const Text& live, const Text& backup);
+Text LiveMissingText(const Text& live, const Text& backup);
+// The kept versions are as many as the launcher keeps: what it did not do,
+// and the files the player may delete.
+Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame);

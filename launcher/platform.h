@@ -5,6 +5,7 @@
 // unit tests implement it with a fake that records calls and fails on demand.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "launcher/text.h"
 
@@ -23,9 +24,11 @@ constexpr std::uint32_t kErrorWriteProtect = 19;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorLockViolation = 33;
 constexpr std::uint32_t kErrorHandleDiskFull = 39;
+constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorDiskFull = 112;
 constexpr std::uint32_t kErrorInvalidName = 123;
 constexpr std::uint32_t kErrorBadPathName = 161;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorInvalidExeSignature = 191;
 constexpr std::uint32_t kErrorBadExeFormat = 193;
 constexpr std::uint32_t kErrorFileNameTooLong = 206;
@@ -65,6 +68,12 @@ enum class MessageKind { Warning, Error };
 using OsHandle = std::uintptr_t;
 constexpr OsHandle kInvalidHandle = ~OsHandle{0};
 
+// One entry of a folder: its name alone, and whether it is a folder.
+struct FolderEntry {
+    Text name;
+    bool isFolder = false;
+};
+
 // What the game is started with; the texts stay alive until StartGame returns.
 struct LaunchRequest {
     OsHandle ownerWindow;
@@ -92,10 +101,19 @@ public:
     virtual OsResult FlushToDisk(const Text& path) = 0;
     // Writes the text as UTF-8, replacing the file, and flushes it to disk.
     virtual OsResult WriteNewFile(const Text& path, TextView content) = 0;
-    // Renames the file over the target in one step, replacing it, and
-    // returns once the rename is on the disk: a crash leaves the old target
-    // or the new one, never half of one.
+    // Renames the file over the target in one step, replacing it: a crash
+    // leaves the old target or the new one, never half of one. It asks for
+    // the rename to be written through, which Windows honours and Wine does
+    // not: only a later flush puts it on the disk there.
     virtual OsResult MoveOver(const Text& from, const Text& to) = 0;
+    // Renames the file to a name that must be free, in one step: when
+    // anything holds that name the call fails with kErrorAlreadyExists (or
+    // kErrorFileExists) and nothing changes. So what another program put
+    // there a moment before is never replaced.
+    virtual OsResult MoveToFreeName(const Text& from, const Text& to) = 0;
+    // The entries of a folder whose names match the pattern ("*" and "?"
+    // wildcards, as the system reads them), "." and ".." left out.
+    virtual OsResult ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) = 0;
     // Reads a small UTF-8 text file whole; false when it cannot be read.
     virtual OsResult ReadSmallFile(const Text& path, Text& text) = 0;
     // Up to `count` bytes from `offset` on; fewer at the file's end. False

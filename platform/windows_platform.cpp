@@ -131,6 +131,28 @@ OsResult WindowsPlatform::MoveOver(const Text& from, const Text& to) {
     return moved.error == ERROR_ACCESS_DENIED ? InUseOr(moved, to) : moved;
 }
 
+OsResult WindowsPlatform::MoveToFreeName(const Text& from, const Text& to) {
+    OsResult moved = Outcome(::MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH));
+    return moved.error == ERROR_ACCESS_DENIED ? InUseOr(moved, from) : moved;
+}
+
+OsResult WindowsPlatform::ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(Wide(pattern), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const OsResult none = Outcome(FALSE);
+        return none.error == ERROR_FILE_NOT_FOUND ? OsResult{} : none;  // no entry matches
+    }
+    do {
+        const Text name = AsText(found.cFileName, ::wcslen(found.cFileName));
+        if (name == u"." || name == u"..") continue;
+        entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return {};
+}
+
 OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
     UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -46,6 +46,8 @@ public:
     OsResult FlushToDisk(const Text& path) override;
     OsResult WriteNewFile(const Text& path, TextView content) override;
     OsResult MoveOver(const Text& from, const Text& to) override;
+    OsResult MoveToFreeName(const Text& from, const Text& to) override;
+    OsResult ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) override;
     OsResult ReadSmallFile(const Text& path, Text& text) override;
     bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                   std::string& bytes) override;

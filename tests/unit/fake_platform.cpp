@@ -118,21 +118,28 @@ void FakeDisk::Write(const Text& key, const FakeFile& file) {
     FakeFile empty = file;
     empty.bytes.clear();
     nodes[nextNode] = Node{file, empty};
-    names[key] = nextNode++;
+    names[key] = nextNode;
+    pending.push_back({{key, nextNode++}});
 }
 
 void FakeDisk::Settle(const Text& key, const FakeFile& file) {
-    Remove(key);
+    names.erase(key);
+    durableNames.erase(key);
     nodes[nextNode] = Node{file, file};
     names[key] = nextNode;
     durableNames[key] = nextNode++;
 }
 
-void FakeDisk::Remove(const Text& key) { names.erase(key); }
+void FakeDisk::Remove(const Text& key) {
+    names.erase(key);
+    pending.push_back({{key, 0}});
+}
 
 void FakeDisk::Move(const Text& from, const Text& to) {
-    names[to] = names.at(from);
+    const int node = names.at(from);
+    names[to] = node;
     names.erase(from);
+    pending.push_back({{from, 0}, {to, node}});
 }
 
 void FakeDisk::Flush(const Text& key) {
@@ -141,38 +148,91 @@ void FakeDisk::Flush(const Text& key) {
     Commit();
 }
 
-FakeDisk FakeDisk::PowerCut(int torn) const {
+void FakeDisk::Commit() {
+    durableNames = names;
+    pending.clear();
+}
+
+void FakeDisk::WrittenThrough() {
+    if (model == Model::WriteThrough) Commit();
+}
+
+namespace {
+std::map<Text, int> NamesAfter(const std::map<Text, int>& durable,
+                               const std::vector<FakeDisk::NameChange>& pending,
+                               std::size_t prefix) {
+    std::map<Text, int> names = durable;
+    for (std::size_t i = 0; i < prefix && i < pending.size(); ++i) {
+        for (const auto& [name, node] : pending[i]) {
+            if (node == 0) {
+                names.erase(name);
+            } else {
+                names[name] = node;
+            }
+        }
+    }
+    return names;
+}
+}  // namespace
+
+FakeDisk FakeDisk::PowerCut(std::size_t prefix, int torn) const {
     FakeDisk cut = *this;
-    cut.names = durableNames;
+    cut.names = NamesAfter(durableNames, pending, prefix);
+    cut.Commit();
     for (auto& [id, node] : cut.nodes) {
         if (id == torn) {
             node.now.bytes.resize(node.now.bytes.size() / 2);
         } else {
             node.now = node.durable;
         }
+        node.durable = node.now;
     }
     return cut;
 }
 
-std::vector<int> FakeDisk::Unflushed() const {
+std::vector<int> FakeDisk::Unflushed(std::size_t prefix) const {
     std::vector<int> unflushed;
-    for (const auto& [key, id] : durableNames) {
+    for (const auto& [key, id] : NamesAfter(durableNames, pending, prefix)) {
         const Node& node = nodes.at(id);
         if (node.now.bytes != node.durable.bytes) unflushed.push_back(id);
     }
     return unflushed;
 }
 
+int FakeDisk::Copies(const std::string& bytes, const Text& except) const {
+    int copies = 0;
+    for (const auto& [key, id] : names) {
+        if (key != except && nodes.at(id).now.bytes == bytes) ++copies;
+    }
+    return copies;
+}
+
+void FakeDisk::ForgetIfGone(const std::string& bytes) {
+    if (Copies(bytes) > 0) return;
+    versions.erase(std::remove(versions.begin(), versions.end(), bytes), versions.end());
+}
+
 std::vector<CrashState> FakePlatform::PowerCutsNow(const std::string& when) const {
-    std::vector<CrashState> states{{"power cut " + when, disk.PowerCut()}};
-    for (int torn : disk.Unflushed()) {
-        states.push_back({"power cut " + when + ", one file torn", disk.PowerCut(torn)});
+    std::vector<CrashState> states;
+    const std::size_t prefixes = disk.model == FakeDisk::Model::Journal ? disk.pending.size() : 0;
+    for (std::size_t prefix = 0; prefix <= prefixes; ++prefix) {
+        const std::string cut = "power cut " + when +
+                                (prefixes ? ", " + std::to_string(prefix) + " of " +
+                                                std::to_string(prefixes) + " name changes kept"
+                                          : std::string());
+        states.push_back({cut, disk.PowerCut(prefix)});
+        for (int torn : disk.Unflushed(prefix)) {
+            states.push_back({cut + ", one file torn", disk.PowerCut(prefix, torn)});
+        }
     }
     return states;
 }
 
-void FakePlatform::Change(const std::string& entry, const Text* copyFrom, const Text* copyTo) {
-    if (changes++ != crashAt) return;
+int FakePlatform::Change(const std::string& entry, const Text* copyFrom, const Text* copyTo) {
+    const int at = changes++;
+    changeLog.push_back(entry);
+    if (at == otherAt && other && !(otherInsideCopy && copyFrom)) other(*this);
+    if (at != crashAt) return at;
     const std::string when = "before change " + std::to_string(crashAt) + " (" + entry + ")";
     crashes.push_back({"kill " + when, disk});
     const FakeFile* source = copyFrom ? disk.Find(Resolve(*copyFrom)) : nullptr;
@@ -194,6 +254,15 @@ void FakePlatform::Change(const std::string& entry, const Text* copyFrom, const 
         for (CrashState& state : PowerCutsNow(when)) crashes.push_back(std::move(state));
     }
     throw Crashed{};
+}
+
+void FakePlatform::Destroying(const Text& key) {
+    const FakeFile* file = disk.Find(key);
+    if (!file) return;
+    const auto& versions = disk.versions;
+    if (std::find(versions.begin(), versions.end(), file->bytes) == versions.end()) return;
+    if (disk.Copies(file->bytes, key) > 0) return;
+    destroyed.push_back(log.back() + " destroys the last copy of " + file->bytes);
 }
 
 bool FakePlatform::IsHeld(const Text& path) const { return heldOpen.count(Resolve(path)) != 0; }
@@ -329,9 +398,20 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
         return {false, kErrorAccessDenied};
     }
     if (IsHeld(to)) return {false, kErrorSharingViolation};
-    Change(log.back(), &from, &to);
+    const std::string before = source->bytes;
+    const int at = Change(log.back(), &from, &to);
+    FakeFile copied = *source;
+    if (at == otherAt && otherInsideCopy && other) {
+        other(*this);
+        // Read through the open handle: the new bytes from the middle on.
+        const std::size_t half = before.size() / 2;
+        copied = *source;
+        copied.bytes = before.substr(0, half) +
+                       (source->bytes.size() > half ? source->bytes.substr(half) : std::string());
+    }
+    Destroying(target);
     // The target takes the source's attributes and last-write time too.
-    disk.Write(target, *source);
+    disk.Write(target, copied);
     return {};
 }
 
@@ -352,6 +432,7 @@ OsResult FakePlatform::WriteNewFile(const Text& path, TextView content) {
     if (disk.folders.count(key)) return {false, kErrorAccessDenied};
     if (IsHeld(path)) return {false, kErrorSharingViolation};
     Change(log.back());
+    Destroying(key);
     // Truncated first, then written and flushed: a kill between the two
     // leaves it empty.
     disk.Write(key, FakeFile{"", 0x20, ++clock});
@@ -380,9 +461,72 @@ OsResult FakePlatform::MoveOver(const Text& from, const Text& to) {
         if (existing->attributes & kAttributeReadOnly) return {false, kErrorAccessDenied};
         if (IsHeld(to)) return {false, kErrorSharingViolation};
     }
-    Change(log.back());
+    if (IsHeld(from)) return {false, kErrorSharingViolation};
+    const int at = Change(log.back());
+    Destroying(target);
     disk.Move(source, target);
-    disk.Commit();  // written through
+    disk.WrittenThrough();
+    if (at == lostReplyAt) return {false, 64};  // ERROR_NETNAME_DELETED
+    return {};
+}
+
+OsResult FakePlatform::MoveToFreeName(const Text& from, const Text& to) {
+    Call("move " + Shown(from) + " -> new " + Shown(to));
+    auto scripted = moveErrors.find(Relative(to));
+    if (scripted != moveErrors.end() && !scripted->second.empty()) {
+        std::uint32_t error = scripted->second.front();
+        scripted->second.pop_front();
+        if (error != 0) return {false, error};  // 0: this try goes through
+    }
+    Text source = Resolve(from);
+    Text target = Resolve(to);
+    if (!disk.Find(source)) return {false, kErrorFileNotFound};
+    if (!disk.folders.count(target.substr(0, target.rfind(u'\\')))) {
+        return {false, kErrorPathNotFound};
+    }
+    if (disk.folders.count(target) || disk.Find(target)) return {false, kErrorAlreadyExists};
+    if (IsHeld(from)) return {false, kErrorSharingViolation};
+    const int at = Change(log.back());
+    if (disk.Find(target)) return {false, kErrorAlreadyExists};  // another program was first
+    disk.Move(source, target);
+    disk.WrittenThrough();
+    if (at == lostReplyAt) return {false, 64};  // ERROR_NETNAME_DELETED
+    return {};
+}
+
+namespace {
+// A name against a pattern with "*" and "?", case aside as the system does.
+bool Matches(TextView name, TextView pattern) {
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    if (pattern.empty()) return name.empty();
+    if (pattern[0] == u'*') {
+        for (std::size_t skip = 0; skip <= name.size(); ++skip)
+            if (Matches(name.substr(skip), pattern.substr(1))) return true;
+        return false;
+    }
+    if (name.empty()) return false;
+    if (pattern[0] != u'?' && lower(pattern[0]) != lower(name[0])) return false;
+    return Matches(name.substr(1), pattern.substr(1));
+}
+}  // namespace
+
+OsResult FakePlatform::ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    const Text full = Resolve(pattern);
+    const std::size_t cut = full.rfind(u'\\');
+    const Text folder = full.substr(0, cut);
+    const Text wanted = full.substr(cut + 1);
+    if (!disk.folders.count(folder)) return {false, kErrorPathNotFound};
+    auto consider = [&](const Text& path, bool isFolder) {
+        if (path.size() <= folder.size() + 1 ||
+            path.compare(0, folder.size() + 1, folder + u"\\") != 0)
+            return;
+        const Text name = path.substr(folder.size() + 1);
+        if (name.find(u'\\') != Text::npos || !Matches(name, wanted)) return;
+        entries.push_back({name, isFolder});
+    };
+    for (const Text& path : disk.folders) consider(path, true);
+    for (const auto& [path, node] : disk.names) consider(path, false);
     return {};
 }
 
@@ -407,6 +551,8 @@ OsResult FakePlatform::RemoveFile(const Text& path) {
     if (!disk.Find(key)) return {false, kErrorFileNotFound};
     if (IsHeld(path)) return {false, kErrorSharingViolation};
     Change(log.back());
+    if (!disk.Find(key)) return {false, kErrorFileNotFound};  // another program was first
+    Destroying(key);
     disk.Remove(key);
     return {};
 }

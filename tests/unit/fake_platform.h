@@ -24,23 +24,40 @@ struct FakeFile {
 };
 
 // A small model of a disk behind a cache. Names point at files; a file's
-// bytes reach the disk when it is flushed. The names themselves are kept in
-// a journal that is written in order: a flush or a rename with write-through
-// commits every change of a name made before it. A power cut keeps only
-// what was committed and flushed; a kill keeps everything.
+// bytes reach the disk when it is flushed. The names' changes (creates,
+// renames, removes) form one ordered journal, and a flush of any file
+// commits every change before it. How a rename reaches the disk depends on
+// the model:
+// - WriteThrough, as Windows does for a move asked to be written through:
+//   such a rename commits the journal too; a power cut keeps only what was
+//   committed.
+// - Journal, as Wine on ext4 does (it ignores write-through): a rename is an
+//   ordinary change, and a power cut keeps the committed changes and any
+//   prefix of the rest.
+// Either way a file's unflushed bytes may be lost even where its name stays;
+// a kill keeps everything.
 struct FakeDisk {
+    enum class Model { WriteThrough, Journal };
     struct Node {
         FakeFile now;      // what a reader sees
         FakeFile durable;  // what is on the disk
     };
+    // One change of names, made at once: (name, node), node 0 for a name gone.
+    using NameChange = std::vector<std::pair<Text, int>>;
+    Model model = Model::WriteThrough;
     std::map<Text, int> names;         // full path -> node
     std::map<Text, int> durableNames;  // the names as last committed
+    std::vector<NameChange> pending;   // the changes since, in order
     std::map<int, Node> nodes;
     std::set<Text> folders;  // made once and kept: no test needs a folder to vanish
     int nextNode = 1;
     // The archive that the game calls its own now (empty: it has none); a
-    // game update changes it. The crash tests check the disk against it.
+    // game update changes it. The tests check the disk against it.
     std::string gamesArchive;
+    // Every version of the game's archive that must not be lost: the
+    // first, and each update once written; one that another program itself
+    // destroyed (its last copy overwritten or deleted) leaves the list.
+    std::vector<std::string> versions;
 
     const FakeFile* Find(const Text& key) const;
     FakeFile* Find(const Text& key);
@@ -51,12 +68,19 @@ struct FakeDisk {
     void Remove(const Text& key);
     void Move(const Text& from, const Text& to);
     void Flush(const Text& key);
-    void Commit() { durableNames = names; }
-    // The disk as a power cut leaves it: the committed names and the flushed
-    // bytes; `torn`, when set, keeps the first half of its cached bytes.
-    FakeDisk PowerCut(int torn = 0) const;
-    // The files whose bytes have not all reached the disk.
-    std::vector<int> Unflushed() const;
+    void Commit();
+    // A rename asked to be written through: committed in the WriteThrough model.
+    void WrittenThrough();
+    // The disk as a power cut leaves it: the committed names and the first
+    // `prefix` pending changes, and the flushed bytes; `torn`, when set,
+    // keeps the first half of its cached bytes.
+    FakeDisk PowerCut(std::size_t prefix, int torn = 0) const;
+    // The files named in that state whose bytes have not all reached the disk.
+    std::vector<int> Unflushed(std::size_t prefix) const;
+    // How many files hold these bytes, one name left out.
+    int Copies(const std::string& bytes, const Text& except = Text()) const;
+    // Takes a version off the list once no file holds it.
+    void ForgetIfGone(const std::string& bytes);
 };
 
 // What the process's end at one point of a run leaves on the disk.
@@ -103,12 +127,27 @@ public:
     int crashAt = -1;
     bool killsOnly = false;
     int changes = 0;
+    std::vector<std::string> changeLog;  // what each change was, in order
     std::vector<CrashState> crashes;
     // The states a power cut leaves now, after the last change.
     std::vector<CrashState> PowerCutsNow(const std::string& when) const;
     // Called when the game starts, to change the disk as a game or its
     // updater would meanwhile.
     std::function<void(FakePlatform&)> duringGame;
+    // Another program acting once in the run, as the crash points are
+    // enumerated: before change number `otherAt` or, with otherInsideCopy
+    // and a copy there, while that copy reads its source (a rename over the
+    // source leaves the copy reading the old file through its handle; a
+    // rewrite in place gives it the new bytes from the middle on).
+    int otherAt = -1;
+    bool otherInsideCopy = false;
+    std::function<void(FakePlatform&)> other;
+    // A rename that takes effect but reports failure (its reply lost on a
+    // network share): the rename at this change.
+    int lostReplyAt = -1;
+    // Each of the launcher's replacing or removing calls that destroyed the
+    // last copy of a version in `disk.versions`.
+    std::vector<std::string> destroyed;
     // Full paths that another program holds open without
     // delete sharing: they cannot be replaced, removed or written.
     std::set<Text> heldOpen;
@@ -168,6 +207,8 @@ public:
     OsResult FlushToDisk(const Text& path) override;
     OsResult WriteNewFile(const Text& path, TextView content) override;
     OsResult MoveOver(const Text& from, const Text& to) override;
+    OsResult MoveToFreeName(const Text& from, const Text& to) override;
+    OsResult ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) override;
     OsResult ReadSmallFile(const Text& path, Text& text) override;
     bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                   std::string& bytes) override;
@@ -198,8 +239,11 @@ private:
     std::string Shown(const Text& path) const;
     void Call(const std::string& entry);
     // Counts a change to the disk, and dies there when told to.
-    void Change(const std::string& entry, const Text* copyFrom = nullptr,
-                const Text* copyTo = nullptr);
+    // Returns the change's number.
+    int Change(const std::string& entry, const Text* copyFrom = nullptr,
+               const Text* copyTo = nullptr);
+    // The launcher is about to replace or remove what the name holds.
+    void Destroying(const Text& key);
     bool IsHeld(const Text& path) const;
 
 public:

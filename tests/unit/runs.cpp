@@ -1,0 +1,166 @@
+#include "runs.h"
+
+#include <algorithm>
+
+#include "launcher/notice.h"
+#include "launcher/sequence.h"
+
+namespace runs {
+
+namespace {
+
+bool StartsWith(const Text& text, const Text& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+bool EndsWith(const Text& text, const Text& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string Bytes(const FakeDisk& disk, const Text& path) {
+    const FakeFile* file = disk.Find(path);
+    return file ? file->bytes : "<none>";
+}
+
+// What may stay after a run: the archives, their backups, the lock file,
+// the kept versions, and the files of the installation.
+bool MayStay(const Text& path) {
+    for (const Text& kept : {kLive, kBackup, Text(u"C:\\G\\mods\\bf2\\Backup\\ModLauncher.lock"),
+                             kModBackup, kModArchive, Text(u"C:\\G\\BF2.exe")}) {
+        if (path == kept) return true;
+    }
+    return IsKept(path);
+}
+
+}  // namespace
+
+bool IsKept(const Text& path) {
+    return path == kBackupFolder + u"Shaders_client.zip.old" ||
+           (StartsWith(path, kBackupFolder + u"Shaders_client.kept-") && EndsWith(path, u".zip"));
+}
+
+std::vector<Text> KeptFiles(const FakeDisk& disk) {
+    std::vector<Text> kept;
+    for (const auto& [path, node] : disk.names) {
+        if (IsKept(path)) kept.push_back(path);
+    }
+    return kept;
+}
+
+std::string Lost(const FakeDisk& disk) {
+    std::string lost;
+    for (const std::string& version : disk.versions) {
+        if (disk.Copies(version) == 0) lost += "no file holds " + version + "; ";
+    }
+    return lost;
+}
+
+std::string Wrong(const FakeDisk& disk) {
+    std::string wrong = Lost(disk);
+    const std::string expected = disk.gamesArchive.empty() ? "<none>" : disk.gamesArchive;
+    if (Bytes(disk, kLive) != expected) {
+        wrong += "live archive " + Bytes(disk, kLive) + ", not " + expected + "; ";
+    }
+    if (!disk.gamesArchive.empty() && Bytes(disk, kBackup) != expected) {
+        wrong += "backup " + Bytes(disk, kBackup) + ", not " + expected + "; ";
+    }
+    for (const auto& [path, node] : disk.names) {
+        if (!MayStay(path)) wrong += "left behind: " + Narrow(path) + "; ";
+    }
+    for (const Text& kept : KeptFiles(disk)) {
+        const std::string bytes = Bytes(disk, kept);
+        if (disk.Copies(bytes, kept) > 0) {
+            wrong += "kept " + Narrow(kept) + " holds " + bytes + ", found elsewhere too; ";
+        }
+    }
+    return wrong;
+}
+
+RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeDisk* from,
+                  int crashAt, bool killsOnly) {
+    FakePlatform os;
+    if (from) os.UseDisk(*from);
+    if (arrange) arrange(os);
+    os.crashAt = crashAt;
+    os.killsOnly = killsOnly;
+    RunResult run;
+    try {
+        RunLaunchSequence();
+        run.completed = true;
+        if (!killsOnly) run.crashes = os.PowerCutsNow("after the last change");
+    } catch (const Crashed&) {
+        run.crashes = os.crashes;
+    }
+    run.disk = os.disk;
+    run.warned = PlayerWarned;
+    run.destroyed = os.destroyed;
+    run.changes = os.changeLog;
+    return run;
+}
+
+std::string Misbehaved(const RunResult& run, const FakeDisk& before) {
+    std::string wrong;
+    for (const std::string& destroyed : run.destroyed) wrong += destroyed + "; ";
+    const std::vector<Text> was = KeptFiles(before);
+    for (const Text& kept : KeptFiles(run.disk)) {
+        // A kill may come between keeping and telling: only a whole run must tell.
+        if (std::find(was.begin(), was.end(), kept) == was.end() && run.completed && !run.warned) {
+            wrong += "kept " + Narrow(kept) + " without telling the player; ";
+        }
+    }
+    return wrong;
+}
+
+void GameAndMod(FakePlatform& os) {
+    os.AddFile(kLive, "G-archive");
+    os.AddFile(kModArchive, "M-archive");
+    os.disk.gamesArchive = "G-archive";
+    os.disk.versions = {"G-archive"};
+}
+
+void KilledDuringTheGame(FakePlatform& os) {
+    GameAndMod(os);
+    os.AddFile(kBackup, "G-archive");
+    os.AddFile(kLive, "M-archive");
+    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.AddFile(kModBackup, "M-archive");
+    os.MarkSwapped();
+}
+
+void AfterAnOrdinaryRun(FakePlatform& os, const std::string& gameBackup) {
+    GameAndMod(os);
+    FakeFile backup = *os.disk.Find(kLive);
+    backup.bytes = gameBackup;
+    os.disk.Settle(kBackup, backup);
+    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.disk.Settle(kModBackup, *os.disk.Find(kModArchive));
+}
+
+void LeftBehindWithoutMarker(FakePlatform& os) {
+    GameAndMod(os);
+    os.AddFile(kBackup, "G-archive");
+    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.disk.Settle(kModBackup, *os.disk.Find(kModArchive));
+    os.disk.Settle(kLive, *os.disk.Find(kModArchive));
+}
+
+void RenameUpdateOver(FakePlatform& os, const std::string& bytes, const FakeFile* stamp) {
+    const FakeFile* old = os.disk.Find(kLive);
+    const std::string gone = old ? old->bytes : std::string();
+    FakeFile update{bytes, 0x20, ++os.clock};
+    if (stamp) {
+        update.bytes.resize(stamp->bytes.size(), '.');
+        update.lastWrite = stamp->lastWrite;
+    }
+    os.AddFolder(u"C:\\G\\mods\\bf2");
+    // The other program flushes its file before the rename, which commits
+    // every earlier change of names too; its rename is then on the disk.
+    os.disk.Commit();
+    os.disk.Settle(kLive, update);
+    if (old) os.disk.ForgetIfGone(gone);
+    os.disk.versions.push_back(update.bytes);
+    os.disk.gamesArchive = update.bytes;
+}
+
+}  // namespace runs

@@ -1,0 +1,58 @@
+#pragma once
+// Whole runs of the launcher on the fake disk, and what must hold of the
+// disk between and after them: shared by the enumerations of crashes and of
+// other programs acting at every point.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+
+namespace runs {
+
+inline const Text kLive = u"C:\\G\\mods\\bf2\\Shaders_client.zip";
+inline const Text kBackup = u"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip";
+inline const Text kMarkerPath = u"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped";
+inline const Text kModArchive = u"C:\\G\\mods\\mymod\\Shaders_client.zip";
+inline const Text kModBackup = u"C:\\G\\mods\\mymod\\Backup\\Shaders_client.zip";
+inline const Text kBackupFolder = u"C:\\G\\mods\\bf2\\Backup\\";
+
+// A version kept aside: the launcher's own names in the game's backup
+// folder, and release 1.2.0's one.
+bool IsKept(const Text& path);
+std::vector<Text> KeptFiles(const FakeDisk& disk);
+
+// Each version that must not be lost is in some file; empty when so.
+std::string Lost(const FakeDisk& disk);
+// What is wrong after the last run: the newest version not live or not in
+// the backup, a file of the launcher's left (the marker, a copy beside its
+// target, the capture), a kept file whose bytes are in another file too.
+std::string Wrong(const FakeDisk& disk);
+
+struct RunResult {
+    bool completed = false;
+    std::vector<CrashState> crashes;
+    FakeDisk disk;
+    bool warned = false;
+    std::vector<std::string> destroyed;  // the launcher's calls that broke the rule
+    std::vector<std::string> changes;    // what each change of the run was
+};
+
+// A run on a disk; `arrange` sets the disk and the run's conditions up.
+RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeDisk* from,
+                  int crashAt = -1, bool killsOnly = true);
+
+// Something is wrong with a run itself: it broke the rule, or it kept a
+// version aside without telling the player.
+std::string Misbehaved(const RunResult& run, const FakeDisk& before);
+
+// Starting states.
+void GameAndMod(FakePlatform& os);           // G live, the mod's M, nothing else
+void KilledDuringTheGame(FakePlatform& os);  // M live, G backed up, the marker
+void AfterAnOrdinaryRun(FakePlatform& os, const std::string& gameBackup);
+void LeftBehindWithoutMarker(FakePlatform& os);  // M live, G backed up, no marker
+// An update renamed over the live archive; with `stamp`, it has that size
+// and last-write time.
+void RenameUpdateOver(FakePlatform& os, const std::string& bytes, const FakeFile* stamp = nullptr);
+
+}  // namespace runs
