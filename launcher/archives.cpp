@@ -234,31 +234,36 @@ enum class Retry { No, Yes };
 
 // Copies the file beside the target, under a name of the launcher's own.
 // Flushed where recovery relies on the new bytes being on the disk once the
-// name is. A source that another program changed while it was read gives
-// no copy: it is read again, once.
+// name is. When another program wrote the source while it was read, the
+// copy is good only if it holds what the source holds now; otherwise it is
+// an earlier version whole (the source renamed over) or a mix of two (the
+// source rewritten in place), which the launcher cannot tell apart: it is
+// kept aside unless its bytes are elsewhere, and the step fails.
 Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
     const Text temporary = Temporary(to);
-    Failed failed;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        FileStamp before, after;
-        const bool stamped = Os().ReadFileStamp(from, before);
-        OsResult done = Os().CopyWholeFile(from, temporary);
-        if (!done) {
-            failed = StepFailure{u"copy over", to, done.error};
-            break;
-        }
-        if (!stamped || (Os().ReadFileStamp(from, after) && after == before)) {
-            failed.reset();
-            break;
-        }
-        failed = StepFailure{u"copy", from, kErrorSharingViolation};
+    FileStamp before, after;
+    const bool stamped = Os().ReadFileStamp(from, before);
+    if (OsResult done = Os().CopyWholeFile(from, temporary); !done) {
+        RemoveOwn(temporary);
+        return StepFailure{u"copy over", to, done.error};
     }
-    if (!failed && durable == Durable::Yes) {
-        const OsResult flushed = Os().FlushToDisk(temporary);
-        if (!flushed) failed = StepFailure{u"flush to disk", to, flushed.error};
+    const bool changed = stamped && !(Os().ReadFileStamp(from, after) && after == before);
+    if (changed && Compare(temporary, from) != Likeness::Same) {
+        if (HeldElsewhere(temporary, Text(), Whole::OrCutShort)) {
+            RemoveOwn(temporary);
+        } else if (Kept kept = KeepAside(temporary); !kept.failed) {
+            TellPlayer(MessageKind::Warning,
+                       KeptAsideText(Os().FullPath(from), Os().FullPath(kept.as)));
+        }
+        return StepFailure{u"copy", from, kErrorSharingViolation};
     }
-    if (failed) RemoveOwn(temporary);
-    return failed;
+    if (durable == Durable::Yes) {
+        if (OsResult flushed = Os().FlushToDisk(temporary); !flushed) {
+            RemoveOwn(temporary);
+            return StepFailure{u"flush to disk", to, flushed.error};
+        }
+    }
+    return std::nullopt;
 }
 
 // The copy beside a file of the launcher's own renamed over it. Only for
@@ -327,16 +332,34 @@ Failed CaptureToBackup(const Text& markerModFolder, Text& keptAs) {
     return Flush(backup);
 }
 
+// A capture whose bytes are elsewhere goes. One that holds the backup's
+// very bytes is renamed over the backup rather than removed: should a virus
+// scanner take the backup meanwhile, the capture takes its place, and the
+// bytes stay either way. The capture is flushed first, so the backup stays
+// on the disk.
+std::optional<Failed> RetireCapture(const Text& markerModFolder) {
+    const Text captured = At(kCapturedArchive);
+    const Text backup = At(kGameArchiveBackup);
+    if (FoundIn(captured, {backup}, Whole::Only)) {
+        if (Failed failed = Flush(captured)) return failed;
+        if (OsResult moved = Rename(captured, backup, Replace::Yes); !moved)
+            return StepFailure{u"replace", backup, moved.error};
+        return Failed();
+    }
+    if (HeldElsewhere(captured, markerModFolder, Whole::OrCutShort)) {
+        if (OsResult removed = RemoveOwn(captured); !removed)
+            return StepFailure{u"remove", captured, removed.error};
+        return Failed();
+    }
+    return std::nullopt;  // its bytes are nowhere else
+}
+
 // A capture whose place in the live name is taken by something newer: gone
 // when its bytes are elsewhere, else kept aside.
 Failed DisposeOfCapture(const Text& markerModFolder) {
     const Text captured = At(kCapturedArchive);
     if (!IsExistingFile(captured)) return std::nullopt;
-    if (HeldElsewhere(captured, markerModFolder, Whole::OrCutShort)) {
-        if (OsResult removed = RemoveOwn(captured); !removed)
-            return StepFailure{u"remove", captured, removed.error};
-        return std::nullopt;
-    }
+    if (std::optional<Failed> retired = RetireCapture(markerModFolder)) return *retired;
     Kept kept = KeepAside(captured);
     if (kept.failed) return kept.failed;
     TellPlayer(MessageKind::Warning,
@@ -362,11 +385,7 @@ Failed SettleCapture(const Text& markerModFolder) {
     const Text captured = At(kCapturedArchive);
     if (!IsExistingFile(captured)) return std::nullopt;
     if (!IsExistingFile(At(kGameArchive))) return ReturnCapture(markerModFolder);
-    if (HeldElsewhere(captured, markerModFolder, Whole::OrCutShort)) {
-        if (OsResult removed = RemoveOwn(captured); !removed)
-            return StepFailure{u"remove", captured, removed.error};
-        return std::nullopt;
-    }
+    if (std::optional<Failed> retired = RetireCapture(markerModFolder)) return *retired;
     // The capture holds a version found nowhere else. A mod's archive live
     // now was put there after it by a swap: the capture is the game's newest
     // archive (an update that landed just before the swap). Anything else
@@ -429,7 +448,10 @@ Failed PutBackupInPlace(const Text& markerModFolder, PutBack& outcome) {
 Failed KeepUpdate(const Text& markerModFolder, Text& keptAs) {
     const Text backup = At(kGameArchiveBackup);
     if (Failed failed = CopyBeside(At(kGameArchive), backup, Durable::Yes)) return failed;
-    if (IsExistingFile(backup) && !HeldElsewhere(backup, markerModFolder)) {
+    // The backup is kept aside unless its bytes are elsewhere: in the new
+    // copy too, when the backup holds the update already.
+    if (IsExistingFile(backup) && !FoundIn(backup, {Temporary(backup)}, Whole::Only) &&
+        !HeldElsewhere(backup, markerModFolder)) {
         Kept kept = KeepAside(backup);
         if (kept.failed) {
             RemoveOwn(Temporary(backup));

@@ -231,7 +231,10 @@ std::vector<CrashState> FakePlatform::PowerCutsNow(const std::string& when) cons
 int FakePlatform::Change(const std::string& entry, const Text* copyFrom, const Text* copyTo) {
     const int at = changes++;
     changeLog.push_back(entry);
-    if (at == otherAt && other && !(otherInsideCopy && copyFrom)) other(*this);
+    if (at == otherAt && other && !(otherInsideCopy && copyFrom)) {
+        const auto act = other;  // it may arm another act for later
+        act(*this);
+    }
     if (at != crashAt) return at;
     const std::string when = "before change " + std::to_string(crashAt) + " (" + entry + ")";
     crashes.push_back({"kill " + when, disk});
@@ -398,11 +401,14 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
         return {false, kErrorAccessDenied};
     }
     if (IsHeld(to)) return {false, kErrorSharingViolation};
-    const std::string before = source->bytes;
     const int at = Change(log.back(), &from, &to);
+    source = disk.Find(Resolve(from));  // another program may have been first
+    if (!source) return {false, kErrorFileNotFound};
+    const std::string before = source->bytes;
     FakeFile copied = *source;
     if (at == otherAt && otherInsideCopy && other) {
-        other(*this);
+        const auto act = other;
+        act(*this);
         // Read through the open handle: the new bytes from the middle on.
         const std::size_t half = before.size() / 2;
         copied = *source;
@@ -420,6 +426,7 @@ OsResult FakePlatform::FlushToDisk(const Text& path) {
     if (flushFails.count(Relative(path))) return {false, 1117};  // ERROR_IO_DEVICE
     if (!disk.Find(Resolve(path))) return {false, kErrorFileNotFound};
     Change(log.back());
+    if (!disk.Find(Resolve(path))) return {false, kErrorFileNotFound};  // another program was first
     disk.Flush(Resolve(path));
     return {};
 }
@@ -463,6 +470,7 @@ OsResult FakePlatform::MoveOver(const Text& from, const Text& to) {
     }
     if (IsHeld(from)) return {false, kErrorSharingViolation};
     const int at = Change(log.back());
+    if (!disk.Find(source)) return {false, kErrorFileNotFound};  // another program was first
     Destroying(target);
     disk.Move(source, target);
     disk.WrittenThrough();
@@ -487,6 +495,7 @@ OsResult FakePlatform::MoveToFreeName(const Text& from, const Text& to) {
     if (disk.folders.count(target) || disk.Find(target)) return {false, kErrorAlreadyExists};
     if (IsHeld(from)) return {false, kErrorSharingViolation};
     const int at = Change(log.back());
+    if (!disk.Find(source)) return {false, kErrorFileNotFound};
     if (disk.Find(target)) return {false, kErrorAlreadyExists};  // another program was first
     disk.Move(source, target);
     disk.WrittenThrough();

@@ -59,14 +59,25 @@ std::string Lost(const FakeDisk& disk) {
 std::string Wrong(const FakeDisk& disk) {
     std::string wrong = Lost(disk);
     const std::string expected = disk.gamesArchive.empty() ? "<none>" : disk.gamesArchive;
-    if (Bytes(disk, kLive) != expected) {
-        wrong += "live archive " + Bytes(disk, kLive) + ", not " + expected + "; ";
-    }
-    if (!disk.gamesArchive.empty() && Bytes(disk, kBackup) != expected) {
-        wrong += "backup " + Bytes(disk, kBackup) + ", not " + expected + "; ";
+    // Another program may have destroyed the newest version itself (deleted
+    // its last copy, the backup): then no run can put it back, and the
+    // launcher only says so, leaving its marker.
+    const bool destroyedByAnother =
+        !disk.gamesArchive.empty() &&
+        std::find(disk.versions.begin(), disk.versions.end(), disk.gamesArchive) ==
+            disk.versions.end();
+    if (!destroyedByAnother) {
+        if (Bytes(disk, kLive) != expected) {
+            wrong += "live archive " + Bytes(disk, kLive) + ", not " + expected + "; ";
+        }
+        if (!disk.gamesArchive.empty() && Bytes(disk, kBackup) != expected) {
+            wrong += "backup " + Bytes(disk, kBackup) + ", not " + expected + "; ";
+        }
     }
     for (const auto& [path, node] : disk.names) {
-        if (!MayStay(path)) wrong += "left behind: " + Narrow(path) + "; ";
+        if (!MayStay(path) && !(destroyedByAnother && path == kMarkerPath)) {
+            wrong += "left behind: " + Narrow(path) + "; ";
+        }
     }
     for (const Text& kept : KeptFiles(disk)) {
         const std::string bytes = Bytes(disk, kept);

@@ -1,0 +1,200 @@
+// Other programs (patchers, stores, sync clients, virus scanners) write the
+// game's folder at moments of their own. As the crash points are, every
+// point of a run is enumerated: before each of its changes, and inside each
+// copy, another program acts once (or an update lands twice), and a rename's
+// reply may be lost although it took effect. The run goes on, and two
+// ordinary runs follow. At each of the launcher's replacing or removing
+// calls the bytes it destroys must be in another file; no version may be
+// lost but by the other program's own doing; at the end the newest version
+// is live and in the backup, every other one kept once and only where found
+// nowhere else, the player told of each, and nothing of the launcher's left.
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "runs.h"
+
+namespace {
+
+using namespace runs;
+
+struct Action {
+    const char* name;
+    std::function<void(FakePlatform&)> act;
+};
+
+void UpdateRenamedOver(FakePlatform& os) { RenameUpdateOver(os, "U1-update"); }
+
+void RewrittenInPlace(FakePlatform& os) {
+    FakeFile* live = os.disk.Find(kLive);
+    if (!live) return;
+    const std::string gone = live->bytes;
+    // The writer flushes what it wrote.
+    os.disk.Commit();
+    live->bytes = "W1-rewrite";
+    live->lastWrite = ++os.clock;
+    const int node = os.disk.names.at(kLive);
+    os.disk.nodes.at(node).durable = *live;
+    os.disk.ForgetIfGone(gone);
+    os.disk.versions.push_back("W1-rewrite");
+    os.disk.gamesArchive = "W1-rewrite";
+}
+
+// An update that has the mod's archive's size and last-write time.
+void UpdateWithTheModsStamp(FakePlatform& os) {
+    const FakeFile mods = *os.disk.Find(kModArchive);
+    RenameUpdateOver(os, "S-update", &mods);
+}
+
+void BackupDeleted(FakePlatform& os) {
+    const FakeFile* backup = os.disk.Find(kBackup);
+    if (!backup) return;
+    const std::string gone = backup->bytes;
+    os.disk.Commit();
+    os.disk.Remove(kBackup);
+    os.disk.Commit();
+    os.disk.ForgetIfGone(gone);
+}
+
+const Action kActions[] = {
+    {"an update renamed over the live archive", UpdateRenamedOver},
+    {"the live archive rewritten in place", RewrittenInPlace},
+    {"an update with the mod's archive's size and time", UpdateWithTheModsStamp},
+    {"the game's backup deleted", BackupDeleted},
+};
+
+struct Scenario {
+    const char* name;
+    std::function<void(FakePlatform&)> arrange;
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+bool IsRename(const std::string& change) { return change.compare(0, 5, "move ") == 0; }
+bool IsCopy(const std::string& change) { return change.compare(0, 5, "copy ") == 0; }
+
+class OtherProgramAtEveryPoint : public testing::TestWithParam<Scenario> {
+protected:
+    int states_ = 0;
+    std::vector<std::string> failures_;
+
+    void Check(const std::string& where, const std::string& wrong) {
+        if (!wrong.empty()) failures_.push_back(where + ": " + wrong);
+    }
+
+    // The run as arranged, then two ordinary runs, each checked.
+    void RunAndFollow(const std::string& where, const std::function<void(FakePlatform&)>& arrange) {
+        ++states_;
+        RunResult run = RunOnce(arrange, nullptr);
+        Check(where, Misbehaved(run, FakeDisk()));
+        Check(where, Lost(run.disk));
+        if (!run.completed) {
+            Check(where, "the run did not end");
+            return;
+        }
+        RunResult next = RunOnce(nullptr, &run.disk);
+        Check(where + ", then a run", Misbehaved(next, run.disk));
+        RunResult last = RunOnce(nullptr, &next.disk);
+        Check(where + ", then two runs", Misbehaved(last, next.disk));
+        Check(where + ", then two runs", Wrong(last.disk));
+    }
+
+    void Report(const char* what) {
+        std::cout << GetParam().name << ": " << states_ << " runs with " << what << " checked\n";
+        for (std::size_t i = 0; i < failures_.size() && i < 8; ++i) ADD_FAILURE() << failures_[i];
+        EXPECT_EQ(failures_.size(), 0u) << "runs in which the launcher broke the rule";
+    }
+};
+
+// The changes of the run as arranged, with no other program.
+std::vector<std::string> ChangesOf(const Scenario& scenario) {
+    return RunOnce(scenario.arrange, nullptr).changes;
+}
+
+TEST_P(OtherProgramAtEveryPoint, ActingOnce) {
+    const Scenario& scenario = GetParam();
+    const std::vector<std::string> changes = ChangesOf(scenario);
+    for (std::size_t at = 0; at < changes.size(); ++at) {
+        for (const Action& action : kActions) {
+            for (bool inside : {false, true}) {
+                if (inside && !IsCopy(changes[at])) continue;
+                const std::string where = std::string(action.name) + (inside ? " inside " : " before ") +
+                                          "change " + std::to_string(at) + " (" + changes[at] + ")";
+                RunAndFollow(where, [&](FakePlatform& os) {
+                    scenario.arrange(os);
+                    os.otherAt = static_cast<int>(at);
+                    os.otherInsideCopy = inside;
+                    os.other = action.act;
+                });
+            }
+        }
+        if (IsRename(changes[at])) {
+            RunAndFollow("the reply of change " + std::to_string(at) + " (" + changes[at] + ") lost",
+                         [&](FakePlatform& os) {
+                             scenario.arrange(os);
+                             os.lostReplyAt = static_cast<int>(at);
+                         });
+        }
+    }
+    Report("another program acting once");
+}
+
+TEST_P(OtherProgramAtEveryPoint, TwoUpdatesInARow) {
+    const Scenario& scenario = GetParam();
+    const std::vector<std::string> changes = ChangesOf(scenario);
+    for (std::size_t first = 0; first < changes.size(); ++first) {
+        for (std::size_t second = first; second < changes.size(); ++second) {
+            const std::string where = "an update before change " + std::to_string(first) + " (" +
+                                      changes[first] + "), another before change " +
+                                      std::to_string(second) + " (" + changes[second] + ")";
+            RunAndFollow(where, [&](FakePlatform& os) {
+                scenario.arrange(os);
+                os.otherAt = static_cast<int>(first);
+                os.other = [second](FakePlatform& game) {
+                    RenameUpdateOver(game, "U1-update");
+                    auto again = [](FakePlatform& later) { RenameUpdateOver(later, "U2-update"); };
+                    if (second == static_cast<std::size_t>(game.otherAt)) {
+                        again(game);
+                    } else {
+                        game.otherAt = static_cast<int>(second);
+                        game.other = again;
+                    }
+                };
+            });
+        }
+    }
+    Report("two updates in a row");
+}
+
+const Scenario kScenarios[] = {
+    {"OrdinaryRun", GameAndMod},
+    {"AfterAnOrdinaryRun", [](FakePlatform& os) { AfterAnOrdinaryRun(os, "G-archive"); }},
+    // The backup has the live archive's size and time, but other bytes.
+    {"BackupOfTheSameStampButOtherBytes",
+     [](FakePlatform& os) { AfterAnOrdinaryRun(os, "X-archive"); }},
+    {"FindsAnEarlierMarker", KilledDuringTheGame},
+    // A swap whose marker never reached the disk (renames in two folders
+    // not kept in order), or whose rename's reply was lost.
+    {"FindsAModsArchiveLiveWithoutMarker", LeftBehindWithoutMarker},
+    // The update's stamp is the mod archive's.
+    {"StampsCollide",
+     [](FakePlatform& os) {
+         KilledDuringTheGame(os);
+         UpdateWithTheModsStamp(os);
+     }},
+    {"GameWithoutAnArchive",
+     [](FakePlatform& os) {
+         GameAndMod(os);
+         os.disk.Remove(kLive);
+         os.disk.Commit();
+         os.disk.gamesArchive.clear();
+         os.disk.versions.clear();
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Runs, OtherProgramAtEveryPoint, testing::ValuesIn(kScenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
