@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Every test, inside a virtual X display: the build, then ctest's suites (the
-# labels unit, shell, e2e, program_file), the demo in its quiet form, the
+# labels unit, enumerations, shell, e2e, program_file), the demo in its quiet form, the
 # reproducible-build check and the static analysis. Ends with a summary and a
 # last line "N passed, N failed" (each ctest test and each other step counts
 # once); the exit code is 0 exactly when everything passed.
 #
 #   tools/test.sh              everything
-#   tools/test.sh unit e2e     the build, then only what is named: unit shell
+#   tools/test.sh unit e2e     the build, then only what is named: unit enumerations shell
 #                              e2e program_file demo reproducible analysis
 #
 # Root writes through a read-only file on Linux, and so would Wine: the tests
 # run without that capability, as an ordinary Windows user would.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-suites=(unit shell e2e program_file)
+suites=(unit enumerations shell e2e program_file)
 steps=(demo reproducible analysis)
 for wanted in "$@"; do
   case " ${suites[*]} ${steps[*]} " in

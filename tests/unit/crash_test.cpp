@@ -42,14 +42,14 @@ TEST_P(EveryCrashPoint, LosesNothingAndTheNextRunsPutTheNewestBack) {
     };
     for (int crashAt = 0;; ++crashAt) {
         RunResult first = RunOnce(arrange, nullptr, crashAt, false);
-        check("the first run, up to its crash", Misbehaved(first, FakeDisk()));
+        check("the first run, up to its crash", Misbehaved(first));
         for (const CrashState& crash : first.crashes) {
             ++states;
             check(crash.what, Lost(crash.disk));
             // The next ordinary run, killed at each of its own changes.
             for (int again = 0;; ++again) {
                 RunResult next = RunOnce(nullptr, &crash.disk, again, true);
-                check(crash.what + ", then a run", Misbehaved(next, crash.disk));
+                check(crash.what + ", then a run", Misbehaved(next));
                 if (next.completed) {
                     check(crash.what + ", then a whole run", Wrong(next.disk));
                     break;
@@ -59,7 +59,7 @@ TEST_P(EveryCrashPoint, LosesNothingAndTheNextRunsPutTheNewestBack) {
                     const std::string where = crash.what + ", then " + nested.what;
                     check(where, Lost(nested.disk));
                     RunResult last = RunOnce(nullptr, &nested.disk);
-                    check(where + ", then a run", Misbehaved(last, nested.disk));
+                    check(where + ", then a run", Misbehaved(last));
                     check(where + ", then a whole run", Wrong(last.disk));
                 }
             }

@@ -86,16 +86,16 @@ protected:
     void RunAndFollow(const std::string& where, const std::function<void(FakePlatform&)>& arrange) {
         ++states_;
         RunResult run = RunOnce(arrange, nullptr);
-        Check(where, Misbehaved(run, FakeDisk()));
+        Check(where, Misbehaved(run));
         Check(where, Lost(run.disk));
         if (!run.completed) {
             Check(where, "the run did not end");
             return;
         }
         RunResult next = RunOnce(nullptr, &run.disk);
-        Check(where + ", then a run", Misbehaved(next, run.disk));
+        Check(where + ", then a run", Misbehaved(next));
         RunResult last = RunOnce(nullptr, &next.disk);
-        Check(where + ", then two runs", Misbehaved(last, next.disk));
+        Check(where + ", then two runs", Misbehaved(last));
         Check(where + ", then two runs", Wrong(last.disk));
     }
 
@@ -118,8 +118,9 @@ TEST_P(OtherProgramAtEveryPoint, ActingOnce) {
         for (const Action& action : kActions) {
             for (bool inside : {false, true}) {
                 if (inside && !IsCopy(changes[at])) continue;
-                const std::string where = std::string(action.name) + (inside ? " inside " : " before ") +
-                                          "change " + std::to_string(at) + " (" + changes[at] + ")";
+                const std::string where = std::string(action.name) +
+                                          (inside ? " inside " : " before ") + "change " +
+                                          std::to_string(at) + " (" + changes[at] + ")";
                 RunAndFollow(where, [&](FakePlatform& os) {
                     scenario.arrange(os);
                     os.otherAt = static_cast<int>(at);
@@ -129,11 +130,12 @@ TEST_P(OtherProgramAtEveryPoint, ActingOnce) {
             }
         }
         if (IsRename(changes[at])) {
-            RunAndFollow("the reply of change " + std::to_string(at) + " (" + changes[at] + ") lost",
-                         [&](FakePlatform& os) {
-                             scenario.arrange(os);
-                             os.lostReplyAt = static_cast<int>(at);
-                         });
+            RunAndFollow(
+                "the reply of change " + std::to_string(at) + " (" + changes[at] + ") lost",
+                [&](FakePlatform& os) {
+                    scenario.arrange(os);
+                    os.lostReplyAt = static_cast<int>(at);
+                });
         }
     }
     Report("another program acting once");
@@ -181,6 +183,16 @@ const Scenario kScenarios[] = {
      [](FakePlatform& os) {
          KilledDuringTheGame(os);
          UpdateWithTheModsStamp(os);
+     }},
+    // An update kept earlier: the version before it is kept aside (as
+    // release 1.2.0 named it), and one more update must not take its place.
+    {"AnEarlierVersionKeptAside",
+     [](FakePlatform& os) {
+         AfterAnOrdinaryRun(os, "W0-update");
+         os.AddFile(kLive, "W0-update");
+         os.AddFile(kBackupFolder + u"Shaders_client.zip.old", "G-archive");
+         os.disk.gamesArchive = "W0-update";
+         os.disk.versions = {"G-archive", "W0-update"};
      }},
     {"GameWithoutAnArchive",
      [](FakePlatform& os) {

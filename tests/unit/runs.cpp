@@ -63,9 +63,8 @@ std::string Wrong(const FakeDisk& disk) {
     // its last copy, the backup): then no run can put it back, and the
     // launcher only says so, leaving its marker.
     const bool destroyedByAnother =
-        !disk.gamesArchive.empty() &&
-        std::find(disk.versions.begin(), disk.versions.end(), disk.gamesArchive) ==
-            disk.versions.end();
+        !disk.gamesArchive.empty() && std::find(disk.versions.begin(), disk.versions.end(),
+                                                disk.gamesArchive) == disk.versions.end();
     if (!destroyedByAnother) {
         if (Bytes(disk, kLive) != expected) {
             wrong += "live archive " + Bytes(disk, kLive) + ", not " + expected + "; ";
@@ -93,9 +92,10 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
     FakePlatform os;
     if (from) os.UseDisk(*from);
     if (arrange) arrange(os);
+    RunResult run;
+    run.start = os.disk;
     os.crashAt = crashAt;
     os.killsOnly = killsOnly;
-    RunResult run;
     try {
         RunLaunchSequence();
         run.completed = true;
@@ -110,10 +110,10 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
     return run;
 }
 
-std::string Misbehaved(const RunResult& run, const FakeDisk& before) {
+std::string Misbehaved(const RunResult& run) {
     std::string wrong;
     for (const std::string& destroyed : run.destroyed) wrong += destroyed + "; ";
-    const std::vector<Text> was = KeptFiles(before);
+    const std::vector<Text> was = KeptFiles(run.start);
     for (const Text& kept : KeptFiles(run.disk)) {
         // A kill may come between keeping and telling: only a whole run must tell.
         if (std::find(was.begin(), was.end(), kept) == was.end() && run.completed && !run.warned) {

@@ -30,6 +30,7 @@ std::string Lost(const FakeDisk& disk);
 std::string Wrong(const FakeDisk& disk);
 
 struct RunResult {
+    FakeDisk start;  // the disk as the run found it
     bool completed = false;
     std::vector<CrashState> crashes;
     FakeDisk disk;
@@ -44,7 +45,7 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
 
 // Something is wrong with a run itself: it broke the rule, or it kept a
 // version aside without telling the player.
-std::string Misbehaved(const RunResult& run, const FakeDisk& before);
+std::string Misbehaved(const RunResult& run);
 
 // Starting states.
 void GameAndMod(FakePlatform& os);           // G live, the mod's M, nothing else
