@@ -177,22 +177,31 @@ Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
            backup + u", or repair the game, then start the launcher again.";
 }
 
-Text UpdateFoundText(const Text& live, const Text& keptAs) {
-    Text text = live +
-                u" is not the game's backed-up shaders nor a mod's (the game was updated or "
-                u"repaired since the launcher last ran, say): it is kept as the game's own "
-                u"shaders and backed up.";
+namespace {
+
+// The live archive kept as the game's new one, why the launcher took it for
+// that, and where the backup it replaces is kept, if anywhere.
+Text NewArchiveKeptText(const Text& live, const Text& why, const Text& then, const Text& keptAs) {
+    Text text = live + why + u": it is kept as the game's own shaders and backed up" + then + u".";
     if (!keptAs.empty()) text += u" The backup it replaces is kept as " + keptAs + u".";
     return text;
 }
 
+}  // namespace
+
+Text UpdateFoundText(const Text& live, const Text& keptAs) {
+    return NewArchiveKeptText(live,
+                              u" is not the game's backed-up shaders nor a mod's (the game was "
+                              u"updated or repaired since the launcher last ran, say)",
+                              Text(), keptAs);
+}
+
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs) {
-    Text text = live +
-                u" changed just as the mod's shaders were being put in its place (an update, "
-                u"say): it is kept as the game's own shaders and backed up, and the game starts "
-                u"with them, without the mod's shaders.";
-    if (!keptAs.empty()) text += u" The backup it replaces is kept as " + keptAs + u".";
-    return text;
+    return NewArchiveKeptText(live,
+                              u" changed just as the mod's shaders were being put in its place "
+                              u"(an update, say)",
+                              u", and the game starts with them, without the mod's shaders",
+                              keptAs);
 }
 
 Text KeptAsideText(const Text& path, const Text& keptAs) {
@@ -222,9 +231,8 @@ Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame) {
 }
 
 Text UpdateKeptText(const Text& live, const Text& setAside) {
-    Text text = live +
-                u" was changed while a mod's shaders were in place (the game was updated or "
-                u"repaired, say): it is kept as the game's own shaders and backed up.";
-    if (!setAside.empty()) text += u" The backup it replaces is kept as " + setAside + u".";
-    return text;
+    return NewArchiveKeptText(live,
+                              u" was changed while a mod's shaders were in place (the game was "
+                              u"updated or repaired, say)",
+                              Text(), setAside);
 }

@@ -17,13 +17,6 @@ namespace {
 
 using namespace runs;
 
-struct Scenario {
-    const char* name;
-    std::function<void(FakePlatform&)> arrange;
-};
-
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
-
 void UpdateTheGame(FakePlatform& os) { RenameUpdateOver(os, "U-update"); }
 
 class EveryCrashPoint : public testing::TestWithParam<std::tuple<Scenario, FakeDisk::Model>> {};
@@ -72,14 +65,7 @@ TEST_P(EveryCrashPoint, LosesNothingAndTheNextRunsPutTheNewestBack) {
     EXPECT_EQ(failures.size(), 0u) << "crash states that lose or misplace the game's archive";
 }
 
-const Scenario kScenarios[] = {
-    {"OrdinaryRun", GameAndMod},
-    {"AfterAnOrdinaryRun", [](FakePlatform& os) { AfterAnOrdinaryRun(os, "G-archive"); }},
-    // The same size and time is no proof of the same bytes.
-    {"BackupOfTheSameStampButOtherBytes",
-     [](FakePlatform& os) { AfterAnOrdinaryRun(os, "X-archive"); }},
-    {"FindsAnEarlierMarker", KilledDuringTheGame},
-    {"FindsAModsArchiveLiveWithoutMarker", LeftBehindWithoutMarker},
+const std::vector<Scenario> kScenarios = StartingStates({
     {"GameUpdatedAfterAKill",
      [](FakePlatform& os) {
          KilledDuringTheGame(os);
@@ -107,15 +93,7 @@ const Scenario kScenarios[] = {
          // The game holds its archive past its end.
          os.duringGame = [](FakePlatform& game) { game.heldOpen.insert(kLive); };
      }},
-    {"GameWithoutAnArchive",
-     [](FakePlatform& os) {
-         GameAndMod(os);
-         os.disk.Remove(kLive);
-         os.disk.Commit();
-         os.disk.gamesArchive.clear();
-         os.disk.versions.clear();
-     }},
-};
+});
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, EveryCrashPoint,

@@ -451,52 +451,37 @@ OsResult FakePlatform::WriteNewFile(const Text& path, TextView content) {
 
 OsResult FakePlatform::MoveOver(const Text& from, const Text& to) {
     Call("move " + Shown(from) + " -> " + Shown(to));
-    auto scripted = moveErrors.find(Relative(to));
-    if (scripted != moveErrors.end() && !scripted->second.empty()) {
-        std::uint32_t error = scripted->second.front();
-        scripted->second.pop_front();
-        if (error != 0) return {false, error};  // 0: this try goes through
-    }
-    Text source = Resolve(from);
-    Text target = Resolve(to);
-    if (!disk.Find(source)) return {false, kErrorFileNotFound};
-    if (!disk.folders.count(target.substr(0, target.rfind(u'\\')))) {
-        return {false, kErrorPathNotFound};
-    }
-    if (disk.folders.count(target)) return {false, kErrorAccessDenied};
-    if (const FakeFile* existing = disk.Find(target)) {
-        if (existing->attributes & kAttributeReadOnly) return {false, kErrorAccessDenied};
-        if (IsHeld(to)) return {false, kErrorSharingViolation};
-    }
-    if (IsHeld(from)) return {false, kErrorSharingViolation};
-    const int at = Change(log.back());
-    if (!disk.Find(source)) return {false, kErrorFileNotFound};  // another program was first
-    Destroying(target);
-    disk.Move(source, target);
-    disk.WrittenThrough();
-    if (at == lostReplyAt) return {false, 64};  // ERROR_NETNAME_DELETED
-    return {};
+    return Rename(from, to, true);
 }
 
 OsResult FakePlatform::MoveToFreeName(const Text& from, const Text& to) {
     Call("move " + Shown(from) + " -> new " + Shown(to));
+    return Rename(from, to, false);
+}
+
+OsResult FakePlatform::Rename(const Text& from, const Text& to, bool replace) {
     auto scripted = moveErrors.find(Relative(to));
     if (scripted != moveErrors.end() && !scripted->second.empty()) {
         std::uint32_t error = scripted->second.front();
         scripted->second.pop_front();
         if (error != 0) return {false, error};  // 0: this try goes through
     }
-    Text source = Resolve(from);
-    Text target = Resolve(to);
+    const Text source = Resolve(from);
+    const Text target = Resolve(to);
     if (!disk.Find(source)) return {false, kErrorFileNotFound};
     if (!disk.folders.count(target.substr(0, target.rfind(u'\\')))) {
         return {false, kErrorPathNotFound};
     }
-    if (disk.folders.count(target) || disk.Find(target)) return {false, kErrorAlreadyExists};
-    if (IsHeld(from)) return {false, kErrorSharingViolation};
+    const FakeFile* existing = disk.Find(target);
+    if (!replace && (existing || disk.folders.count(target))) return {false, kErrorAlreadyExists};
+    if (disk.folders.count(target)) return {false, kErrorAccessDenied};
+    if (existing && (existing->attributes & kAttributeReadOnly)) return {false, kErrorAccessDenied};
+    if ((existing && IsHeld(to)) || IsHeld(from)) return {false, kErrorSharingViolation};
     const int at = Change(log.back());
+    // Another program may have been first.
     if (!disk.Find(source)) return {false, kErrorFileNotFound};
-    if (disk.Find(target)) return {false, kErrorAlreadyExists};  // another program was first
+    if (!replace && disk.Find(target)) return {false, kErrorAlreadyExists};
+    Destroying(target);
     disk.Move(source, target);
     disk.WrittenThrough();
     if (at == lostReplyAt) return {false, 64};  // ERROR_NETNAME_DELETED

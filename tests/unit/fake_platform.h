@@ -245,6 +245,8 @@ private:
     // The launcher is about to replace or remove what the name holds.
     void Destroying(const Text& key);
     bool IsHeld(const Text& path) const;
+    // A rename over the target, or (without `replace`) to a free name only.
+    OsResult Rename(const Text& from, const Text& to, bool replace);
 
 public:
     Text Resolve(const Text& path) const;

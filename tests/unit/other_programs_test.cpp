@@ -63,13 +63,6 @@ const Action kActions[] = {
     {"the game's backup deleted", BackupDeleted},
 };
 
-struct Scenario {
-    const char* name;
-    std::function<void(FakePlatform&)> arrange;
-};
-
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
-
 bool IsRename(const std::string& change) { return change.compare(0, 5, "move ") == 0; }
 bool IsCopy(const std::string& change) { return change.compare(0, 5, "copy ") == 0; }
 
@@ -168,16 +161,7 @@ TEST_P(OtherProgramAtEveryPoint, TwoUpdatesInARow) {
     Report("two updates in a row");
 }
 
-const Scenario kScenarios[] = {
-    {"OrdinaryRun", GameAndMod},
-    {"AfterAnOrdinaryRun", [](FakePlatform& os) { AfterAnOrdinaryRun(os, "G-archive"); }},
-    // The backup has the live archive's size and time, but other bytes.
-    {"BackupOfTheSameStampButOtherBytes",
-     [](FakePlatform& os) { AfterAnOrdinaryRun(os, "X-archive"); }},
-    {"FindsAnEarlierMarker", KilledDuringTheGame},
-    // A swap whose marker never reached the disk (renames in two folders
-    // not kept in order), or whose rename's reply was lost.
-    {"FindsAModsArchiveLiveWithoutMarker", LeftBehindWithoutMarker},
+const std::vector<Scenario> kScenarios = StartingStates({
     // The update's stamp is the mod archive's.
     {"StampsCollide",
      [](FakePlatform& os) {
@@ -194,15 +178,7 @@ const Scenario kScenarios[] = {
          os.disk.gamesArchive = "W0-update";
          os.disk.versions = {"G-archive", "W0-update"};
      }},
-    {"GameWithoutAnArchive",
-     [](FakePlatform& os) {
-         GameAndMod(os);
-         os.disk.Remove(kLive);
-         os.disk.Commit();
-         os.disk.gamesArchive.clear();
-         os.disk.versions.clear();
-     }},
-};
+});
 
 INSTANTIATE_TEST_SUITE_P(Runs, OtherProgramAtEveryPoint, testing::ValuesIn(kScenarios),
                          [](const testing::TestParamInfo<Scenario>& info) {

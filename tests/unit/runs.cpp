@@ -156,6 +156,31 @@ void LeftBehindWithoutMarker(FakePlatform& os) {
     os.disk.Settle(kLive, *os.disk.Find(kModArchive));
 }
 
+void GameWithoutAnArchive(FakePlatform& os) {
+    GameAndMod(os);
+    os.disk.Remove(kLive);
+    os.disk.Commit();
+    os.disk.gamesArchive.clear();
+    os.disk.versions.clear();
+}
+
+std::vector<Scenario> StartingStates(std::vector<Scenario> more) {
+    std::vector<Scenario> states{
+        {"OrdinaryRun", GameAndMod},
+        {"AfterAnOrdinaryRun", [](FakePlatform& os) { AfterAnOrdinaryRun(os, "G-archive"); }},
+        // The same size and time is no proof of the same bytes.
+        {"BackupOfTheSameStampButOtherBytes",
+         [](FakePlatform& os) { AfterAnOrdinaryRun(os, "X-archive"); }},
+        {"FindsAnEarlierMarker", KilledDuringTheGame},
+        // A swap whose marker never reached the disk (renames in two folders
+        // not kept in order), or whose rename's reply was lost.
+        {"FindsAModsArchiveLiveWithoutMarker", LeftBehindWithoutMarker},
+        {"GameWithoutAnArchive", GameWithoutAnArchive},
+    };
+    states.insert(states.end(), more.begin(), more.end());
+    return states;
+}
+
 void RenameUpdateOver(FakePlatform& os, const std::string& bytes, const FakeFile* stamp) {
     const FakeFile* old = os.disk.Find(kLive);
     const std::string gone = old ? old->bytes : std::string();

@@ -3,6 +3,7 @@
 // disk between and after them: shared by the enumerations of crashes and of
 // other programs acting at every point.
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,11 +48,21 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
 // version aside without telling the player.
 std::string Misbehaved(const RunResult& run);
 
+// A run's starting state, by name.
+struct Scenario {
+    const char* name;
+    std::function<void(FakePlatform&)> arrange;
+};
+inline void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+// The starting states both enumerations run from, and others after them.
+std::vector<Scenario> StartingStates(std::vector<Scenario> more);
+
 // Starting states.
 void GameAndMod(FakePlatform& os);           // G live, the mod's M, nothing else
 void KilledDuringTheGame(FakePlatform& os);  // M live, G backed up, the marker
 void AfterAnOrdinaryRun(FakePlatform& os, const std::string& gameBackup);
 void LeftBehindWithoutMarker(FakePlatform& os);  // M live, G backed up, no marker
+void GameWithoutAnArchive(FakePlatform& os);
 // An update renamed over the live archive; with `stamp`, it has that size
 // and last-write time.
 void RenameUpdateOver(FakePlatform& os, const std::string& bytes, const FakeFile* stamp = nullptr);
