@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 
 #include "fake_platform.h"
 #include "launcher/failure.h"
@@ -17,7 +19,7 @@ namespace {
 
 // The marker's rename into place, as the log shows it.
 const std::string kMoveMarkerInPlace =
-    "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+    "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.ModLauncher-new -> "
     "..\\bf2\\Backup\\Shaders_client.zip.swapped";
 
 using Log = std::vector<std::string>;
@@ -27,6 +29,16 @@ const Text kGameBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
 const Text kMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
 const Text kMod = u"Shaders_client.zip";
 const Text kModBackup = u"Backup\\Shaders_client.zip";
+const Text kCaptured = u"..\\bf2\\Shaders_client.zip.ModLauncher-captured";
+const Text kOld = u"..\\bf2\\Backup\\Shaders_client.zip.old";
+// What a copy is made as beside its target before its rename.
+const Text kNew = u".ModLauncher-new";
+
+// 2024-02-29 12:34:56 UTC as a file time: the installations' files are
+// written a moment after it, within that second, so a version kept aside
+// from them is named after it.
+constexpr std::uint64_t kLeapDayNoon = 133536836960000000;
+const std::string kKeptAtNoon = "Shaders_client.kept-2024-02-29-123456.zip";
 
 // What the launcher wrote on its standard output, all writes together.
 std::string Output(const FakePlatform& os) {
@@ -35,10 +47,48 @@ std::string Output(const FakePlatform& os) {
     return all;
 }
 
+// The files of the game's backup folder that hold kept versions, by name,
+// with their bytes.
+std::map<std::string, std::string> KeptFiles(const FakePlatform& os) {
+    const Text folder = u"C:\\G\\mods\\bf2\\Backup\\";
+    std::map<std::string, std::string> kept;
+    for (const auto& [path, node] : os.disk.names) {
+        if (path.compare(0, folder.size(), folder) != 0) continue;
+        const std::string name = Narrow(path.substr(folder.size()));
+        if (name == "Shaders_client.zip.old" ||
+            (name.rfind("Shaders_client.kept-", 0) == 0 && name.find('\\') == std::string::npos)) {
+            kept[name] = os.Content(path);
+        }
+    }
+    return kept;
+}
+
+// The launcher's own files that a whole run must not leave: the marker, the
+// capture, a copy beside its target.
+std::vector<std::string> LauncherFilesLeft(const FakePlatform& os) {
+    std::vector<std::string> left;
+    for (const auto& [path, node] : os.disk.names) {
+        const std::string name = Narrow(path);
+        if (name.find(".ModLauncher-") != std::string::npos ||
+            name.find(".swapped") != std::string::npos) {
+            left.push_back(name);
+        }
+    }
+    return left;
+}
+
+// Every file on the disk, with its bytes.
+std::map<std::string, std::string> AllFiles(const FakePlatform& os) {
+    std::map<std::string, std::string> files;
+    for (const auto& [path, node] : os.disk.names) files[Narrow(path)] = os.Content(path);
+    return files;
+}
+
 // A mod's folder in an installation with both archives and both backup folders.
 struct Installation : FakePlatform {
     Installation() {
         BaseFolder = base;
+        clock = kLeapDayNoon;
         AddFile(kGame, "G");
         AddFile(kMod, "M");
         AddFolder(u"Backup");
@@ -60,30 +110,54 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     EXPECT_EQ(marker.swappedIn, live);
     EXPECT_EQ(marker.gameStamp, before);
     EXPECT_EQ(Narrow(marker.modFolder), "C:\\G\\mods\\mymod\\");
+    // What was live stays captured while the game runs; nothing else of the
+    // launcher's is left but the marker.
+    EXPECT_EQ(os.Content(kCaptured), "G");
+    EXPECT_EQ(LauncherFilesLeft(os),
+              (Log{"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped",
+                   "C:\\G\\mods\\bf2\\Shaders_client.zip.ModLauncher-captured"}));
     ASSERT_TRUE(RestoreGameArchive());
     EXPECT_EQ(os.Content(kGame), "G");
-    EXPECT_FALSE(os.HasFile(kMarker));
+    EXPECT_EQ(os.Content(kGameBackup), "G");
+    EXPECT_EQ(LauncherFilesLeft(os), Log{});
     EXPECT_EQ(
         os.log,
         (Log{
             "lock ..\\bf2\\Backup\\ModLauncher.lock",
             // The game's backup, on the disk before anything else changes.
-            "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip.tmp",
-            "flush ..\\bf2\\Backup\\Shaders_client.zip.tmp",
-            "move ..\\bf2\\Backup\\Shaders_client.zip.tmp -> ..\\bf2\\Backup\\Shaders_client.zip",
-            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.tmp",
-            "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
-            // The marker says what is under way before the live archive changes.
-            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
+            "copy ..\\bf2\\Shaders_client.zip -> "
+            "..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
+            "flush ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new -> "
+            "..\\bf2\\Backup\\Shaders_client.zip",
+            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.ModLauncher-new",
+            "move Backup\\Shaders_client.zip.ModLauncher-new -> Backup\\Shaders_client.zip",
+            // The swap's copy beside the live archive; the marker says what is
+            // under way before the live archive changes; then the live archive
+            // is captured and the copy renamed in under the free name.
+            "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.ModLauncher-new",
+            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.ModLauncher-new",
             kMoveMarkerInPlace,
-            "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
-            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
-            // The restore's copy is on the disk before the marker goes.
-            "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
-            "flush ..\\bf2\\Shaders_client.zip.tmp",
-            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "move ..\\bf2\\Shaders_client.zip -> new "
+            "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
+            // After the game the capture, the backup's very bytes, goes over the
+            // backup once on the disk.
+            "flush ..\\bf2\\Shaders_client.zip.ModLauncher-captured",
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-captured -> "
+            "..\\bf2\\Backup\\Shaders_client.zip",
+            // The restore's copy is on the disk before the mod's archive is
+            // captured, and the marker goes last.
+            "copy ..\\bf2\\Backup\\Shaders_client.zip -> "
+            "..\\bf2\\Shaders_client.zip.ModLauncher-new",
+            "flush ..\\bf2\\Shaders_client.zip.ModLauncher-new",
+            "move ..\\bf2\\Shaders_client.zip -> new "
+            "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
+            "remove ..\\bf2\\Shaders_client.zip.ModLauncher-captured",
             "remove ..\\bf2\\Backup\\Shaders_client.zip.swapped",
         }));
+    EXPECT_TRUE(KeptFiles(os).empty());
     EXPECT_TRUE(os.boxes.empty());
 }
 
@@ -99,7 +173,8 @@ TEST(Archives, NextOrdinaryRunCopiesOnlyTheSwap) {
     for (const std::string& entry : os.log) {
         if (entry.rfind("copy ", 0) == 0) copies.push_back(entry);
     }
-    EXPECT_EQ(copies, Log{"copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp"});
+    EXPECT_EQ(copies,
+              Log{"copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.ModLauncher-new"});
     // Still made sure to be on the disk.
     EXPECT_NE(std::find(os.log.begin(), os.log.end(), "flush ..\\bf2\\Backup\\Shaders_client.zip"),
               os.log.end());
@@ -146,16 +221,15 @@ TEST_P(SwapSkipped, GameStartsWithItsOwnArchiveAndThePlayerIsTold) {
 INSTANTIATE_TEST_SUITE_P(
     Reasons, SwapSkipped,
     testing::Values(
-        SkippedSwap{
-            "BackupCopyFailed",
-            [](FakePlatform& os) { os.copyErrors[kGameBackup + u".tmp"] = {kErrorDiskFull}; },
-            "copy over C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: There is not enough "
-            "space on the disk. Free some space on that drive."},
+        SkippedSwap{"BackupCopyFailed",
+                    [](FakePlatform& os) { os.copyErrors[kGameBackup + kNew] = {kErrorDiskFull}; },
+                    "copy over C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: There is not enough "
+                    "space on the disk. Free some space on that drive."},
         SkippedSwap{"BackupFlushFailed",
-                    [](FakePlatform& os) { os.flushFails.insert(kGameBackup + u".tmp"); },
+                    [](FakePlatform& os) { os.flushFails.insert(kGameBackup + kNew); },
                     "flush to disk C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: Error 1117."},
         SkippedSwap{"MarkerNotWritten",
-                    [](FakePlatform& os) { os.writeFails.insert(kMarker + u".tmp"); },
+                    [](FakePlatform& os) { os.writeFails.insert(kMarker + kNew); },
                     "write C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped: Access is "
                     "denied. Give your account write access to that folder, or start the "
                     "launcher as administrator."},
@@ -168,10 +242,10 @@ INSTANTIATE_TEST_SUITE_P(
             "make the folder C:\\G\\mods\\bf2\\Backup: Error 183."},
         SkippedSwap{"LockNotTaken", [](FakePlatform& os) { os.lockError = kErrorAccessDenied; },
                     "lock C:\\G\\mods\\bf2\\Backup\\ModLauncher.lock: Access is denied."},
-        // The marker is written, then the copy or its rename fails: the live
-        // archive never changed, and no marker says it did.
+        // The swap's copy beside the live archive fails, or the live archive
+        // cannot be captured: it never changed, and no marker says it did.
         SkippedSwap{"SwapCopyFailed",
-                    [](FakePlatform& os) { os.copyErrors[kGame + u".tmp"] = {kErrorDiskFull}; },
+                    [](FakePlatform& os) { os.copyErrors[kGame + kNew] = {kErrorDiskFull}; },
                     "copy over C:\\G\\mods\\bf2\\Shaders_client.zip: There is not enough space"},
         SkippedSwap{
             "LiveArchiveHeldByAnotherProgram",
@@ -271,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "M", "G", "G", kExitGameRan},
         // The game's updater wrote its new archive over the live one: it is
-        // kept, and the old backup is set aside.
+        // kept, and the old backup is kept aside.
         EarlierRun{"GameUpdatedAfterTheKill",
                    [](FakePlatform& os) {
                        KilledDuringTheGame(os);
@@ -304,10 +378,13 @@ INSTANTIATE_TEST_SUITE_P(
         // live archive is kept as the game's, and the player is told.
         EarlierRun{"MarkerWithoutItsBackup", [](FakePlatform& os) { os.AddFile(kMarker, "stale"); },
                    "M", "G", "G", kExitGameRanWithWarning},
-        // No swap in this run: the game's own archive goes back before the game.
+        // No swap in this run (the mod's archive removed since, the killed
+        // run's backup of it still there): the game's own archive goes back
+        // before the game.
         EarlierRun{"KilledThenAModWithoutArchive",
                    [](FakePlatform& os) {
                        KilledDuringTheGame(os);
+                       os.AddFile(kModBackup, "M");
                        os.disk.Remove(os.Resolve(kMod));
                    },
                    "G", "G", "G", kExitGameRan}),
@@ -330,35 +407,180 @@ TEST(Archives, BackupThatVanishedIsToldAndTheMarkerStays) {
         << Output(os);
 }
 
-// A game without an archive of its own gets none back: the mod's archive is
-// taken out after the game, and only while it is still the one put there.
+// A game without an archive of its own (none live, none backed up) gets
+// none back: the marker says so, and the mod's archive is taken out after
+// the game.
 TEST(Archives, GameWithoutAnArchiveHasNoneAfterTheGame) {
     FakePlatform os;
     os.AddFile(kMod, "M");
-    os.AddFile(kGameBackup, "an old backup");
+    std::string markerDuringTheGame;
+    os.duringGame = [&](FakePlatform& game) { markerDuringTheGame = game.Content(kMarker); };
     EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
     EXPECT_EQ(os.liveArchiveAtStart, "M");
+    EXPECT_FALSE(ReadMarker(Widen(markerDuringTheGame)).gameHadArchive);
     EXPECT_FALSE(os.HasFile(kGame));
-    EXPECT_EQ(os.Content(kGameBackup), "an old backup");
-    EXPECT_FALSE(os.HasFile(kMarker));
+    EXPECT_FALSE(os.HasFile(kGameBackup));
+    EXPECT_EQ(LauncherFilesLeft(os), Log{});
 }
 
+// The live archive gone (deleted by hand, a repair that did not end) while
+// its backup is there: the backup is put back before the game, whether a
+// mod's archive then goes in its place or not, and the player is told.
+TEST(Archives, MissingLiveArchiveIsPutBackBeforeTheGame) {
+    for (const bool withMod : {true, false}) {
+        FakePlatform os;
+        os.stdOutputType = 3;  // a pipe
+        os.AddFile(kGameBackup, "G");
+        if (withMod) os.AddFile(kMod, "M");
+        std::string capturedDuringTheGame;
+        os.duringGame = [&](FakePlatform& game) {
+            capturedDuringTheGame = game.Content(kCaptured);
+        };
+        EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning) << withMod;
+        EXPECT_EQ(os.liveArchiveAtStart, withMod ? "M" : "G");
+        // With a mod, the swap captured what had been put back.
+        EXPECT_EQ(capturedDuringTheGame, withMod ? "G" : "<none>");
+        EXPECT_EQ(os.Content(kGame), "G");
+        EXPECT_EQ(os.Content(kGameBackup), "G");
+        EXPECT_EQ(LauncherFilesLeft(os), Log{});
+        EXPECT_TRUE(KeptFiles(os).empty());
+        ASSERT_EQ(os.writes.size(), 1u);
+        EXPECT_EQ(
+            os.writes[0].rfind("Warning: C:\\G\\mods\\bf2\\Shaders_client.zip was missing", 0), 0u)
+            << os.writes[0];
+    }
+}
+
+// The texts of an update kept after the game, and of the backup it replaced.
+const std::string kUpdateKeptLine =
+    "Warning: C:\\G\\mods\\bf2\\Shaders_client.zip was changed while a mod's shaders were in "
+    "place (the game was updated or repaired, say): it is kept as the game's own shaders and "
+    "backed up. The backup it replaces is kept as C:\\G\\mods\\bf2\\Backup\\";
+
 // Something wrote the game's archive while the game ran (its updater, a
-// repair): the restore keeps it, backs it up and sets the old backup aside.
+// repair): the restore keeps it, backs it up and keeps the old backup aside
+// under a name from its last-write time. The version release 1.2.0 kept as
+// ".old" is one more kept version: left as it is, never overwritten.
 TEST(Archives, UpdateDuringTheGameIsKept) {
     Installation os;
+    os.AddFile(kOld, "G0");
     os.duringGame = [](FakePlatform& game) { game.AddFile(kGame, "G2"); };
     os.stdOutputType = 2;  // a console: each line at once
     EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
     EXPECT_EQ(os.Content(kGame), "G2");
     EXPECT_EQ(os.Content(kGameBackup), "G2");
-    EXPECT_EQ(os.Content(u"..\\bf2\\Backup\\Shaders_client.zip.old"), "G");
-    EXPECT_FALSE(os.HasFile(kMarker));
-    EXPECT_EQ(Output(os),
-              "Warning: C:\\G\\mods\\bf2\\Shaders_client.zip was changed while a mod's shaders "
-              "were in place (the game was updated or repaired, say): it is kept as the game's "
-              "own shaders and backed up. The backup it replaces is kept as "
-              "C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.old.\r\n");
+    EXPECT_EQ(KeptFiles(os), (std::map<std::string, std::string>{{"Shaders_client.zip.old", "G0"},
+                                                                 {kKeptAtNoon, "G"}}));
+    EXPECT_EQ(LauncherFilesLeft(os), Log{});
+    EXPECT_EQ(Output(os), kUpdateKeptLine + kKeptAtNoon + ".\r\n");
+}
+
+// An update put in during the game with the very size and last-write time
+// of the mod's archive, which the marker records as what went in: its bytes
+// are no mod's, so it is the game's new archive, kept and backed up, never
+// replaced by the backup.
+TEST(Archives, UpdateWithTheModsStampDuringTheGameIsKept) {
+    Installation os;
+    os.duringGame = [](FakePlatform& game) {
+        FakeFile update = *game.disk.Find(game.Resolve(kMod));
+        update.bytes = "S";  // the mod's "M", one byte too
+        game.disk.Settle(game.Resolve(kGame), update);
+    };
+    os.stdOutputType = 2;
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(os.Content(kGame), "S");
+    EXPECT_EQ(os.Content(kGameBackup), "S");
+    EXPECT_EQ(KeptFiles(os), (std::map<std::string, std::string>{{kKeptAtNoon, "G"}}));
+    EXPECT_EQ(os.Content(kMod), "M");
+    EXPECT_EQ(LauncherFilesLeft(os), Log{});
+    EXPECT_EQ(Output(os), kUpdateKeptLine + kKeptAtNoon + ".\r\n");
+}
+
+// The game rewrites its live archive in place while it runs (the mod's
+// archive there), once in each of two runs: each run keeps the version
+// before (the second under the next free name, both last written in the
+// same second), the newest ends live and backed up, and the player is told
+// each time.
+TEST(Archives, ArchiveRewrittenInPlaceInTwoRunsKeepsEachVersion) {
+    auto rewrite = [](const char* bytes) {
+        return [bytes](FakePlatform& game) {
+            FakeFile* live = game.disk.Find(game.Resolve(kGame));
+            live->bytes = bytes;
+            live->lastWrite = ++game.clock;
+        };
+    };
+    const std::string keptNext = "Shaders_client.kept-2024-02-29-123456-2.zip";
+    FakeDisk disk;
+    {
+        Installation os;
+        os.stdOutputType = 2;
+        os.duringGame = rewrite("W1");
+        EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+        EXPECT_EQ(os.liveArchiveAtStart, "M");
+        EXPECT_EQ(os.Content(kGame), "W1");
+        EXPECT_EQ(os.Content(kGameBackup), "W1");
+        EXPECT_EQ(KeptFiles(os), (std::map<std::string, std::string>{{kKeptAtNoon, "G"}}));
+        EXPECT_EQ(Output(os), kUpdateKeptLine + kKeptAtNoon + ".\r\n");
+        disk = os.disk;
+    }
+    FakePlatform os;
+    os.UseDisk(disk);
+    os.stdOutputType = 2;
+    os.duringGame = rewrite("W2");
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(os.liveArchiveAtStart, "M");
+    EXPECT_EQ(os.Content(kGame), "W2");
+    EXPECT_EQ(os.Content(kGameBackup), "W2");
+    EXPECT_EQ(KeptFiles(os),
+              (std::map<std::string, std::string>{{kKeptAtNoon, "G"}, {keptNext, "W1"}}));
+    EXPECT_EQ(os.Content(kMod), "M");
+    EXPECT_EQ(LauncherFilesLeft(os), Log{});
+    EXPECT_EQ(Output(os), kUpdateKeptLine + keptNext + ".\r\n");
+}
+
+// Past three kept versions, a run that would keep one more (the backup that
+// a new live archive replaces) changes no file and swaps nothing; the
+// player is told, before the game, which kept files to delete.
+TEST(Archives, KeptLimitReachedChangesNothing) {
+    Installation os;
+    os.stdOutputType = 2;
+    os.AddFile(kGameBackup, "G0");  // the live "G" is an update since
+    os.AddFile(kOld, "V1");
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
+    os.AddFolder(u"Backup");
+    const auto before = AllFiles(os);
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(os.liveArchiveAtStart, "G");
+    EXPECT_EQ(AllFiles(os), before);
+    // One line, its text in the table of messages.
+    ASSERT_EQ(os.writes.size(), 1u);
+    EXPECT_EQ(os.writes[0].rfind("Warning: The game's shaders changed once more", 0), 0u)
+        << os.writes[0];
+    const auto said = std::find_if(os.log.begin(), os.log.end(), [](const std::string& entry) {
+        return entry.rfind("WriteFile", 0) == 0;
+    });
+    EXPECT_LT(said, std::find(os.log.begin(), os.log.end(), "start"));
+}
+
+// A Shaders_client.zip.tmp is another program's (a patcher's staged file,
+// or what an interrupted release 1.2.0 left): never moved, written or removed.
+TEST(Archives, AnotherProgramsTmpFilesAreLeftAsTheyAre) {
+    Installation os;
+    const Text tmpFiles[] = {u"..\\bf2\\Shaders_client.zip.tmp",
+                             u"..\\bf2\\Backup\\Shaders_client.zip.tmp",
+                             u"Backup\\Shaders_client.zip.tmp"};
+    os.AddFile(tmpFiles[0], "P-staged");
+    os.AddFile(tmpFiles[1], "G");  // a whole copy of the live archive
+    os.AddFile(tmpFiles[2], "M-h");
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
+    EXPECT_EQ(os.Content(tmpFiles[0]), "P-staged");
+    EXPECT_EQ(os.Content(tmpFiles[1]), "G");
+    EXPECT_EQ(os.Content(tmpFiles[2]), "M-h");
+    for (const std::string& entry : os.log)
+        EXPECT_EQ(entry.find(".tmp"), std::string::npos) << entry;
+    EXPECT_EQ(os.Content(kGame), "G");
+    EXPECT_TRUE(KeptFiles(os).empty());
 }
 
 // Started in the game's own content folder, the launcher has no mod: its
@@ -392,7 +614,7 @@ TEST(Archives, ReadOnlyAndHiddenTargetsDoNotBlockTheCopies) {
 
 struct RestoreCase {
     const char* name;
-    std::deque<std::uint32_t> errors;  // of the restore copy's tries, in turn
+    std::deque<std::uint32_t> errors;  // of the restore's renames into the live name, in turn
     Log pauses;
     bool restored;
 };
@@ -433,8 +655,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RestoreCase{"FirstTry", {}, {}, true},
         RestoreCase{"HeldForAMoment", {32, 33, 5}, {"pause 60", "pause 120", "pause 250"}, true},
+        // Each of the six tries refused; the mod's archive captured goes back.
         RestoreCase{"HeldTooLong",
-                    {32, 32, 32, 32, 32, 32, 32},
+                    {32, 32, 32, 32, 32, 32},
                     {"pause 60", "pause 120", "pause 250", "pause 500", "pause 1000"},
                     false},
         RestoreCase{"DiskFullIsNotRetried", {112}, {}, false}),
@@ -443,9 +666,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Archives, RestoreFlushFailureKeepsTheMarker) {
     Installation os;
     ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
-    os.flushFails.insert(kGame + u".tmp");
+    os.flushFails.insert(kGame + kNew);
     EXPECT_FALSE(RestoreGameArchive());
     EXPECT_TRUE(os.HasFile(kMarker));
+    EXPECT_EQ(os.Content(kGame), "M");
+    EXPECT_EQ(os.Content(kGameBackup), "G");
 }
 
 // The marker's record, read back; the markers of earlier releases read as a
@@ -510,6 +735,34 @@ TEST(Compare, SameCutShortOrDifferent) {
     os.AddFile(u"live", std::string("ab\0d\0\0", 6));
     EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::Different);
     EXPECT_EQ(Compare(os.base + u"live", os.base + u"missing"), Likeness::Different);
+}
+
+// A kept version's name from its last-write time (a file time: 100 ns steps
+// since 1601-01-01, UTC), to the second, and its number when taken.
+TEST(KeptName, FromTheLastWriteTimeInUtc) {
+    struct Case {
+        std::uint64_t lastWrite;
+        unsigned number;
+        const char* name;
+    };
+    const Case cases[] = {
+        {0, 0, "Shaders_client.kept-1601-01-01-000000.zip"},
+        {863999999999, 0, "Shaders_client.kept-1601-01-01-235959.zip"},  // not rounded up
+        {315359990000000, 0, "Shaders_client.kept-1601-12-31-235959.zip"},
+        {94405823990000000, 0, "Shaders_client.kept-1900-02-28-235959.zip"},
+        {94405824000000000, 0, "Shaders_client.kept-1900-03-01-000000.zip"},  // 1900: no leap day
+        {125962560000000000, 0, "Shaders_client.kept-2000-02-29-000000.zip"},
+        {133485407999999999, 0, "Shaders_client.kept-2023-12-31-235959.zip"},
+        {kLeapDayNoon, 0, "Shaders_client.kept-2024-02-29-123456.zip"},
+        {157520160000000000, 0, "Shaders_client.kept-2100-03-01-000000.zip"},  // nor 2100
+        {116444736000000000, 1, "Shaders_client.kept-1970-01-01-000000-2.zip"},
+        {116444736000000000, 2, "Shaders_client.kept-1970-01-01-000000-3.zip"},
+        {116444736000000000, 9, "Shaders_client.kept-1970-01-01-000000-10.zip"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Narrow(KeptName(c.lastWrite, c.number)), c.name)
+            << c.lastWrite << " #" << c.number;
+    }
 }
 
 struct ForceCase {

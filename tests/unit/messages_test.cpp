@@ -20,6 +20,12 @@ const Text kGame = u"..\\bf2\\Shaders_client.zip";
 const Text kGameBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
 const Text kMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
 const Text kMod = u"Shaders_client.zip";
+// What a copy is made as beside its target before its rename.
+const Text kNew = u".ModLauncher-new";
+
+// 2024-02-29 12:34:56 UTC as a file time: the files the cases make are
+// written a moment after it, so a version kept aside is named after it.
+constexpr std::uint64_t kLeapDayNoon = 133536836960000000;
 
 // When the message is said: the game's start is the line that matters.
 enum class When { NoGame, BeforeTheGame, AfterTheGame };
@@ -35,6 +41,7 @@ struct MessageCase {
 void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
 
 void BothArchives(FakePlatform& os) {
+    os.clock = kLeapDayNoon;
     os.AddFile(kGame, "G");
     os.AddFile(kMod, "M");
 }
@@ -51,22 +58,53 @@ const std::string kSafe =
     " They are safe in C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip. The next start of the "
     "launcher puts them back; or copy that file over C:\\G\\mods\\bf2\\Shaders_client.zip by hand.";
 const std::string kLive = "C:\\G\\mods\\bf2\\Shaders_client.zip";
+const std::string kBackupFolder = "C:\\G\\mods\\bf2\\Backup\\";
+const std::string kKeptAtNoon = kBackupFolder + "Shaders_client.kept-2024-02-29-123456.zip";
 const std::string kAccessDenied = ": Access is denied. ";
 const std::string kLeftInPlace =
     "Warning: Another mod's shaders may still be in place from an earlier run that did not end, "
     "and they could not be put back. ";
 const std::string kUpdateKept =
     " was changed while a mod's shaders were in place (the game was updated or repaired, say): "
-    "it is kept as the game's own shaders and backed up. The backup it replaces is kept as "
-    "C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.old.";
+    "it is kept as the game's own shaders and backed up. The backup it replaces is kept as " +
+    kKeptAtNoon + ".";
+const std::string kTooManyKept =
+    "Warning: The game's shaders changed once more, and the launcher already keeps 3 earlier "
+    "versions of them: " +
+    kBackupFolder + "Shaders_client.zip.old; " + kBackupFolder +
+    "Shaders_client.kept-2023-05-01-080000.zip; " + kBackupFolder +
+    "Shaders_client.kept-2023-11-30-221500.zip. Delete the ones you no longer need, then start "
+    "the launcher again; it changes nothing until then.";
 
 // An earlier run killed while its game ran: the mod's archive is live, the
 // game's in its backup, and the marker says so.
 void KilledDuringTheGame(FakePlatform& os) {
+    os.clock = kLeapDayNoon;
     os.AddFile(kMod, "M");
     os.AddFile(kGameBackup, "G");
     os.AddFile(kGame, "M");
     os.MarkSwapped();
+}
+
+// As many versions kept as the launcher keeps: release 1.2.0's and two of its own.
+void ThreeKept(FakePlatform& os) {
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.zip.old", "V1");
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
+}
+
+// Another program renames an update into the live archive's name in the one
+// moment it is free: after the capture, before the swap's rename.
+void UpdateAtTheSwapsRename(FakePlatform& os) {
+    os.otherAt = 0;
+    os.other = [](FakePlatform& later) {
+        if (later.changeLog.back() !=
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip") {
+            later.otherAt = later.changes;  // the next change, then
+            return;
+        }
+        later.AddFile(kGame, "G2");
+    };
 }
 
 const MessageCase kMessages[] = {
@@ -143,16 +181,19 @@ const MessageCase kMessages[] = {
     {"MarkerFolderNotWritable",
      [](FakePlatform& os) {
          BothArchives(os);
-         os.writeFails.insert(kMarker + u".tmp");
+         os.writeFails.insert(kMarker + kNew);
      },
      kSwapNotMade + "Could not write C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped" +
          kAccessDenied + kAccess,
      When::BeforeTheGame, kExitGameRanWithWarning},
-    // Read-only, and the launcher could not clear that (another account's file).
+    // Read-only, and the launcher could not clear that (another account's
+    // file). The live archive is new, and the backup's bytes are kept
+    // already: the backup is to be replaced.
     {"GameBackupReadOnly",
      [](FakePlatform& os) {
          BothArchives(os);
          os.AddFile(kGameBackup, "G-old", 0x21);
+         os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "G-old");
          os.attributesKept.insert(kGameBackup);
      },
      kSwapNotMade + "Could not replace C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip" +
@@ -164,7 +205,7 @@ const MessageCase kMessages[] = {
     {"DiskFull",
      [](FakePlatform& os) {
          BothArchives(os);
-         os.copyErrors[kGameBackup + u".tmp"] = {kErrorDiskFull};
+         os.copyErrors[kGameBackup + kNew] = {kErrorDiskFull};
      },
      kSwapNotMade +
          "Could not copy over C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: There is not enough "
@@ -202,7 +243,7 @@ const MessageCase kMessages[] = {
     {"RestoreNotFlushed",
      [](FakePlatform& os) {
          BothArchives(os);
-         os.flushFails.insert(kGame + u".tmp");
+         os.flushFails.insert(kGame + kNew);
      },
      kRestoreNotMade + "Could not flush to disk " + kLive + ": Error 1117. Check that folder, " +
          kAgain + kSafe,
@@ -260,12 +301,81 @@ const MessageCase kMessages[] = {
          };
      },
      "Warning: The mod's shaders could not be taken out of the game's folder (the game has no "
-     "shaders of its own there). Could not remove " +
+     "shaders of its own there). Could not replace " +
          kLive +
          ": The process cannot access the file because it is being used by another process. " +
          kInUse + " The next start of the launcher takes them out; or delete " + kLive +
          " by hand.",
      When::AfterTheGame, kExitGameRanWithWarning},
+    // What the launcher found, and kept or put right, by the rule that it
+    // never destroys bytes found nowhere else.
+    {"LeftoverCopyOfAVersionFoundNowhereElse",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         os.AddFile(kGameBackup + kNew, "X");
+     },
+     "Warning: " + kBackupFolder +
+         "Shaders_client.zip.ModLauncher-new held a version of the game's shaders found in no "
+         "other file: it is kept as " +
+         kKeptAtNoon + ". Delete it once you know you do not need it.",
+     When::BeforeTheGame, kExitGameRanWithWarning},
+    {"GameUpdatedBetweenRuns",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         os.AddFile(kGameBackup, "G0");
+     },
+     "Warning: " + kLive +
+         " is not the game's backed-up shaders nor a mod's (the game was updated or repaired "
+         "since the launcher last ran, say): it is kept as the game's own shaders and backed up. "
+         "The backup it replaces is kept as " +
+         kKeptAtNoon + ".",
+     When::BeforeTheGame, kExitGameRanWithWarning},
+    {"GameUpdatedDuringTheSwap",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         UpdateAtTheSwapsRename(os);
+     },
+     "Warning: " + kLive +
+         " changed just as the mod's shaders were being put in its place (an update, say): it is "
+         "kept as the game's own shaders and backed up, and the game starts with them, without "
+         "the mod's shaders. The backup it replaces is kept as " +
+         kKeptAtNoon + ".",
+     When::BeforeTheGame, kExitGameRanWithWarning},
+    // A swap whose marker never reached the disk.
+    {"ModsArchiveLeftWithoutMarker",
+     [](FakePlatform& os) {
+         os.AddFile(kMod, "M");
+         os.AddFile(kGameBackup, "G");
+         os.AddFile(kGame, "M");
+     },
+     "Warning: " + kLive +
+         " held a mod's shaders that an earlier run left in place: the game's own shaders are "
+         "put back from C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.",
+     When::BeforeTheGame, kExitGameRanWithWarning},
+    {"GameArchiveMissing",
+     [](FakePlatform& os) {
+         os.AddFile(kMod, "M");
+         os.AddFile(kGameBackup, "G");
+     },
+     "Warning: " + kLive +
+         " was missing: the game's own shaders are put back from "
+         "C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.",
+     When::BeforeTheGame, kExitGameRanWithWarning},
+    {"TooManyKeptBeforeTheGame",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         os.AddFile(kGameBackup, "G0");
+         ThreeKept(os);
+     },
+     kTooManyKept + " The game starts with whatever is in place now.", When::BeforeTheGame,
+     kExitGameRanWithWarning},
+    {"TooManyKeptAfterTheGame",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         ThreeKept(os);
+         os.duringGame = [](FakePlatform& game) { game.AddFile(kGame, "G2"); };
+     },
+     kTooManyKept, When::AfterTheGame, kExitGameRanWithWarning},
 };
 
 class Messages : public testing::TestWithParam<MessageCase> {};

@@ -11,7 +11,7 @@ namespace {
 
 // The marker's rename into place, as the log shows it.
 const std::string kMoveMarkerInPlace =
-    "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp -> "
+    "move ..\\bf2\\Backup\\Shaders_client.zip.swapped.ModLauncher-new -> "
     "..\\bf2\\Backup\\Shaders_client.zip.swapped";
 
 using Log = std::vector<std::string>;
@@ -39,24 +39,35 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "mkdir ..\\bf2\\Backup",
             "lock ..\\bf2\\Backup\\ModLauncher.lock",
             "mkdir Backup",
-            "copy ..\\bf2\\Shaders_client.zip -> ..\\bf2\\Backup\\Shaders_client.zip.tmp",
-            "flush ..\\bf2\\Backup\\Shaders_client.zip.tmp",
-            "move ..\\bf2\\Backup\\Shaders_client.zip.tmp -> ..\\bf2\\Backup\\Shaders_client.zip",
-            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.tmp",
-            "move Backup\\Shaders_client.zip.tmp -> Backup\\Shaders_client.zip",
-            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.tmp",
+            "copy ..\\bf2\\Shaders_client.zip -> "
+            "..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
+            "flush ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
+            "move ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new -> "
+            "..\\bf2\\Backup\\Shaders_client.zip",
+            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.ModLauncher-new",
+            "move Backup\\Shaders_client.zip.ModLauncher-new -> Backup\\Shaders_client.zip",
+            "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.ModLauncher-new",
+            "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.ModLauncher-new",
             kMoveMarkerInPlace,
-            "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
-            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "move ..\\bf2\\Shaders_client.zip -> new "
+            "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
             "start",
             "pump",
             "poll",
             "await",
             "pump",
             "poll",
-            "copy ..\\bf2\\Backup\\Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.tmp",
-            "flush ..\\bf2\\Shaders_client.zip.tmp",
-            "move ..\\bf2\\Shaders_client.zip.tmp -> ..\\bf2\\Shaders_client.zip",
+            "flush ..\\bf2\\Shaders_client.zip.ModLauncher-captured",
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-captured -> "
+            "..\\bf2\\Backup\\Shaders_client.zip",
+            "copy ..\\bf2\\Backup\\Shaders_client.zip -> "
+            "..\\bf2\\Shaders_client.zip.ModLauncher-new",
+            "flush ..\\bf2\\Shaders_client.zip.ModLauncher-new",
+            "move ..\\bf2\\Shaders_client.zip -> new "
+            "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
+            "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
+            "remove ..\\bf2\\Shaders_client.zip.ModLauncher-captured",
             "remove ..\\bf2\\Backup\\Shaders_client.zip.swapped",
         }));
 }
