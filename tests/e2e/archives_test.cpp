@@ -85,6 +85,8 @@ void Both(const GameTree& t) {
 INSTANTIATE_TEST_SUITE_P(
     StartStates, ArchiveSwapTest,
     ::testing::Values(StartState{"BothArchives", Both, "M", {"G", "G", "M", "M", false}},
+                      // A live archive that is neither the game's backup nor a mod's is
+                      // the game's new one: backed up, the old backup kept aside.
                       StartState{"BothArchivesAndOldBackups",
                                  [](const GameTree& t) {
                                      Both(t);
@@ -92,20 +94,24 @@ INSTANTIATE_TEST_SUITE_P(
                                      t.Write(kModBackup, "M-old");
                                  },
                                  "M",
-                                 {"G", "G", "M", "M", false}},
+                                 {"G", "G", "M", "M", false},
+                                 4,
+                                 "is not the game's backed-up shaders nor a mod's"},
                       StartState{"NoModArchive",
                                  [](const GameTree& t) { t.Write(kLive, "G"); },
                                  "G",
                                  {"G", "G", None(), None(), false}},
-                      // A game without an archive of its own has none after the game
-                      // either; an old backup stays as it is.
+                      // The game's archive missing while its backup is there: the backup
+                      // goes back before the game, and the player is told.
                       StartState{"OnlyAnEarlierBackup",
                                  [](const GameTree& t) {
                                      t.Write(kMod, "M");
                                      t.Write(kGameBackup, "G-old");
                                  },
                                  "M",
-                                 {None(), "G-old", "M", "M", false}},
+                                 {"G-old", "G-old", "M", "M", false},
+                                 4,
+                                 "was missing: the game's own shaders are put back from"},
                       StartState{"NothingOfTheGames",
                                  [](const GameTree& t) { t.Write(kMod, "M"); },
                                  "M",
@@ -257,6 +263,19 @@ protected:
         return launcher;
     }
 
+    // The one version kept aside holds these bytes, and the player is told
+    // where it is.
+    static void ExpectKeptAside(const GameTree& tree, const std::string& bytes,
+                                const std::string& output) {
+        const std::map<std::wstring, std::string> kept = KeptFiles(tree);
+        ASSERT_EQ(kept.size(), 1u) << "versions kept aside";
+        const auto& [name, held] = *kept.begin();
+        EXPECT_TRUE(SameBytes("the version kept aside, " + Narrow(name), held, bytes));
+        EXPECT_NE(output.find("kept as " + Narrow(tree.Path(kGameBackupFolder + L"\\" + name))),
+                  std::string::npos)
+            << output;
+    }
+
     const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
     // What the game's updater, or its repair, writes over the live archive.
     const std::string update_ = "the game's updated archive\r\n" + std::string(90000, 'U');
@@ -288,14 +307,8 @@ TEST_F(ArchiveRecoveryTest, GameArchiveReplacedAfterAKillIsKept) {
                           std::string(100000, 'M')));
     EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
     EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
-    // The backup it replaced is set aside, and the player is told where.
-    EXPECT_TRUE(SameBytes("the backup set aside", tree.Read(kSetAside), game_));
     EXPECT_FALSE(tree.Read(kMarker));
-    EXPECT_NE(next.ReadOutput().find("is kept as the game's own shaders and backed up. The backup "
-                                     "it replaces is kept as " +
-                                     Narrow(tree.Path(kSetAside))),
-              std::string::npos)
-        << next.ReadOutput();
+    ExpectKeptAside(tree, game_, next.ReadOutput());
 }
 
 // Killed during the swap's copy, the launcher leaves a live archive that
@@ -433,12 +446,13 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveWhoseTimeMovedAfterAKill) {
         ASSERT_TRUE(SetFileTime(live.get(), nullptr, nullptr, &written));
     }
     ExpectNextRunPutsEverythingRight(tree);
-    EXPECT_FALSE(tree.Read(kSetAside)) << "the mod's archive was taken for an update";
+    EXPECT_EQ(KeptFiles(tree).size(), 0u) << "the mod's archive was taken for an update";
 }
 
 // Another program holds the live archive while the swap is tried: the swap
 // is not made, no marker says it was, and the player is told it is in use.
-// An update written after that is then the game's own, with nothing set aside.
+// An update written after that is the game's new archive: backed up, and
+// the backup it replaces, found in no other file, kept aside.
 TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
     GameTree& tree = Installation();
     {
@@ -462,14 +476,15 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
     EXPECT_FALSE(tree.Read(kMarker));
     tree.Write(kLive, update_);
     DeleteFileW(tree.Path(L"standin-report.txt").c_str());
-    EXPECT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    Process& next = StartLauncherWithOutput(tree);
+    EXPECT_EQ(next.WaitForExit(), 4u);
     EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
     EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
-    EXPECT_FALSE(tree.Read(kSetAside));
+    ExpectKeptAside(tree, game_, next.ReadOutput());
 }
 
 // The game's updater (or a repair) writes the game's archive while the game
-// runs: the restore keeps that one, and sets the old backup aside.
+// runs: the restore keeps that one, and keeps the old backup aside.
 TEST_F(ArchiveRecoveryTest, ArchiveReplacedWhileTheGameRuns) {
     GameTree& tree = Installation();
     Process& launcher = StartLauncherWithOutput(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
@@ -479,8 +494,8 @@ TEST_F(ArchiveRecoveryTest, ArchiveReplacedWhileTheGameRuns) {
     EXPECT_EQ(launcher.WaitForExit(), 4u);
     EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
     EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
-    EXPECT_TRUE(SameBytes("the backup set aside", tree.Read(kSetAside), game_));
     EXPECT_FALSE(tree.Read(kMarker));
+    ExpectKeptAside(tree, game_, launcher.ReadOutput());
     EXPECT_NE(launcher.ReadOutput().find(Narrow(tree.Path(kLive)) + " was changed"),
               std::string::npos)
         << launcher.ReadOutput();

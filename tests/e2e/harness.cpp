@@ -342,6 +342,20 @@ Snapshot GameTree::Files() const {
     return files;
 }
 
+std::map<std::wstring, std::string> KeptFiles(const GameTree& tree) {
+    std::map<std::wstring, std::string> kept;
+    const std::wstring folder = tree.Path(kGameBackupFolder) + L"\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"Shaders_client.kept-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return kept;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            kept[found.cFileName] = ReadBytes(folder + found.cFileName).value_or("<unreadable>");
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return kept;
+}
+
 // ---- Processes ----
 
 namespace {
@@ -525,6 +539,8 @@ std::optional<StandinReport> ReadStandinReport(const std::wstring& gameRoot) {
         if (key == "pid") report.pid = std::stoul(value);
         if (key == "holder" && value != "failed") report.holder = std::stoul(value);
         if (key == "ended") report.ended = true;
+        if (key == "rewrite") report.rewrite = value;
+        if (key == "update") report.update = value;
         if (key == "open") report.archiveOpen = value == "yes";
         if (key == "stdout") report.stdOutput = value;
         if (key == "stdouttype") report.stdOutputType = std::stoul(value);

@@ -85,7 +85,7 @@ inline const std::wstring kLive = L"mods\\bf2\\Shaders_client.zip";
 inline const std::wstring kGameBackup = L"mods\\bf2\\Backup\\Shaders_client.zip";
 inline const std::wstring kMarker = L"mods\\bf2\\Backup\\Shaders_client.zip.swapped";
 inline const std::wstring kLock = L"mods\\bf2\\Backup\\ModLauncher.lock";
-inline const std::wstring kSetAside = L"mods\\bf2\\Backup\\Shaders_client.zip.old";
+inline const std::wstring kGameBackupFolder = L"mods\\bf2\\Backup";
 
 struct GameLayout {
     // The launcher sits in mods\<modName>; empty puts it in the root itself.
@@ -123,6 +123,10 @@ private:
     std::wstring modFolder_;
     std::wstring launcher_;
 };
+
+// The versions of the game's archive kept aside in an installation, the
+// files mods\bf2\Backup\Shaders_client.kept-*: file name -> bytes.
+std::map<std::wstring, std::string> KeptFiles(const GameTree& tree);
 
 // ---- Processes ----
 
@@ -189,6 +193,11 @@ struct StandinReport {
     DWORD holder = 0;          // the process keeping the archive locked, if asked for
     bool archiveOpen = false;  // the game keeps the live archive open, as asked
     bool ended = false;
+    // What came of a rewrite of the live archive in place, and of an update
+    // renamed over it at the game's end, when asked for: "yes", or "failed"
+    // and the error; empty when not asked for.
+    std::string rewrite;
+    std::string update;
     // The standard output handle it was given: "null", "invalid" or "handle",
     // and GetFileType on it.
     std::string stdOutput;

@@ -10,6 +10,17 @@
 //   STANDIN_OPEN_ARCHIVE     keep the live archive open for reading, sharing
 //                            only reading, for the game's whole run, as game
 //                            engines keep their archives open
+//   STANDIN_REWRITE_ARCHIVE  the full path of a file whose bytes the game
+//                            writes over the live archive's, in place (the
+//                            same file, opened and rewritten), once it has
+//                            read it and before its report appears, as a
+//                            game that repairs its own archive does; the
+//                            report says rewrite=yes or rewrite=failed <error>
+//   STANDIN_UPDATE_AT_END    the full path of a file that the game renames
+//                            over the live archive (MoveFileExW, replacing it)
+//                            just before it ends, as an updater started by the
+//                            game does; the last report says update=yes or
+//                            update=failed <error>
 // The live archive is mods\bf2\Shaders_client.zip below the game's root: the
 // game's own content folder, which a launcher in mods\<mod> reaches as ..\bf2.
 // The report is always replaced whole, so a test that polls for it never reads
@@ -71,6 +82,37 @@ std::string ArchiveText(const std::wstring& path) {
     }
     CloseHandle(file);
     return text;
+}
+
+// The path an environment variable holds; empty when it is not set.
+std::wstring EnvPath(const wchar_t* name) {
+    wchar_t value[MAX_PATH * 4];
+    DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 4);
+    if (length == 0 || length >= MAX_PATH * 4) return {};
+    return std::wstring(value, length);
+}
+
+std::string Outcome(bool done) { return done ? "yes" : "failed " + std::to_string(GetLastError()); }
+
+// Writes the bytes of the file at from over the archive's own, in place: the
+// archive is opened as it is, written from its start and cut to the new size.
+bool RewriteInPlace(const std::wstring& archive, const std::wstring& from) {
+    UniqueHandle source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!source) return false;
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(source.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    UniqueHandle target(CreateFileW(archive.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!target) return false;
+    DWORD written = 0;
+    return WriteFile(target.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size() && SetEndOfFile(target.get());
 }
 
 // Written to a temporary name, flushed, closed and then moved into place.
@@ -185,6 +227,8 @@ int wmain(int argc, wchar_t** argv) {
         DWORD helper = HoldArchive(archive, EnvNumber(L"STANDIN_HOLD_ARCHIVE_MS", 0));
         report += helper ? "holder=" + std::to_string(helper) + "\n" : "holder=failed\n";
     }
+    const std::wstring rewrite = EnvPath(L"STANDIN_REWRITE_ARCHIVE");
+    if (!rewrite.empty()) report += "rewrite=" + Outcome(RewriteInPlace(archive, rewrite)) + "\n";
     WriteWhole(reportPath, report);
 
     wchar_t quitName[MAX_PATH];
@@ -196,6 +240,12 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(EnvNumber(L"STANDIN_RUN_MS", 0));
     }
     const DWORD exitCode = EnvNumber(L"STANDIN_EXIT_CODE", 0);
+    const std::wstring update = EnvPath(L"STANDIN_UPDATE_AT_END");
+    if (!update.empty()) {
+        report += "update=" +
+                  Outcome(MoveFileExW(update.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) +
+                  "\n";
+    }
     WriteWhole(reportPath, report + "ended\n");
     ExitProcess(exitCode);
 }
