@@ -371,9 +371,11 @@ Failed DisposeOfCapture(const Text& markerModFolder) {
 Failed ReturnCapture(const Text& markerModFolder) {
     const Text captured = At(kCapturedArchive);
     if (!IsExistingFile(captured)) return std::nullopt;
-    const OsResult moved = Rename(captured, At(kGameArchive), Replace::No);
+    const OsResult moved =
+        WithRetries([&] { return Rename(captured, At(kGameArchive), Replace::No); });
     if (moved) return std::nullopt;
-    if (IsNameTaken(moved.error)) return DisposeOfCapture(markerModFolder);
+    if (IsNameTaken(moved.error) && IsExistingFile(At(kGameArchive)))
+        return DisposeOfCapture(markerModFolder);
     return StepFailure{u"put back", At(kGameArchive), moved.error};
 }
 
@@ -797,11 +799,13 @@ Swap SwapModArchiveIn(Failed& failed) {
     }
     const OsResult in = Rename(Temporary(live), live, Replace::No);
     if (in) return Swap::Made;
+    // A folder in the live archive's place takes its name too: no update.
+    const bool updateArrived = IsNameTaken(in.error) && !IsExistingFolder(live);
     // Not swapped: what was captured goes back, unless something took the
     // live name meanwhile; the marker's rules then settle what is live.
     RemoveOwn(Temporary(live));
     if ((failed = ReturnCapture(BaseFolder))) return Swap::NotMade;
-    if (!IsNameTaken(in.error)) {
+    if (!updateArrived) {
         failed = StepFailure{u"replace", live, in.error};
         if (!SettleMarker(When::BeforeTheGame)) failed.reset();  // the player is told already
         return Swap::NotMade;

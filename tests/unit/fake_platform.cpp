@@ -473,8 +473,8 @@ OsResult FakePlatform::Rename(const Text& from, const Text& to, bool replace) {
         return {false, kErrorPathNotFound};
     }
     const FakeFile* existing = disk.Find(target);
-    if (!replace && (existing || disk.folders.count(target))) return {false, kErrorAlreadyExists};
     if (disk.folders.count(target)) return {false, kErrorAccessDenied};
+    if (!replace && existing) return {false, kErrorAlreadyExists};
     if (existing && (existing->attributes & kAttributeReadOnly)) return {false, kErrorAccessDenied};
     if ((existing && IsHeld(to)) || IsHeld(from)) return {false, kErrorSharingViolation};
     const int at = Change(log.back());
