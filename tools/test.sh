@@ -1,141 +1,103 @@
 #!/usr/bin/env bash
-# Every test, inside a virtual X display: the build, then ctest's suites (the
-# labels unit, enumerations, shell, e2e, program_file), the demo in its quiet form, the
-# reproducible-build check and the static analysis. Ends with a summary and a
-# last line "N passed, N failed" (each ctest test and each other step counts
-# once); the exit code is 0 exactly when everything passed.
+# Every test: installs what is missing, then inside a virtual X display builds
+# (tools/build.sh) and runs ctest in build/, every test or those with the
+# labels named. Ends with a summary, each test with its time, and a last line
+# "N passed, N failed", one count per ctest test, read from ctest's JUnit
+# report; the exit code is 0 exactly when everything passed.
 #
 #   tools/test.sh              everything
-#   tools/test.sh unit e2e     the build, then only what is named: unit enumerations shell
-#                              e2e program_file demo reproducible analysis
+#   tools/test.sh unit e2e     the build, then only the tests labelled so; the
+#                              labels: unit enumerations shell e2e program_file
+#                              demo reproducible analysis
 #
 # Root writes through a read-only file on Linux, and so would Wine: the tests
 # run without that capability, as an ordinary Windows user would.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-suites=(unit enumerations shell e2e program_file)
-steps=(demo reproducible analysis)
-for wanted in "$@"; do
-  case " ${suites[*]} ${steps[*]} " in
-    *" $wanted "*) ;;
-    *)
-      echo "usage: $0 [name...]; the names: ${suites[*]} ${steps[*]}" >&2
-      exit 2
-      ;;
-  esac
-done
-wanted() { [ -z "$WANTED" ] || [[ " $WANTED " == *" $1 "* ]]; }
-WANTED="$*"
-
+# shellcheck source=wine-env.sh
+source "$root/tools/wine-env.sh"
 if [ -z "${MODLAUNCHER_TEST_DISPLAY:-}" ]; then
+  # What is installed is installed first, while root may write anywhere: the
+  # packages, and where this machine runs no 32-bit code the qemu route.
   "$root/tools/install-deps.sh"
+  [ -z "$wine_route" ] || "$root/tools/wine-route.sh" "$wine_route"
   export MODLAUNCHER_TEST_DISPLAY=1
   exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
-# shellcheck source=wine-env.sh
-source "$root/tools/wine-env.sh"
 build=$program_build
+log="$build/test-build.log"
+junit="$build/ctest-junit.xml"
 caps=-dac_override,-dac_read_search
 
-lines=()
-passed=0
-failed=0
-# result NAME OUTCOME [NOTE]: one line of the summary.
-result() {
-  lines+=("$(printf '  %-20s %s' "$1" "$2${3:+: $3}")")
-  case "$2" in
-    passed*) passed=$((passed + 1)) ;;
-    *) failed=$((failed + 1)) ;;
-  esac
-}
-summary() {
-  echo
-  echo "== Summary"
-  printf '%s\n' "${lines[@]}"
-  echo "$passed passed, $failed failed"
-  [ "$failed" = 0 ]
-}
-# step NAME COMMAND...: runs the command, timed, into the summary.
-step() {
-  local name=$1 started=$SECONDS
-  shift
-  echo "== $name"
-  if "$@"; then
-    result "$name" "passed ($((SECONDS - started)) s)" "${note:-}"
-  else
-    result "$name" "FAILED ($((SECONDS - started)) s)"
-  fi
-  note=""
-}
-
-log="$build/test-build.log"
 mkdir -p "$build"
-echo "== build"
+echo "== build (output in ${log#"$root"/})"
 started=$SECONDS
 if ! "$root/tools/build.sh" >"$log" 2>&1; then
   cat "$log"
-  result build "FAILED ($((SECONDS - started)) s)"
-  summary
+  echo "the build failed after $((SECONDS - started)) s: no test ran"
+  echo "0 passed, 1 failed"
   exit 1
 fi
-if [ "$native32" = yes ]; then
-  note="output in ${log#"$root"/}"
-else
-  note="this machine runs no 32-bit code: 32-bit programs under qemu-i386, native helpers from ${tools_build#"$root"/}/; output in ${log#"$root"/}"
-fi
-result build "passed ($((SECONDS - started)) s)" "$note"
-note=""
+built="the build took $((SECONDS - started)) s"
 
-# Nothing of an earlier run may meet this one: its prefix's processes (this
-# prefix only, the work tree's own), and the trees failed tests kept.
-wineserver -k 2>/dev/null || true
-rm -rf "$build/e2e-work"
-prefix_ok=1
-if ! "$root/tools/wine-prefix.sh"; then
-  echo "the Wine prefix $WINEPREFIX could not be made: the tests under Wine fail"
-  prefix_ok=0
-fi
-
-labels=()
-for suite in "${suites[@]}"; do
-  if wanted "$suite"; then labels+=("$suite"); fi
+labels=$(ctest --test-dir "$build" --print-labels | sed -n 's/^  //p')
+for wanted in "$@"; do
+  if ! grep -qxF -- "$wanted" <<<"$labels"; then
+    echo "usage: $0 [label...]; the labels: $(paste -sd' ' <<<"$labels")" >&2
+    exit 2
+  fi
 done
-if ((${#labels[@]})); then
-  echo "== ctest: ${labels[*]}"
-  regex="^($(
-    IFS='|'
-    echo "${labels[*]}"
-  ))\$"
-  ctest_log="$build/ctest.log"
-  # ctest does the timing; its lines "n/N Test #i: name ... Passed 1.2 sec" go
-  # into the summary. Without a prefix only the program file checks can run.
-  [ "$prefix_ok" = 1 ] || regex='^program_file$'
-  setpriv --inh-caps="$caps" --bounding-set="$caps" -- \
-    ctest --test-dir "$build" -L "$regex" --output-on-failure --timeout 900 2>&1 |
-    tee "$ctest_log" || true
-  for suite in "${labels[@]}"; do
-    line=$(grep -E "Test +#[0-9]+: $suite " "$ctest_log" || true)
-    outcome=$(echo "$line" | sed -E 's/.* \.+ *\**//; s/ +/ /g')
-    case "$outcome" in
-      "") result "$suite" "FAILED (did not run)" ;;
-      Passed*) result "$suite" "passed (${outcome#Passed })" ;;
-      Failed*) result "$suite" "FAILED (${outcome#Failed })" ;;
-      *) result "$suite" "FAILED ($outcome)" ;;
-    esac
-    # What the end-to-end tests ran, as their release test found it.
-    ran="$build/e2e-work/launcher-under-test.txt"
-    if [ "$suite" = e2e ] && [ -f "$ran" ]; then lines+=("      they ran $(cat "$ran")"); fi
-  done
-fi
+selection=()
+if (($#)); then selection=(-L "^($(
+  IFS='|'
+  echo "$*"
+))\$"); fi
+
+echo "== ctest${*:+ -L $*}"
+rm -f "$junit"
+ctest_status=0
+setpriv --inh-caps="$caps" --bounding-set="$caps" -- \
+  ctest --test-dir "$build" "${selection[@]}" --output-on-failure --timeout 900 \
+  --output-junit "$junit" || ctest_status=$?
 # Ends whatever the tests left in this work tree's prefix.
 wineserver -k 2>/dev/null || true
 
-# The demo checks that the launcher it ran is the release's 32-bit program.
-if wanted demo; then
-  note="ran dist/ModLauncher.exe"
-  [ "$native32" = yes ] || note+=", 32-bit, under qemu-i386"
-  step demo "$root/tools/demo.sh" --quiet
+echo
+echo "== Summary"
+if [ "$native32" = yes ]; then
+  echo "$built"
+else
+  echo "$built; this machine runs no 32-bit code: the 32-bit programs ran under qemu-i386," \
+    "the native helpers came from ${tools_build#"$root"/}/"
 fi
-if wanted reproducible; then step reproducible "$root/tools/repro-check.sh"; fi
-if wanted analysis; then step analysis "$root/tools/lint.sh" "$build"; fi
-summary
+# What the end-to-end tests ran, as their release test found it.
+ran="$build/e2e-work/launcher-under-test.txt"
+python3 - "$junit" "$ran" "$ctest_status" <<'EOF'
+import os, sys
+import xml.etree.ElementTree as ET
+
+junit, ran, ctest_status = sys.argv[1:4]
+try:
+    cases = list(ET.parse(junit).getroot().iter("testcase"))
+except (OSError, ET.ParseError) as error:
+    print(f"ctest left no readable report ({error})")
+    print("0 passed, 1 failed")
+    sys.exit(1)
+passed = failed = 0
+for case in cases:
+    name, status = case.get("name"), case.get("status")
+    ok = status == "run" and case.find("failure") is None
+    if ok:
+        passed += 1
+    else:
+        failed += 1
+    outcome = "passed" if ok else ("did not run" if status == "notrun" else "FAILED")
+    print(f"  {name:<20} {outcome:<12} {float(case.get('time') or 0):7.1f} s")
+    if name == "e2e" and os.path.isfile(ran):
+        with open(ran, encoding="utf-8", errors="replace") as text:
+            print(f"      they ran {text.read().strip()}")
+if failed == 0 and ctest_status != "0":
+    print(f"ctest ended with {ctest_status} although every test it reported passed")
+print(f"{passed} passed, {failed} failed")
+sys.exit(0 if cases and failed == 0 and ctest_status == "0" else 1)
+EOF
