@@ -125,6 +125,7 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
         (Log{
             "lock ..\\bf2\\Backup\\ModLauncher.lock",
             // The game's backup, on the disk before anything else changes.
+            // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one entry cut in two
             "copy ..\\bf2\\Shaders_client.zip -> "
             "..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
             "flush ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",

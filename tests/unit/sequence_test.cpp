@@ -39,6 +39,7 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "mkdir ..\\bf2\\Backup",
             "lock ..\\bf2\\Backup\\ModLauncher.lock",
             "mkdir Backup",
+            // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one entry cut in two
             "copy ..\\bf2\\Shaders_client.zip -> "
             "..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
             "flush ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
