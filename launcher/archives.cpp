@@ -401,6 +401,15 @@ Failed SettleCapture(const Text& markerModFolder) {
     return std::nullopt;
 }
 
+// A copy of the backup that is not needed after all. It is renamed over
+// the backup rather than removed: should a virus scanner have taken the
+// backup just before, the copy takes its place, and the bytes stay either way.
+void DiscardBackupCopy(const Text& copy) {
+    if (!IsExistingFile(copy)) return;
+    // A copy left for the next run is settled there.
+    Rename(copy, At(kGameArchiveBackup), Replace::Yes);
+}
+
 // What a put-back found in the live name once it had captured it.
 enum class PutBack { Done, UpdateFound };
 
@@ -415,7 +424,7 @@ Failed PutBackupInPlace(const Text& markerModFolder, PutBack& outcome) {
     outcome = PutBack::Done;
     if (Failed failed = CopyBeside(At(kGameArchiveBackup), live, Durable::Yes)) return failed;
     if (Failed failed = CaptureLive()) {
-        RemoveOwn(Temporary(live));
+        DiscardBackupCopy(Temporary(live));
         return failed;
     }
     if (IsExistingFile(captured)) {
@@ -424,14 +433,14 @@ Failed PutBackupInPlace(const Text& markerModFolder, PutBack& outcome) {
             (toBackup == Likeness::Different && !IsModsArchive(captured, markerModFolder))) {
             // The game's own archive after all, or an update that landed
             // after the look: it goes back, and nothing else changes here.
-            RemoveOwn(Temporary(live));
+            DiscardBackupCopy(Temporary(live));
             if (toBackup == Likeness::Different) outcome = PutBack::UpdateFound;
             return ReturnCapture(markerModFolder);
         }
     }
     const OsResult in = WithRetries([&] { return Rename(Temporary(live), live, Replace::No); });
     if (!in) {
-        RemoveOwn(Temporary(live));
+        DiscardBackupCopy(Temporary(live));
         if (!IsNameTaken(in.error)) {
             ReturnCapture(markerModFolder);
             return StepFailure{u"replace", live, in.error};
