@@ -18,12 +18,14 @@ Text Temporary(const Text& target) { return target + kTemporarySuffix; }
 // must still go through.
 void ClearBlockingAttributes(const Text& path) {
     const std::uint32_t blocking = kAttributeReadOnly | kAttributeHidden;
-    std::uint32_t attributes = Os().FileAttributes(path).attributes;
+    std::uint32_t attributes = Files().FileAttributes(path).attributes;
     if (attributes == kInvalidFileAttributes || (attributes & kAttributeDirectory) ||
         !(attributes & blocking)) {
         return;
     }
-    Os().SetAttributes(path, attributes & ~blocking);
+    // Not checked: a change that the attribute still blocks fails on its
+    // own, with the error the player's advice is made from.
+    Files().SetAttributes(path, attributes & ~blocking);
 }
 
 bool IsPassingLock(std::uint32_t error) {
@@ -43,7 +45,7 @@ OsResult WithRetries(Change change) {
     OsResult done = change();
     for (unsigned pause : kRestorePausesMs) {
         if (done || !IsPassingLock(done.error)) break;
-        Os().Pause(pause);
+        Files().Pause(pause);
         done = change();
     }
     return done;
@@ -58,7 +60,7 @@ enum class Replace { No, Yes };
 OsResult Rename(const Text& from, const Text& to, Replace replace) {
     if (replace == Replace::Yes) ClearBlockingAttributes(to);
     const OsResult moved =
-        replace == Replace::Yes ? Os().MoveOver(from, to) : Os().MoveToFreeName(from, to);
+        replace == Replace::Yes ? Files().MoveOver(from, to) : Files().MoveToFreeName(from, to);
     if (moved || IsNameTaken(moved.error)) return moved;
     if (!IsExistingFile(from) && IsExistingFile(to)) return {};
     return moved;
@@ -69,7 +71,7 @@ OsResult Rename(const Text& from, const Text& to, Replace replace) {
 OsResult RemoveOwn(const Text& path) {
     if (!IsExistingFile(path)) return {};
     ClearBlockingAttributes(path);
-    const OsResult removed = WithRetries([&] { return Os().RemoveFile(path); });
+    const OsResult removed = WithRetries([&] { return Files().RemoveFile(path); });
     if (removed || !IsExistingFile(path)) return {};
     return removed;
 }
@@ -101,7 +103,7 @@ std::vector<Text> KeptVersions() {
     if (IsExistingFile(At(kOldKept))) kept.push_back(At(kOldKept));
     const Text folder = At(kGameBackupFolder) + u"\\";
     std::vector<FolderEntry> entries;
-    if (!Os().ListFolder(folder + kKeptPrefix + u"*" + kKeptSuffix, entries)) return kept;
+    if (!Files().ListFolder(folder + kKeptPrefix + u"*" + kKeptSuffix, entries)) return kept;
     for (const FolderEntry& entry : entries) {
         if (!entry.isFolder) kept.push_back(folder + entry.name);
     }
@@ -117,7 +119,7 @@ std::vector<Text> ModsArchives(const Text& alsoModFolder) {
         archives.push_back(alsoModFolder + kModArchiveBackup);
     }
     std::vector<FolderEntry> entries;
-    if (!Os().ListFolder(At(kModsFolder) + u"*", entries)) return archives;
+    if (!Files().ListFolder(At(kModsFolder) + u"*", entries)) return archives;
     for (const FolderEntry& entry : entries) {
         if (!entry.isFolder || SameNameIgnoringCase(entry.name, LastName(kGameContentFolder)) ||
             SameNameIgnoringCase(entry.name, LastName(BaseFolder)) ||
@@ -138,10 +140,10 @@ enum class Whole { Only, OrCutShort };
 // place of the same size (or larger, for a copy cut short) is read.
 bool FoundIn(const Text& path, const std::vector<Text>& places, Whole whole) {
     FileStamp stamp;
-    if (!Os().ReadFileStamp(path, stamp)) return false;
+    if (!Files().ReadFileStamp(path, stamp)) return false;
     for (const Text& place : places) {
         FileStamp other;
-        if (place == path || !Os().ReadFileStamp(place, other)) continue;
+        if (place == path || !Files().ReadFileStamp(place, other)) continue;
         if (whole == Whole::Only ? other.size != stamp.size : other.size < stamp.size) continue;
         const Likeness likeness = Compare(path, place);
         if (likeness == Likeness::Same ||
@@ -213,8 +215,10 @@ bool IsNoRoom(const Failed& failed) {
 // last-write time, so that it replaces nothing.
 Kept KeepAside(const Text& path) {
     if (KeptVersions().size() >= kKeptAtMost) return {{}, NoRoomToKeep(path)};
+    // A stamp that cannot be read names the version by the earliest time;
+    // the name stays free of any other all the same.
     FileStamp stamp;
-    Os().ReadFileStamp(path, stamp);
+    Files().ReadFileStamp(path, stamp);
     const Text folder = At(kGameBackupFolder) + u"\\";
     OsResult moved;
     for (unsigned number = 0; number < 100; ++number) {
@@ -242,23 +246,23 @@ enum class Retry { No, Yes };
 Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
     const Text temporary = Temporary(to);
     FileStamp before, after;
-    const bool stamped = Os().ReadFileStamp(from, before);
-    if (OsResult done = Os().CopyWholeFile(from, temporary); !done) {
+    const bool stamped = Files().ReadFileStamp(from, before).ok;
+    if (OsResult done = Files().CopyWholeFile(from, temporary); !done) {
         RemoveOwn(temporary);
         return StepFailure{u"copy over", to, done.error};
     }
-    const bool changed = stamped && !(Os().ReadFileStamp(from, after) && after == before);
+    const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
     if (changed && Compare(temporary, from) != Likeness::Same) {
         if (HeldElsewhere(temporary, Text(), Whole::OrCutShort)) {
             RemoveOwn(temporary);
         } else if (Kept kept = KeepAside(temporary); !kept.failed) {
             TellPlayer(MessageKind::Warning,
-                       KeptAsideText(Os().FullPath(from), Os().FullPath(kept.as)));
+                       KeptAsideText(Files().FullPath(from), Files().FullPath(kept.as)));
         }
         return StepFailure{u"copy", from, kErrorSharingViolation};
     }
     if (durable == Durable::Yes) {
-        if (OsResult flushed = Os().FlushToDisk(temporary); !flushed) {
+        if (OsResult flushed = Files().FlushToDisk(temporary); !flushed) {
             RemoveOwn(temporary);
             return StepFailure{u"flush to disk", to, flushed.error};
         }
@@ -280,7 +284,7 @@ Failed ReplaceWithCopy(const Text& to, Retry retry) {
 // Flushing any file puts every rename made before it on the disk, even
 // where a rename is not written through (Wine): what comes next may rely on it.
 Failed Flush(const Text& path) {
-    const OsResult flushed = Os().FlushToDisk(path);
+    const OsResult flushed = Files().FlushToDisk(path);
     if (flushed) return std::nullopt;
     return StepFailure{u"flush to disk", path, flushed.error};
 }
@@ -290,7 +294,7 @@ Failed Flush(const Text& path) {
 Failed WriteMarker(const Marker& marker) {
     const Text path = At(kSwapMarker);
     const Text temporary = Temporary(path);
-    OsResult done = Os().WriteNewFile(temporary, MarkerText(marker));
+    OsResult done = Files().WriteNewFile(temporary, MarkerText(marker));
     if (done) done = Rename(temporary, path, Replace::Yes);
     if (done) return std::nullopt;
     RemoveOwn(temporary);
@@ -363,7 +367,7 @@ Failed DisposeOfCapture(const Text& markerModFolder) {
     Kept kept = KeepAside(captured);
     if (kept.failed) return kept.failed;
     TellPlayer(MessageKind::Warning,
-               KeptAsideText(Os().FullPath(At(kGameArchive)), Os().FullPath(kept.as)));
+               KeptAsideText(Files().FullPath(At(kGameArchive)), Files().FullPath(kept.as)));
     return std::nullopt;
 }
 
@@ -396,8 +400,8 @@ Failed SettleCapture(const Text& markerModFolder) {
     Text keptAs;
     if (Failed failed = CaptureToBackup(markerModFolder, keptAs)) return failed;
     TellPlayer(MessageKind::Warning,
-               UpdateKeptText(Os().FullPath(At(kGameArchive)),
-                              keptAs.empty() ? Text() : Os().FullPath(keptAs)));
+               UpdateKeptText(Files().FullPath(At(kGameArchive)),
+                              keptAs.empty() ? Text() : Files().FullPath(keptAs)));
     return std::nullopt;
 }
 
@@ -507,7 +511,7 @@ void RemoveLeftovers() {
         Kept kept = KeepAside(leftover);
         if (!kept.failed) {
             TellPlayer(MessageKind::Warning,
-                       KeptAsideText(Os().FullPath(leftover), Os().FullPath(kept.as)));
+                       KeptAsideText(Files().FullPath(leftover), Files().FullPath(kept.as)));
         }
     }
 }
@@ -531,14 +535,14 @@ LockOutcome TakeLock() {
         return {Lock::NotTaken, StepFailure{kMakeFolderAction, folder, made.error}};
     }
     const Text path = At(kArchiveLock);
-    OsResult lock = Os().HoldLockFile(path);
+    OsResult lock = Files().HoldLockFile(path);
     // A lock file whose delete is still pending (a launcher of an earlier
     // release deleted it, and a scanner still has it open) refuses to open
     // for a moment.
     for (unsigned pause : kRestorePausesMs) {
         if (lock || lock.error != kErrorAccessDenied) break;
-        Os().Pause(pause);
-        lock = Os().HoldLockFile(path);
+        Files().Pause(pause);
+        lock = Files().HoldLockFile(path);
     }
     if (lock) return {Lock::Taken, std::nullopt};
     if (lock.error == kErrorLockViolation || lock.error == kErrorSharingViolation) {
@@ -611,7 +615,7 @@ Live WhatIsLive(const Marker& marker) {
     const Text live = At(kGameArchive);
     if (!IsExistingFile(live)) return Live::Absent;
     FileStamp stamp;
-    if (Os().ReadFileStamp(live, stamp)) {
+    if (Files().ReadFileStamp(live, stamp)) {
         if (stamp == marker.swappedIn) return Live::Ours;
         if (stamp == marker.gameStamp) return Live::GamesOwn;
     }
@@ -631,10 +635,10 @@ enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
 // Tells the player that the kept versions are as many as the launcher
 // keeps, or why a change did not go through.
 void TellNotDone(When when, Step step, const StepFailure& failed) {
-    const Text live = Os().FullPath(At(kGameArchive));
+    const Text live = Files().FullPath(At(kGameArchive));
     if (IsNoRoom(failed)) {
         std::vector<Text> kept;
-        for (const Text& path : KeptVersions()) kept.push_back(Os().FullPath(path));
+        for (const Text& path : KeptVersions()) kept.push_back(Files().FullPath(path));
         TellPlayer(MessageKind::Warning, TooManyKeptText(kept, when != When::AfterTheGame));
     } else if (when != When::AfterTheGame) {
         TellPlayer(MessageKind::Warning, LeftInPlaceText(failed));
@@ -642,7 +646,7 @@ void TellNotDone(When when, Step step, const StepFailure& failed) {
         TellPlayer(MessageKind::Warning, ModsArchiveNotTakenOutText(failed, live));
     } else {
         TellPlayer(MessageKind::Warning,
-                   RestoreNotMadeText(failed, Os().FullPath(At(kGameArchiveBackup)), live));
+                   RestoreNotMadeText(failed, Files().FullPath(At(kGameArchiveBackup)), live));
     }
 }
 
@@ -656,7 +660,7 @@ bool SettleMarker(When when) {
     Text record;
     Step step = Step::TellBackupMissing;
     Marker marker;
-    if (OsResult read = Os().ReadSmallFile(markerPath, record); !read) {
+    if (OsResult read = Files().ReadSmallFile(markerPath, record); !read) {
         TellNotDone(when, step, StepFailure{u"read", markerPath, read.error});
         return false;
     }
@@ -684,7 +688,7 @@ bool SettleMarker(When when) {
             break;
         case Step::TellBackupMissing:
             TellPlayer(MessageKind::Warning,
-                       BackupMissingText(Os().FullPath(backup), Os().FullPath(live),
+                       BackupMissingText(Files().FullPath(backup), Files().FullPath(live),
                                          IsExistingFile(live)));
             return false;
     }
@@ -699,10 +703,10 @@ bool SettleMarker(When when) {
         return false;
     }
     if (step == Step::KeepUpdate) {
-        const Text kept = keptAs.empty() ? Text() : Os().FullPath(keptAs);
+        const Text kept = keptAs.empty() ? Text() : Files().FullPath(keptAs);
         TellPlayer(MessageKind::Warning, when == When::DuringTheSwap
-                                             ? UpdateDuringSwapText(Os().FullPath(live), kept)
-                                             : UpdateKeptText(Os().FullPath(live), kept));
+                                             ? UpdateDuringSwapText(Files().FullPath(live), kept)
+                                             : UpdateKeptText(Files().FullPath(live), kept));
     }
     return true;
 }
@@ -722,7 +726,7 @@ Failed MakeModBackupFolder() {
 // backups are worth reading.
 bool AlreadyBackedUp(const Text& file, const Text& backup) {
     FileStamp original, copy;
-    return Os().ReadFileStamp(file, original) && Os().ReadFileStamp(backup, copy) &&
+    return Files().ReadFileStamp(file, original) && Files().ReadFileStamp(backup, copy) &&
            original == copy && Compare(file, backup) == Likeness::Same;
 }
 
@@ -740,7 +744,7 @@ Failed SettleGamesArchive() {
         if (Failed failed = PutBackupInPlace(Text(), outcome)) return failed;
         if (outcome == PutBack::Done) {
             TellPlayer(MessageKind::Warning,
-                       LiveMissingText(Os().FullPath(live), Os().FullPath(backup)));
+                       LiveMissingText(Files().FullPath(live), Files().FullPath(backup)));
             return Flush(backup);
         }
     }
@@ -755,15 +759,15 @@ Failed SettleGamesArchive() {
         if (Failed failed = PutBackupInPlace(Text(), outcome)) return failed;
         if (outcome == PutBack::Done) {
             TellPlayer(MessageKind::Warning,
-                       LeftBehindPutBackText(Os().FullPath(live), Os().FullPath(backup)));
+                       LeftBehindPutBackText(Files().FullPath(live), Files().FullPath(backup)));
             return Flush(backup);
         }
     }
     Text keptAs;
     if (Failed failed = KeepUpdate(Text(), keptAs)) return failed;
-    TellPlayer(
-        MessageKind::Warning,
-        UpdateFoundText(Os().FullPath(live), keptAs.empty() ? Text() : Os().FullPath(keptAs)));
+    TellPlayer(MessageKind::Warning,
+               UpdateFoundText(Files().FullPath(live),
+                               keptAs.empty() ? Text() : Files().FullPath(keptAs)));
     return std::nullopt;
 }
 
@@ -793,8 +797,8 @@ Swap SwapModArchiveIn(Failed& failed) {
     marker.modFolder = BaseFolder;
     FileStamp stamp;
     marker.gameHadArchive = IsExistingFile(live);
-    if (marker.gameHadArchive && Os().ReadFileStamp(live, stamp)) marker.gameStamp = stamp;
-    if (Os().ReadFileStamp(At(kModArchive), stamp)) marker.swappedIn = stamp;
+    if (marker.gameHadArchive && Files().ReadFileStamp(live, stamp)) marker.gameStamp = stamp;
+    if (Files().ReadFileStamp(At(kModArchive), stamp)) marker.swappedIn = stamp;
     if ((failed = CopyBeside(At(kModArchive), live, Durable::No))) return Swap::NotMade;
     if ((failed = WriteMarker(marker))) {
         RemoveOwn(Temporary(live));
@@ -858,16 +862,16 @@ OsResult ForceFolder(const Text& path) {
     std::size_t cut = folder.find_last_of(u"\\:");
     Text parent = cut == Text::npos ? Text() : folder.substr(0, cut + 1);
     if (OsResult made = ForceFolder(parent); !made) return made;
-    return Os().MakeFolder(folder);
+    return Files().MakeFolder(folder);
 }
 
 bool IsExistingFolder(const Text& path) {
-    std::uint32_t attributes = Os().FileAttributes(path).attributes;
+    std::uint32_t attributes = Files().FileAttributes(path).attributes;
     return attributes != kInvalidFileAttributes && (attributes & kAttributeDirectory);
 }
 
 bool IsExistingFile(const Text& path) {
-    AttributeQuery query = Os().FileAttributes(path);
+    AttributeQuery query = Files().FileAttributes(path);
     if (query.attributes != kInvalidFileAttributes)
         return !(query.attributes & kAttributeDirectory);
     if (query.error == kErrorFileNotFound || query.error == kErrorPathNotFound ||
@@ -875,15 +879,14 @@ bool IsExistingFile(const Text& path) {
         return false;
     }
     // Some entries answer a search but not an attribute query.
-    std::uint32_t attributes = 0;
-    if (!Os().FindEntry(path, attributes)) return false;
-    return !(attributes & kAttributeDirectory);
+    const AttributeQuery found = Files().FindEntry(path);
+    return found && !(found.attributes & kAttributeDirectory);
 }
 
 Prepared PrepareArchives() {
     // In the game's own content folder the "mod's archive" is the game's own.
-    const bool modArchive =
-        !Os().IsSameFolder(BaseFolder, At(kGameContentFolder)) && IsExistingFile(At(kModArchive));
+    const bool modArchive = !Files().IsSameFolder(BaseFolder, At(kGameContentFolder)) &&
+                            IsExistingFile(At(kModArchive));
     const LockOutcome lock = TakeLock();
     if (lock.lock == Lock::HeldByAnother) return Prepared::AnotherLauncherRuns;
     if (lock.lock == Lock::NotTaken) {
@@ -972,7 +975,7 @@ Likeness Compare(const Text& live, const Text& known) {
     std::string a, b;
     Likeness likeness = Likeness::Same;
     for (std::uint64_t at = 0;; at += kPart) {
-        if (!Os().ReadPart(live, at, kPart, a) || !Os().ReadPart(known, at, kPart, b)) {
+        if (!Files().ReadPart(live, at, kPart, a) || !Files().ReadPart(known, at, kPart, b)) {
             return Likeness::Different;
         }
         for (std::size_t i = 0; i < a.size(); ++i) {

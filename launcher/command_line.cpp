@@ -45,7 +45,7 @@ Text FormBaseFolder() {
     std::u16string buffer(261, u'\0');
     for (;;) {
         std::uint32_t needed =
-            Os().CurrentDirectory(static_cast<std::uint32_t>(buffer.size()), buffer.data());
+            Inputs().CurrentDirectory(static_cast<std::uint32_t>(buffer.size()), buffer.data());
         if (needed <= buffer.size()) break;
         buffer.assign(needed, u'\0');
     }
@@ -63,4 +63,4 @@ Text ForwardedArgsOf(const char16_t* commandLine) {
     return forwarded;
 }
 
-Text FormForwardedArgs() { return ForwardedArgsOf(Os().CommandLine()); }
+Text FormForwardedArgs() { return ForwardedArgsOf(Inputs().CommandLine()); }

@@ -16,7 +16,7 @@ void TellPlayer(MessageKind kind, const Text& text) {
         StdOut.TakeStatus();
         return;
     }
-    Os().ShowMessage(kind, text);
+    Output().ShowMessage(kind, text);
 }
 
 namespace {
@@ -26,7 +26,7 @@ Text Quote(const Text& text) { return u"\"" + text + u"\""; }
 // The system's words for the error, ending with a full stop. Some of them
 // hold a place for the file's name ("%1 is not a valid ..."): it is filled.
 Text Said(std::uint32_t error, TextView fileName) {
-    Text said = Os().ErrorText(error);
+    Text said = Output().ErrorText(error);
     for (std::size_t at = said.find(u"%1"); at != Text::npos; at = said.find(u"%1", at)) {
         said.replace(at, 2, fileName);
         at += fileName.size();
@@ -49,7 +49,7 @@ bool NamesAFolder(const StepFailure& failed) {
 // What a player can do, from the cause found: what is really at the path
 // first, then the error.
 Text Advice(const StepFailure& failed, const Text& fullPath) {
-    const std::uint32_t found = Os().FileAttributes(failed.path).attributes;
+    const std::uint32_t found = Files().FileAttributes(failed.path).attributes;
     const bool exists = found != kInvalidFileAttributes;
     const bool isFolder = exists && (found & kAttributeDirectory);
     if (isFolder && !NamesAFolder(failed))
@@ -84,7 +84,7 @@ Text Advice(const StepFailure& failed, const Text& fullPath) {
 
 // The step, the platform's words for the error, and what a player can do about it.
 Text Why(const StepFailure& failed) {
-    const Text path = Os().FullPath(failed.path);
+    const Text path = Files().FullPath(failed.path);
     return u"Could not " + Text(failed.action) + u" " + path + u": " +
            Said(failed.error, NameOf(path)) + u" " + Advice(failed, path);
 }

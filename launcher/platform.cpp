@@ -4,6 +4,10 @@ namespace {
 Platform* current = nullptr;
 }
 
-Platform& Os() { return *current; }
-
 void UsePlatform(Platform* platform) { current = platform; }
+
+ProgramInputs& Inputs() { return *current; }
+FileSystem& Files() { return *current; }
+GameSession& Game() { return *current; }
+PlayerOutput& Output() { return *current; }
+ProcessEnd& Process() { return *current; }

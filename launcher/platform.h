@@ -1,15 +1,19 @@
 #pragma once
-// The one seam between the launcher's logic and Windows. It lists only the
-// calls the logic makes, under our own names (windows.h turns CopyFile and
-// friends into macros). platform/ implements it over the real calls; the
-// unit tests implement it with a fake that records calls and fails on demand.
+// The seam between the launcher's logic and Windows, one small interface per
+// concern: the program's inputs, the files, the game and its wait, and what
+// the player is told. It lists only the calls the logic makes, under our own
+// names (windows.h turns CopyFile and friends into macros). platform/
+// implements them over the real calls; the unit tests implement them with a
+// fake that records calls and fails on demand. Each part of the logic uses
+// the one it needs: the archives only the files.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "launcher/text.h"
 
-// The platform's constants that the logic compares against.
+// The platform's constants that the logic compares against: Windows' own
+// numbers (platform/windows_platform.cpp holds them to it).
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 constexpr std::uint32_t kAttributeReadOnly = 0x01;
 constexpr std::uint32_t kAttributeHidden = 0x02;
@@ -33,13 +37,14 @@ constexpr std::uint32_t kErrorInvalidExeSignature = 191;
 constexpr std::uint32_t kErrorBadExeFormat = 193;
 constexpr std::uint32_t kErrorFileNameTooLong = 206;
 constexpr std::uint32_t kErrorExeMachineTypeMismatch = 216;
-constexpr std::uint32_t kErrorElevationRequired = 740;
+constexpr std::uint32_t kErrorElevationRequired =
+    740;  // ERROR_ELEVATION_REQUIRED: no mingw-w64 header names it
 constexpr std::uint32_t kFileTypeUnknown = 0;
 constexpr std::uint32_t kFileTypeChar = 2;
 
-// What a platform call that can fail gives back: whether it succeeded and,
-// when not, the error it failed with, read at once so no later call can
-// overwrite it.
+// What every call that can fail gives back: whether it succeeded and, when
+// not, the system's error, read at once so that no later call can overwrite
+// it. A caller that drops one says why.
 struct OsResult {
     bool ok = true;
     std::uint32_t error = 0;
@@ -82,29 +87,47 @@ struct LaunchRequest {
     const Text& directory;
 };
 
-class Platform {
+// The launcher's working folder and command line.
+class ProgramInputs {
 public:
-    virtual ~Platform() = default;
-
-    // The working folder and the command line.
+    // Copies the working folder into the buffer when it fits (`length`
+    // units, the zero included) and returns its length; otherwise returns
+    // the room it needs, zero included.
     virtual std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) = 0;
     virtual const char16_t* CommandLine() = 0;
+    // The next character as the system counts them (a surrogate pair is one).
     virtual const char16_t* NextChar(const char16_t* position) = 0;
 
-    // Files and folders. CopyWholeFile replaces an existing target; a copy
-    // cut short (killed, disk full) leaves its target torn.
+protected:
+    ~ProgramInputs() = default;
+};
+
+// Files and folders. Paths may hold "..": the system resolves them.
+//
+// Contracts the logic relies on:
+// - "Access denied" from MoveOver, MoveToFreeName and RemoveFile is turned
+//   into kErrorSharingViolation when another program holds the file open:
+//   Windows says "access denied" for both, and the player's advice ("close
+//   the program", or "give your account write access") depends on which.
+// - A rename is one step: a crash leaves the old name or the new, never
+//   half a file.
+class FileSystem {
+public:
     virtual AttributeQuery FileAttributes(const Text& path) = 0;
-    virtual bool SetAttributes(const Text& path, std::uint32_t attributes) = 0;
-    virtual bool FindEntry(const Text& path, std::uint32_t& attributes) = 0;
+    virtual OsResult SetAttributes(const Text& path, std::uint32_t attributes) = 0;
+    // The attributes of a directory entry, by a search of its folder: it
+    // finds what the attribute query may be refused (a file in use, say).
+    virtual AttributeQuery FindEntry(const Text& path) = 0;
     virtual OsResult MakeFolder(const Text& path) = 0;
+    // Replaces an existing target. A copy cut short (killed, disk full)
+    // leaves its target torn.
     virtual OsResult CopyWholeFile(const Text& from, const Text& to) = 0;
     virtual OsResult FlushToDisk(const Text& path) = 0;
     // Writes the text as UTF-8, replacing the file, and flushes it to disk.
     virtual OsResult WriteNewFile(const Text& path, TextView content) = 0;
-    // Renames the file over the target in one step, replacing it: a crash
-    // leaves the old target or the new one, never half of one. It asks for
-    // the rename to be written through, which Windows honours and Wine does
-    // not: only a later flush puts it on the disk there.
+    // Renames the file over the target in one step, replacing it. It asks
+    // for the rename to be written through, which Windows honours and Wine
+    // does not: only a later flush puts it on the disk there.
     virtual OsResult MoveOver(const Text& from, const Text& to) = 0;
     // Renames the file to a name that must be free, in one step: when
     // anything holds that name the call fails with kErrorAlreadyExists (or
@@ -112,17 +135,18 @@ public:
     // there a moment before is never replaced.
     virtual OsResult MoveToFreeName(const Text& from, const Text& to) = 0;
     // The entries of a folder whose names match the pattern ("*" and "?"
-    // wildcards, as the system reads them), "." and ".." left out.
+    // wildcards, as the system reads them), "." and ".." left out. No entry
+    // matching is success with none.
     virtual OsResult ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) = 0;
-    // Reads a small UTF-8 text file whole; false when it cannot be read.
+    // Reads a small UTF-8 text file whole.
     virtual OsResult ReadSmallFile(const Text& path, Text& text) = 0;
-    // Up to `count` bytes from `offset` on; fewer at the file's end. False
-    // when the file cannot be read.
-    virtual bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
-                          std::string& bytes) = 0;
+    // Up to `count` bytes from `offset` on; fewer at the file's end.
+    virtual OsResult ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                              std::string& bytes) = 0;
     virtual OsResult RemoveFile(const Text& path) = 0;
-    virtual bool ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
-    // Whether two paths name one folder, by its identity, not its spelling.
+    virtual OsResult ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
+    // Whether two paths name one folder, by its identity, not its spelling;
+    // false too when either cannot be opened.
     virtual bool IsSameFolder(const Text& a, const Text& b) = 0;
     // Creates or opens the file, sharing it with everyone, and locks its
     // first byte until the process ends: the system lets go of the lock then,
@@ -130,38 +154,83 @@ public:
     // another process fails with kErrorLockViolation (or, for a launcher of
     // an earlier release holding the file unshared, kErrorSharingViolation).
     virtual OsResult HoldLockFile(const Text& path) = 0;
-    // The path made absolute and without "." and ".." names, for the player's eyes.
+    // The path made absolute and without "." and ".." names, for the
+    // player's eyes; the path as given when the system cannot.
     virtual Text FullPath(const Text& path) = 0;
-    // The system's own words for an error code.
-    virtual Text ErrorText(std::uint32_t error) = 0;
-    // Waits this long, answering the thread's messages meanwhile.
+    // Waits this long before a change is tried again, answering the
+    // thread's messages meanwhile.
     virtual void Pause(std::uint32_t milliseconds) = 0;
 
-    // The game and the application shell.
+protected:
+    ~FileSystem() = default;
+};
+
+// The game's process, owned by the application window, and the wait for
+// its end on the thread's message queue.
+class GameSession {
+public:
     virtual OsHandle AppWindow() = 0;
     // Starts the game without any box of the system's: a game that cannot be
     // started is the launcher's to tell. The error says why it did not start.
     virtual OsResult StartGame(const LaunchRequest& request) = 0;
     // The game's process has ended (or cannot be watched), whatever its code.
     virtual bool GameHasEnded() = 0;
+    // One pump step: takes and handles every waiting message, never waits.
     virtual void ProcessMessages() = 0;
+    // A quit message has been taken (the session is ending).
     virtual bool Terminated() = 0;
+    // Sleeps until the game ends or a message waits.
     virtual void AwaitGameOrMessage() = 0;
-    // A box with OK, titled with the application window's title.
-    virtual void ShowMessage(MessageKind kind, const Text& text) = 0;
 
-    // Standard output.
+protected:
+    ~GameSession() = default;
+};
+
+// What the player is told: standard output, or a box where there is none.
+class PlayerOutput {
+public:
+    // The process's standard output; kInvalidHandle when it has none.
     virtual OsHandle StdOutput() = 0;
+    // kFileTypeUnknown for a null handle: no standard output after all.
     virtual std::uint32_t FileType(OsHandle handle) = 0;
     virtual void CloseOsHandle(OsHandle handle) = 0;
     virtual OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) = 0;
+    // The text in the system's ANSI code page, as consoles and callers read it.
     virtual std::string ToAnsi(TextView text) = 0;
+    // A box with OK, titled with the application window's title.
+    virtual void ShowMessage(MessageKind kind, const Text& text) = 0;
+    // The system's own words for an error code; "Error <n>" when it has none.
+    virtual Text ErrorText(std::uint32_t error) = 0;
 
-    // The end of the process.
-    virtual void TeardownShell() = 0;
-    [[noreturn]] virtual void EndProcess(std::uint32_t exitCode) = 0;
+protected:
+    ~PlayerOutput() = default;
 };
 
-// The platform the launcher runs on; set once by the program's entry (or a test).
-Platform& Os();
+// The end of the process.
+class ProcessEnd {
+public:
+    virtual void TeardownShell() = 0;
+    [[noreturn]] virtual void EndProcess(std::uint32_t exitCode) = 0;
+
+protected:
+    ~ProcessEnd() = default;
+};
+
+// The platform the launcher runs on, one object for every concern; the
+// program's entry (or a test) installs it once, and each part of the logic
+// reaches only the concern it uses.
+class Platform : public ProgramInputs,
+                 public FileSystem,
+                 public GameSession,
+                 public PlayerOutput,
+                 public ProcessEnd {
+public:
+    virtual ~Platform() = default;
+};
+
 void UsePlatform(Platform* platform);
+ProgramInputs& Inputs();
+FileSystem& Files();
+GameSession& Game();
+PlayerOutput& Output();
+ProcessEnd& Process();

@@ -5,11 +5,11 @@
 OutputStream StdOut;
 
 bool OutputStream::Open() {
-    OsHandle handle = Os().StdOutput();
+    OsHandle handle = Output().StdOutput();
     if (handle == kInvalidHandle) return false;
-    std::uint32_t type = Os().FileType(handle);
+    std::uint32_t type = Output().FileType(handle);
     if (type == kFileTypeUnknown) {  // no standard output: a null handle
-        Os().CloseOsHandle(handle);
+        Output().CloseOsHandle(handle);
         return false;
     }
     handle_ = handle;
@@ -21,7 +21,7 @@ bool OutputStream::Open() {
 bool OutputStream::Available() { return open_ || Open(); }
 
 bool OutputStream::WriteBuffer() {
-    OsResult written = Os().WriteBytes(handle_, buffer_, static_cast<std::uint32_t>(used_));
+    OsResult written = Output().WriteBytes(handle_, buffer_, static_cast<std::uint32_t>(used_));
     used_ = 0;  // emptied whether or not the write went through
     if (!written) status_ = static_cast<std::int32_t>(written.error);
     return written.ok;
@@ -40,7 +40,7 @@ void OutputStream::Append(const char* bytes, std::size_t count) {
 
 void OutputStream::Write(TextView text) {
     // Each piece on its own, so the line end never depends on the text.
-    std::string bytes = Os().ToAnsi(text);
+    std::string bytes = Output().ToAnsi(text);
     Append(bytes.data(), bytes.size());
 }
 

@@ -40,7 +40,7 @@ void WarnOfBlankInFolderName(const std::vector<Text>& pathParts) {
 
 // The system's own character stepping, so that the folder's name is cut as
 // Windows counts its characters.
-const char16_t* SystemCharStep(const char16_t* at) { return Os().NextChar(at); }
+const char16_t* SystemCharStep(const char16_t* at) { return Inputs().NextChar(at); }
 
 // The steps after the archives are prepared: whether the game was started,
 // and why not.
@@ -61,13 +61,13 @@ std::uint32_t RunSteps() {
     // make backup folders and copies outside the game: it makes nothing.
     const Text gameExe = BaseFolder + u"..\\..\\BF2.exe";
     if (!IsExistingFile(gameExe)) {
-        TellPlayer(MessageKind::Error, GameNotFoundText(Os().FullPath(gameExe)));
+        TellPlayer(MessageKind::Error, GameNotFoundText(Files().FullPath(gameExe)));
         return kExitGameNotStarted;
     }
     FaultPoint("archives");
     const Prepared prepared = PrepareArchives();
     if (prepared == Prepared::AnotherLauncherRuns) {
-        TellPlayer(MessageKind::Error, AlreadyRunningText(Os().FullPath(BaseFolder + u"..\\..")));
+        TellPlayer(MessageKind::Error, AlreadyRunningText(Files().FullPath(BaseFolder + u"..\\..")));
         return kExitAlreadyRunning;
     }
     OsResult started;
@@ -84,7 +84,7 @@ std::uint32_t RunSteps() {
     if (failure) std::rethrow_exception(failure);
     if (!started) {
         TellPlayer(MessageKind::Error,
-                   GameNotStartedText(Os().FullPath(GameExePath), started.error));
+                   GameNotStartedText(Files().FullPath(GameExePath), started.error));
         return kExitGameNotStarted;
     }
     return PlayerWarned ? kExitGameRanWithWarning : kExitGameRan;
@@ -108,8 +108,8 @@ void ExitProgram(std::uint32_t exitCode) {
     Text().swap(BaseFolder);
     Text().swap(ForwardedArgs);
     Text().swap(GameExePath);
-    Os().TeardownShell();
+    Process().TeardownShell();
     StdOut.Close();
-    Os().EndProcess(exitCode);
+    Process().EndProcess(exitCode);
     std::abort();  // EndProcess does not return
 }

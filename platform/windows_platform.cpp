@@ -10,6 +10,34 @@ SHELLEXECUTEINFOW LaunchInfo;
 static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60,
               "SHELLEXECUTEINFOW must have its 32-bit layout of 60 bytes");
 
+// The seam's constants are Windows' own numbers: the logic compares the
+// errors and attributes these calls give back against them.
+static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES);
+static_assert(kAttributeReadOnly == FILE_ATTRIBUTE_READONLY);
+static_assert(kAttributeHidden == FILE_ATTRIBUTE_HIDDEN);
+static_assert(kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
+static_assert(kErrorBadFormat == ERROR_BAD_FORMAT);
+static_assert(kErrorOutOfMemory == ERROR_OUTOFMEMORY);
+static_assert(kErrorWriteProtect == ERROR_WRITE_PROTECT);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(kErrorLockViolation == ERROR_LOCK_VIOLATION);
+static_assert(kErrorHandleDiskFull == ERROR_HANDLE_DISK_FULL);
+static_assert(kErrorFileExists == ERROR_FILE_EXISTS);
+static_assert(kErrorDiskFull == ERROR_DISK_FULL);
+static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
+static_assert(kErrorBadPathName == ERROR_BAD_PATHNAME);
+static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kErrorInvalidExeSignature == ERROR_INVALID_EXE_SIGNATURE);
+static_assert(kErrorBadExeFormat == ERROR_BAD_EXE_FORMAT);
+static_assert(kErrorFileNameTooLong == ERROR_FILENAME_EXCED_RANGE);
+static_assert(kErrorExeMachineTypeMismatch == ERROR_EXE_MACHINE_TYPE_MISMATCH);
+static_assert(kFileTypeUnknown == FILE_TYPE_UNKNOWN);
+static_assert(kFileTypeChar == FILE_TYPE_CHAR);
+
 namespace {
 
 HANDLE AsHandle(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -71,17 +99,16 @@ AttributeQuery WindowsPlatform::FileAttributes(const Text& path) {
     return {OsResult{}, attributes};
 }
 
-bool WindowsPlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
-    return ::SetFileAttributesW(Wide(path), attributes);
+OsResult WindowsPlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
+    return Outcome(::SetFileAttributesW(Wide(path), attributes));
 }
 
-bool WindowsPlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
+AttributeQuery WindowsPlatform::FindEntry(const Text& path) {
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW(Wide(path), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE) return {Outcome(FALSE), INVALID_FILE_ATTRIBUTES};
     ::FindClose(search);
-    attributes = found.dwFileAttributes;
-    return true;
+    return {OsResult{}, found.dwFileAttributes};
 }
 
 OsResult WindowsPlatform::MakeFolder(const Text& path) {
@@ -169,15 +196,15 @@ OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
     return {};
 }
 
-bool WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
-                               std::string& bytes) {
+OsResult WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                                   std::string& bytes) {
     UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
+    if (!file) return Outcome(FALSE);
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return false;
+    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return Outcome(FALSE);
     bytes.resize(count);
     DWORD got = 0;
     std::uint32_t filled = 0;
@@ -187,7 +214,7 @@ bool WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint
         filled += got;
     }
     bytes.resize(filled);
-    return true;
+    return {};
 }
 
 OsResult WindowsPlatform::RemoveFile(const Text& path) {
@@ -195,12 +222,12 @@ OsResult WindowsPlatform::RemoveFile(const Text& path) {
     return removed.error == ERROR_ACCESS_DENIED ? InUseOr(removed, path) : removed;
 }
 
-bool WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
+OsResult WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return false;
+    if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return Outcome(FALSE);
     stamp.size = Join(data.nFileSizeHigh, data.nFileSizeLow);
     stamp.lastWrite = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
-    return true;
+    return {};
 }
 
 bool WindowsPlatform::IsSameFolder(const Text& a, const Text& b) {

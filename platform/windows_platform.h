@@ -39,8 +39,8 @@ public:
     const char16_t* NextChar(const char16_t* position) override;
 
     AttributeQuery FileAttributes(const Text& path) override;
-    bool SetAttributes(const Text& path, std::uint32_t attributes) override;
-    bool FindEntry(const Text& path, std::uint32_t& attributes) override;
+    OsResult SetAttributes(const Text& path, std::uint32_t attributes) override;
+    AttributeQuery FindEntry(const Text& path) override;
     OsResult MakeFolder(const Text& path) override;
     OsResult CopyWholeFile(const Text& from, const Text& to) override;
     OsResult FlushToDisk(const Text& path) override;
@@ -49,10 +49,10 @@ public:
     OsResult MoveToFreeName(const Text& from, const Text& to) override;
     OsResult ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) override;
     OsResult ReadSmallFile(const Text& path, Text& text) override;
-    bool ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
-                  std::string& bytes) override;
+    OsResult ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                      std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
-    bool ReadFileStamp(const Text& path, FileStamp& stamp) override;
+    OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     bool IsSameFolder(const Text& a, const Text& b) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;

@@ -345,28 +345,30 @@ AttributeQuery FakePlatform::FileAttributes(const Text& path) {
             kInvalidFileAttributes};
 }
 
-bool FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
+OsResult FakePlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(attributes));
     Call("attributes " + Shown(path) + " = " + hex);
-    if (attributesKept.count(Relative(path))) return false;
+    if (attributesKept.count(Relative(path))) return {false, kErrorAccessDenied};
     FakeFile* found = disk.Find(Resolve(path));
-    if (!found) return false;
+    if (!found) return {false, kErrorFileNotFound};
     found->attributes = attributes;
-    return true;
+    return {};
 }
 
-bool FakePlatform::FindEntry(const Text& path, std::uint32_t& attributes) {
+AttributeQuery FakePlatform::FindEntry(const Text& path) {
     Call("find " + Shown(path));
     Text key = Resolve(path);
+    AttributeQuery query;
     if (disk.folders.count(key)) {
-        attributes = kAttributeDirectory;
-        return true;
+        query.attributes = kAttributeDirectory;
+    } else if (const FakeFile* found = disk.Find(key)) {
+        query.attributes = found->attributes;
+    } else {
+        query.ok = false;
+        query.error = kErrorFileNotFound;
     }
-    const FakeFile* found = disk.Find(key);
-    if (!found) return false;
-    attributes = found->attributes;
-    return true;
+    return query;
 }
 
 OsResult FakePlatform::MakeFolder(const Text& path) {
@@ -531,12 +533,12 @@ OsResult FakePlatform::ReadSmallFile(const Text& path, Text& text) {
     return {};
 }
 
-bool FakePlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
-                            std::string& bytes) {
+OsResult FakePlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
+                                std::string& bytes) {
     const FakeFile* found = disk.Find(Resolve(path));
-    if (!found) return false;
+    if (!found) return {false, kErrorFileNotFound};
     bytes = offset < found->bytes.size() ? found->bytes.substr(offset, count) : std::string();
-    return true;
+    return {};
 }
 
 OsResult FakePlatform::RemoveFile(const Text& path) {
@@ -551,11 +553,11 @@ OsResult FakePlatform::RemoveFile(const Text& path) {
     return {};
 }
 
-bool FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
+OsResult FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     const FakeFile* found = disk.Find(Resolve(path));
-    if (!found) return false;
+    if (!found) return {false, kErrorFileNotFound};
     stamp = {found->bytes.size(), found->lastWrite};
-    return true;
+    return {};
 }
 
 bool FakePlatform::IsSameFolder(const Text& a, const Text& b) {

@@ -31,7 +31,7 @@ TEST_P(LaunchFields, AreThePlainConcatenations) {
     BaseFolder = FormBaseFolder();
     ForwardedArgs = FormForwardedArgs();
     std::vector<Text> parts;
-    SplitText(u'\\', BaseFolder, parts, [](const char16_t* at) { return Os().NextChar(at); });
+    SplitText(u'\\', BaseFolder, parts, [](const char16_t* at) { return Inputs().NextChar(at); });
     EXPECT_TRUE(LaunchGame(parts));
     EXPECT_EQ(Narrow(os.startedFile), GetParam().file);
     EXPECT_EQ(Narrow(os.startedParameters), GetParam().parameters);
