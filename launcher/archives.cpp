@@ -3,15 +3,12 @@
 #include <vector>
 
 #include "launcher/failure.h"
-#include "launcher/globals.h"
+#include "launcher/file_system.h"
 #include "launcher/notice.h"
 
 namespace {
 
 using Failed = std::optional<StepFailure>;
-
-Text At(const char16_t* relative) { return BaseFolder + relative; }
-Text Temporary(const Text& target) { return target + kTemporarySuffix; }
 
 // A rename refuses to replace a read-only target, and files installed from
 // a disc are often read-only (hidden ones too, for some tools): the changes
@@ -98,37 +95,36 @@ TextView LastName(TextView path) {
 
 // The versions kept aside so far: release 1.2.0's one and the launcher's
 // own. A folder that cannot be listed gives none, so more is kept, not less.
-std::vector<Text> KeptVersions() {
+std::vector<Text> KeptVersions(const GameLayout& paths) {
     std::vector<Text> kept;
-    if (IsExistingFile(At(kOldKept))) kept.push_back(At(kOldKept));
-    const Text folder = At(kGameBackupFolder) + u"\\";
+    if (IsExistingFile(paths.OldKeptVersion())) kept.push_back(paths.OldKeptVersion());
     std::vector<FolderEntry> entries;
-    if (!Files().ListFolder(folder + kKeptPrefix + u"*" + kKeptSuffix, entries)) return kept;
+    if (!Files().ListFolder(paths.KeptVersionsPattern(), entries)) return kept;
     for (const FolderEntry& entry : entries) {
-        if (!entry.isFolder) kept.push_back(folder + entry.name);
+        if (!entry.isFolder) kept.push_back(paths.KeptVersion(entry.name));
     }
     return kept;
 }
 
 // Every mod's archive and its backup: this mod's first, then each other
 // folder's in the mods folder, the game's own content folder left out.
-std::vector<Text> ModsArchives(const Text& alsoModFolder) {
-    std::vector<Text> archives{At(kModArchive), At(kModArchiveBackup)};
-    if (!alsoModFolder.empty() && alsoModFolder != BaseFolder) {
-        archives.push_back(alsoModFolder + kModArchive);
-        archives.push_back(alsoModFolder + kModArchiveBackup);
+std::vector<Text> ModsArchives(const GameLayout& paths, const Text& alsoModFolder) {
+    std::vector<Text> archives{paths.ModArchive(), paths.ModArchiveBackup()};
+    if (!alsoModFolder.empty() && alsoModFolder != paths.ModFolder()) {
+        archives.push_back(GameLayout::ModArchiveIn(alsoModFolder));
+        archives.push_back(GameLayout::ModBackupIn(alsoModFolder));
     }
     std::vector<FolderEntry> entries;
-    if (!Files().ListFolder(At(kModsFolder) + u"*", entries)) return archives;
+    if (!Files().ListFolder(paths.ModsFolder() + u"*", entries)) return archives;
     for (const FolderEntry& entry : entries) {
-        if (!entry.isFolder || SameNameIgnoringCase(entry.name, LastName(kGameContentFolder)) ||
-            SameNameIgnoringCase(entry.name, LastName(BaseFolder)) ||
+        if (!entry.isFolder || SameNameIgnoringCase(entry.name, GameLayout::kGameContentName) ||
+            SameNameIgnoringCase(entry.name, LastName(paths.ModFolder())) ||
             SameNameIgnoringCase(entry.name, LastName(alsoModFolder))) {
             continue;
         }
-        const Text folder = At(kModsFolder) + entry.name + u"\\";
-        archives.push_back(folder + kModArchive);
-        archives.push_back(folder + kModArchiveBackup);
+        const Text folder = paths.ModsFolder() + entry.name + u"\\";
+        archives.push_back(GameLayout::ModArchiveIn(folder));
+        archives.push_back(GameLayout::ModBackupIn(folder));
     }
     return archives;
 }
@@ -160,17 +156,18 @@ bool FoundIn(const Text& path, const std::vector<Text>& places, Whole whole) {
 // is no such place: what stands there now may be gone the next moment.
 // With OrCutShort, a copy of one of them cut short counts as held too: it
 // is what a copy that did not end leaves, and holds nothing to lose.
-bool HeldElsewhere(const Text& path, const Text& markerModFolder, Whole whole = Whole::Only) {
-    std::vector<Text> places{At(kGameArchiveBackup), At(kCapturedArchive)};
-    for (Text& kept : KeptVersions()) places.push_back(std::move(kept));
-    for (Text& archive : ModsArchives(markerModFolder)) places.push_back(std::move(archive));
+bool HeldElsewhere(const GameLayout& paths, const Text& path, const Text& markerModFolder,
+                   Whole whole = Whole::Only) {
+    std::vector<Text> places{paths.GameArchiveBackup(), paths.CapturedArchive()};
+    for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
+    for (Text& archive : ModsArchives(paths, markerModFolder)) places.push_back(std::move(archive));
     return FoundIn(path, places, whole);
 }
 
 // Whether the file is a mod's archive, whole or cut short: what a swap puts
 // in the game's place. An empty file is that too, and holds nothing to lose.
-bool IsModsArchive(const Text& path, const Text& markerModFolder) {
-    return FoundIn(path, ModsArchives(markerModFolder), Whole::OrCutShort);
+bool IsModsArchive(const GameLayout& paths, const Text& path, const Text& markerModFolder) {
+    return FoundIn(path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
 }
 
 // A time of the file system (100 ns steps since 1601, UTC) as
@@ -213,16 +210,15 @@ bool IsNoRoom(const Failed& failed) {
 
 // Renames the file among the kept versions under a free name from its
 // last-write time, so that it replaces nothing.
-Kept KeepAside(const Text& path) {
-    if (KeptVersions().size() >= kKeptAtMost) return {{}, NoRoomToKeep(path)};
+Kept KeepAside(const GameLayout& paths, const Text& path) {
+    if (KeptVersions(paths).size() >= kKeptAtMost) return {{}, NoRoomToKeep(path)};
     // A stamp that cannot be read names the version by the earliest time;
     // the name stays free of any other all the same.
     FileStamp stamp;
     Files().ReadFileStamp(path, stamp);
-    const Text folder = At(kGameBackupFolder) + u"\\";
     OsResult moved;
     for (unsigned number = 0; number < 100; ++number) {
-        const Text as = folder + KeptName(stamp.lastWrite, number);
+        const Text as = paths.KeptVersion(KeptName(stamp.lastWrite, number));
         ClearBlockingAttributes(path);
         moved = Rename(path, as, Replace::No);
         if (moved) return {as, std::nullopt};
@@ -243,8 +239,9 @@ enum class Retry { No, Yes };
 // an earlier version whole (the source renamed over) or a mix of two (the
 // source rewritten in place), which the launcher cannot tell apart: it is
 // kept aside unless its bytes are elsewhere, and the step fails.
-Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
-    const Text temporary = Temporary(to);
+Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, const Text& to,
+                  Durable durable) {
+    const Text temporary = GameLayout::Temporary(to);
     FileStamp before, after;
     const bool stamped = Files().ReadFileStamp(from, before).ok;
     if (OsResult done = Files().CopyWholeFile(from, temporary); !done) {
@@ -253,10 +250,10 @@ Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
     }
     const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
     if (changed && Compare(temporary, from) != Likeness::Same) {
-        if (HeldElsewhere(temporary, Text(), Whole::OrCutShort)) {
+        if (HeldElsewhere(paths, temporary, Text(), Whole::OrCutShort)) {
             RemoveOwn(temporary);
-        } else if (Kept kept = KeepAside(temporary); !kept.failed) {
-            TellPlayer(MessageKind::Warning,
+        } else if (Kept kept = KeepAside(paths, temporary); !kept.failed) {
+            TellPlayer(run, MessageKind::Warning,
                        KeptAsideText(Files().FullPath(from), Files().FullPath(kept.as)));
         }
         return StepFailure{u"copy", from, kErrorSharingViolation};
@@ -273,7 +270,7 @@ Failed CopyBeside(const Text& from, const Text& to, Durable durable) {
 // The copy beside a file of the launcher's own renamed over it. Only for
 // the backups and the marker, whose bytes the caller has made sure of.
 Failed ReplaceWithCopy(const Text& to, Retry retry) {
-    const Text temporary = Temporary(to);
+    const Text temporary = GameLayout::Temporary(to);
     auto rename = [&] { return Rename(temporary, to, Replace::Yes); };
     const OsResult done = retry == Retry::Yes ? WithRetries(rename) : rename();
     if (done) return std::nullopt;
@@ -291,9 +288,9 @@ Failed Flush(const Text& path) {
 
 // Written whole beside it and renamed over it, so a kill never leaves half
 // a marker; the write flushes it first.
-Failed WriteMarker(const Marker& marker) {
-    const Text path = At(kSwapMarker);
-    const Text temporary = Temporary(path);
+Failed WriteMarker(const GameLayout& paths, const Marker& marker) {
+    const Text path = paths.SwapMarker();
+    const Text temporary = GameLayout::Temporary(path);
     OsResult done = Files().WriteNewFile(temporary, MarkerText(marker));
     if (done) done = Rename(temporary, path, Replace::Yes);
     if (done) return std::nullopt;
@@ -301,8 +298,8 @@ Failed WriteMarker(const Marker& marker) {
     return StepFailure{u"write", path, done.error};
 }
 
-Failed RemoveMarker() {
-    const Text path = At(kSwapMarker);
+Failed RemoveMarker(const GameLayout& paths) {
+    const Text path = paths.SwapMarker();
     if (OsResult removed = RemoveOwn(path); !removed)
         return StepFailure{u"remove", path, removed.error};
     return std::nullopt;
@@ -313,25 +310,25 @@ Failed RemoveMarker() {
 // Renames whatever is live to the capture name: from then on nothing that
 // another program puts in the live name can be replaced by the launcher,
 // and what was taken can be looked at in peace. Nothing to capture is fine.
-Failed CaptureLive() {
-    const Text live = At(kGameArchive);
+Failed CaptureLive(const GameLayout& paths) {
+    const Text live = paths.LiveArchive();
     if (!IsExistingFile(live)) return std::nullopt;
     const OsResult moved =
-        WithRetries([&] { return Rename(live, At(kCapturedArchive), Replace::No); });
+        WithRetries([&] { return Rename(live, paths.CapturedArchive(), Replace::No); });
     if (moved) return std::nullopt;
     return StepFailure{u"replace", live, moved.error};
 }
 
 // The capture becomes the game's backup: it holds the game's newest archive.
 // The backup it replaces is kept aside unless its bytes are elsewhere.
-Failed CaptureToBackup(const Text& markerModFolder, Text& keptAs) {
-    const Text backup = At(kGameArchiveBackup);
-    if (IsExistingFile(backup) && !HeldElsewhere(backup, markerModFolder)) {
-        Kept kept = KeepAside(backup);
+Failed CaptureToBackup(const GameLayout& paths, const Text& markerModFolder, Text& keptAs) {
+    const Text backup = paths.GameArchiveBackup();
+    if (IsExistingFile(backup) && !HeldElsewhere(paths, backup, markerModFolder)) {
+        Kept kept = KeepAside(paths, backup);
         if (kept.failed) return kept.failed;
         keptAs = kept.as;
     }
-    const OsResult moved = Rename(At(kCapturedArchive), backup, Replace::Yes);
+    const OsResult moved = Rename(paths.CapturedArchive(), backup, Replace::Yes);
     if (!moved) return StepFailure{u"replace", backup, moved.error};
     return Flush(backup);
 }
@@ -341,16 +338,16 @@ Failed CaptureToBackup(const Text& markerModFolder, Text& keptAs) {
 // scanner take the backup meanwhile, the capture takes its place, and the
 // bytes stay either way. The capture is flushed first, so the backup stays
 // on the disk.
-std::optional<Failed> RetireCapture(const Text& markerModFolder) {
-    const Text captured = At(kCapturedArchive);
-    const Text backup = At(kGameArchiveBackup);
+std::optional<Failed> RetireCapture(const GameLayout& paths, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
+    const Text backup = paths.GameArchiveBackup();
     if (FoundIn(captured, {backup}, Whole::Only)) {
         if (Failed failed = Flush(captured)) return failed;
         if (OsResult moved = Rename(captured, backup, Replace::Yes); !moved)
             return StepFailure{u"replace", backup, moved.error};
         return Failed();
     }
-    if (HeldElsewhere(captured, markerModFolder, Whole::OrCutShort)) {
+    if (HeldElsewhere(paths, captured, markerModFolder, Whole::OrCutShort)) {
         if (OsResult removed = RemoveOwn(captured); !removed)
             return StepFailure{u"remove", captured, removed.error};
         return Failed();
@@ -360,47 +357,48 @@ std::optional<Failed> RetireCapture(const Text& markerModFolder) {
 
 // A capture whose place in the live name is taken by something newer: gone
 // when its bytes are elsewhere, else kept aside.
-Failed DisposeOfCapture(const Text& markerModFolder) {
-    const Text captured = At(kCapturedArchive);
+Failed DisposeOfCapture(const GameLayout& paths, RunRecord& run, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
-    if (std::optional<Failed> retired = RetireCapture(markerModFolder)) return *retired;
-    Kept kept = KeepAside(captured);
+    if (std::optional<Failed> retired = RetireCapture(paths, markerModFolder)) return *retired;
+    Kept kept = KeepAside(paths, captured);
     if (kept.failed) return kept.failed;
-    TellPlayer(MessageKind::Warning,
-               KeptAsideText(Files().FullPath(At(kGameArchive)), Files().FullPath(kept.as)));
+    TellPlayer(run, MessageKind::Warning,
+               KeptAsideText(Files().FullPath(paths.LiveArchive()), Files().FullPath(kept.as)));
     return std::nullopt;
 }
 
 // Puts the capture back in the live name, which must be free.
-Failed ReturnCapture(const Text& markerModFolder) {
-    const Text captured = At(kCapturedArchive);
+Failed ReturnCapture(const GameLayout& paths, RunRecord& run, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
     const OsResult moved =
-        WithRetries([&] { return Rename(captured, At(kGameArchive), Replace::No); });
+        WithRetries([&] { return Rename(captured, paths.LiveArchive(), Replace::No); });
     if (moved) return std::nullopt;
-    if (IsNameTaken(moved.error) && IsExistingFile(At(kGameArchive)))
-        return DisposeOfCapture(markerModFolder);
-    return StepFailure{u"put back", At(kGameArchive), moved.error};
+    if (IsNameTaken(moved.error) && IsExistingFile(paths.LiveArchive()))
+        return DisposeOfCapture(paths, run, markerModFolder);
+    return StepFailure{u"put back", paths.LiveArchive(), moved.error};
 }
 
 // A capture that a run left: what was live when it was taken. Settled before
 // anything else, at the start of a run and before the restore (where it is
 // the swap's own, held until the game has ended so that its bytes are
 // compared when that costs the player nothing).
-Failed SettleCapture(const Text& markerModFolder) {
-    const Text captured = At(kCapturedArchive);
+Failed SettleCapture(const GameLayout& paths, RunRecord& run, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
-    if (!IsExistingFile(At(kGameArchive))) return ReturnCapture(markerModFolder);
-    if (std::optional<Failed> retired = RetireCapture(markerModFolder)) return *retired;
+    if (!IsExistingFile(paths.LiveArchive())) return ReturnCapture(paths, run, markerModFolder);
+    if (std::optional<Failed> retired = RetireCapture(paths, markerModFolder)) return *retired;
     // The capture holds a version found nowhere else. A mod's archive live
     // now was put there after it by a swap: the capture is the game's newest
     // archive (an update that landed just before the swap). Anything else
     // live came after the capture: the capture is the older one.
-    if (!IsModsArchive(At(kGameArchive), markerModFolder)) return DisposeOfCapture(markerModFolder);
+    if (!IsModsArchive(paths, paths.LiveArchive(), markerModFolder))
+        return DisposeOfCapture(paths, run, markerModFolder);
     Text keptAs;
-    if (Failed failed = CaptureToBackup(markerModFolder, keptAs)) return failed;
-    TellPlayer(MessageKind::Warning,
-               UpdateKeptText(Files().FullPath(At(kGameArchive)),
+    if (Failed failed = CaptureToBackup(paths, markerModFolder, keptAs)) return failed;
+    TellPlayer(run, MessageKind::Warning,
+               UpdateKeptText(Files().FullPath(paths.LiveArchive()),
                               keptAs.empty() ? Text() : Files().FullPath(keptAs)));
     return std::nullopt;
 }
@@ -408,10 +406,10 @@ Failed SettleCapture(const Text& markerModFolder) {
 // A copy of the backup that is not needed after all. It is renamed over
 // the backup rather than removed: should a virus scanner have taken the
 // backup just before, the copy takes its place, and the bytes stay either way.
-void DiscardBackupCopy(const Text& copy) {
+void DiscardBackupCopy(const GameLayout& paths, const Text& copy) {
     if (!IsExistingFile(copy)) return;
     // A copy left for the next run is settled there.
-    Rename(copy, At(kGameArchiveBackup), Replace::Yes);
+    Rename(copy, paths.GameArchiveBackup(), Replace::Yes);
 }
 
 // What a put-back found in the live name once it had captured it.
@@ -422,35 +420,38 @@ enum class PutBack { Done, UpdateFound };
 // live name is empty only for two renames. When the capture is not a mod's
 // archive after all (an update landed after the look), it goes back and is
 // the game's new archive; so is whatever takes the live name meanwhile.
-Failed PutBackupInPlace(const Text& markerModFolder, PutBack& outcome) {
-    const Text live = At(kGameArchive);
-    const Text captured = At(kCapturedArchive);
+Failed PutBackupInPlace(const GameLayout& paths, RunRecord& run, const Text& markerModFolder,
+                        PutBack& outcome) {
+    const Text live = paths.LiveArchive();
+    const Text captured = paths.CapturedArchive();
     outcome = PutBack::Done;
-    if (Failed failed = CopyBeside(At(kGameArchiveBackup), live, Durable::Yes)) return failed;
-    if (Failed failed = CaptureLive()) {
-        DiscardBackupCopy(Temporary(live));
+    if (Failed failed = CopyBeside(paths, run, paths.GameArchiveBackup(), live, Durable::Yes))
+        return failed;
+    if (Failed failed = CaptureLive(paths)) {
+        DiscardBackupCopy(paths, GameLayout::Temporary(live));
         return failed;
     }
     if (IsExistingFile(captured)) {
-        const Likeness toBackup = Compare(captured, At(kGameArchiveBackup));
+        const Likeness toBackup = Compare(captured, paths.GameArchiveBackup());
         if (toBackup == Likeness::Same ||
-            (toBackup == Likeness::Different && !IsModsArchive(captured, markerModFolder))) {
+            (toBackup == Likeness::Different && !IsModsArchive(paths, captured, markerModFolder))) {
             // The game's own archive after all, or an update that landed
             // after the look: it goes back, and nothing else changes here.
-            DiscardBackupCopy(Temporary(live));
+            DiscardBackupCopy(paths, GameLayout::Temporary(live));
             if (toBackup == Likeness::Different) outcome = PutBack::UpdateFound;
-            return ReturnCapture(markerModFolder);
+            return ReturnCapture(paths, run, markerModFolder);
         }
     }
-    const OsResult in = WithRetries([&] { return Rename(Temporary(live), live, Replace::No); });
+    const OsResult in =
+        WithRetries([&] { return Rename(GameLayout::Temporary(live), live, Replace::No); });
     if (!in) {
-        DiscardBackupCopy(Temporary(live));
+        DiscardBackupCopy(paths, GameLayout::Temporary(live));
         if (!IsNameTaken(in.error)) {
-            ReturnCapture(markerModFolder);
+            ReturnCapture(paths, run, markerModFolder);
             return StepFailure{u"replace", live, in.error};
         }
         outcome = PutBack::UpdateFound;
-        return DisposeOfCapture(markerModFolder);
+        return DisposeOfCapture(paths, run, markerModFolder);
     }
     // What was captured is a mod's archive, or a copy cut short: nothing to lose.
     if (OsResult removed = RemoveOwn(captured); !removed)
@@ -460,16 +461,18 @@ Failed PutBackupInPlace(const Text& markerModFolder, PutBack& outcome) {
 
 // The live archive is the game's new one: it is kept and backed up, and the
 // backup it replaces is kept aside unless its bytes are elsewhere.
-Failed KeepUpdate(const Text& markerModFolder, Text& keptAs) {
-    const Text backup = At(kGameArchiveBackup);
-    if (Failed failed = CopyBeside(At(kGameArchive), backup, Durable::Yes)) return failed;
+Failed KeepUpdate(const GameLayout& paths, RunRecord& run, const Text& markerModFolder,
+                  Text& keptAs) {
+    const Text backup = paths.GameArchiveBackup();
+    if (Failed failed = CopyBeside(paths, run, paths.LiveArchive(), backup, Durable::Yes))
+        return failed;
     // The backup is kept aside unless its bytes are elsewhere: in the new
     // copy too, when the backup holds the update already.
-    if (IsExistingFile(backup) && !FoundIn(backup, {Temporary(backup)}, Whole::Only) &&
-        !HeldElsewhere(backup, markerModFolder)) {
-        Kept kept = KeepAside(backup);
+    if (IsExistingFile(backup) && !FoundIn(backup, {GameLayout::Temporary(backup)}, Whole::Only) &&
+        !HeldElsewhere(paths, backup, markerModFolder)) {
+        Kept kept = KeepAside(paths, backup);
         if (kept.failed) {
-            RemoveOwn(Temporary(backup));
+            RemoveOwn(GameLayout::Temporary(backup));
             return kept.failed;
         }
         keptAs = kept.as;
@@ -479,38 +482,39 @@ Failed KeepUpdate(const Text& markerModFolder, Text& keptAs) {
 
 // The mod's archive taken out of the place of a game that has none. What is
 // captured is removed only when it is a mod's archive (or a copy cut short).
-Failed TakeModsArchiveOut(const Text& markerModFolder, PutBack& outcome) {
-    const Text captured = At(kCapturedArchive);
+Failed TakeModsArchiveOut(const GameLayout& paths, RunRecord& run, const Text& markerModFolder,
+                          PutBack& outcome) {
+    const Text captured = paths.CapturedArchive();
     outcome = PutBack::Done;
-    if (Failed failed = CaptureLive()) return failed;
+    if (Failed failed = CaptureLive(paths)) return failed;
     if (!IsExistingFile(captured)) return std::nullopt;
-    if (!IsModsArchive(captured, markerModFolder)) {
+    if (!IsModsArchive(paths, captured, markerModFolder)) {
         outcome = PutBack::UpdateFound;
-        return ReturnCapture(markerModFolder);
+        return ReturnCapture(paths, run, markerModFolder);
     }
     if (OsResult removed = RemoveOwn(captured); !removed)
-        return StepFailure{u"remove", At(kGameArchive), removed.error};
+        return StepFailure{u"remove", paths.LiveArchive(), removed.error};
     return std::nullopt;
 }
 
 // What a kill left half made: only ever files under the launcher's own
 // temporary names. A copy whose bytes are elsewhere (or that is cut short)
 // goes; one that holds a version found nowhere else is kept aside.
-void RemoveLeftovers() {
-    RemoveOwn(Temporary(At(kSwapMarker)));
-    for (const char16_t* target : {kGameArchive, kGameArchiveBackup, kModArchiveBackup}) {
-        const Text leftover = Temporary(At(target));
+void RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
+    RemoveOwn(GameLayout::Temporary(paths.SwapMarker()));
+    for (const Text& leftover : paths.ArchiveCopiesUnderWay()) {
         if (!IsExistingFile(leftover)) continue;
-        std::vector<Text> places{At(kGameArchive), At(kGameArchiveBackup), At(kCapturedArchive)};
-        for (Text& kept : KeptVersions()) places.push_back(std::move(kept));
-        for (Text& archive : ModsArchives(Text())) places.push_back(std::move(archive));
+        std::vector<Text> places{paths.LiveArchive(), paths.GameArchiveBackup(),
+                                 paths.CapturedArchive()};
+        for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
+        for (Text& archive : ModsArchives(paths, Text())) places.push_back(std::move(archive));
         if (FoundIn(leftover, places, Whole::OrCutShort)) {
             RemoveOwn(leftover);
             continue;
         }
-        Kept kept = KeepAside(leftover);
+        Kept kept = KeepAside(paths, leftover);
         if (!kept.failed) {
-            TellPlayer(MessageKind::Warning,
+            TellPlayer(run, MessageKind::Warning,
                        KeptAsideText(Files().FullPath(leftover), Files().FullPath(kept.as)));
         }
     }
@@ -527,14 +531,14 @@ struct LockOutcome {
 // the file's identity locks, whichever spelling of the folder a launcher
 // uses and from whichever Wine prefix, and the system lets go of it however
 // the launcher ends.
-LockOutcome TakeLock() {
-    const Text folder = At(kGameBackupFolder);
+LockOutcome TakeLock(const GameLayout& paths) {
+    const Text folder = paths.GameBackupFolder();
     OsResult made = ForceFolder(folder);
     // Another launcher may have made the folder at the same moment.
     if (!made && !IsExistingFolder(folder)) {
         return {Lock::NotTaken, StepFailure{kMakeFolderAction, folder, made.error}};
     }
-    const Text path = At(kArchiveLock);
+    const Text path = paths.ArchiveLock();
     OsResult lock = Files().HoldLockFile(path);
     // A lock file whose delete is still pending (a launcher of an earlier
     // release deleted it, and a scanner still has it open) refuses to open
@@ -611,15 +615,15 @@ Step RuleFor(Live live, bool gameHadArchive, bool backupThere) {
 // when it does not are the bytes compared. The answer only chooses a row:
 // no file is replaced or removed on a stamp's word, since each change
 // captures the live archive and looks at its bytes first.
-Live WhatIsLive(const Marker& marker) {
-    const Text live = At(kGameArchive);
+Live WhatIsLive(const GameLayout& paths, const Marker& marker) {
+    const Text live = paths.LiveArchive();
     if (!IsExistingFile(live)) return Live::Absent;
     FileStamp stamp;
     if (Files().ReadFileStamp(live, stamp)) {
         if (stamp == marker.swappedIn) return Live::Ours;
         if (stamp == marker.gameStamp) return Live::GamesOwn;
     }
-    switch (Compare(live, At(kGameArchiveBackup))) {
+    switch (Compare(live, paths.GameArchiveBackup())) {
         case Likeness::Same:
             return Live::GamesOwn;
         case Likeness::CutShort:
@@ -627,67 +631,68 @@ Live WhatIsLive(const Marker& marker) {
         case Likeness::Different:
             break;
     }
-    return IsModsArchive(live, marker.modFolder) ? Live::Ours : Live::Other;
+    return IsModsArchive(paths, live, marker.modFolder) ? Live::Ours : Live::Other;
 }
 
 enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
 
 // Tells the player that the kept versions are as many as the launcher
 // keeps, or why a change did not go through.
-void TellNotDone(When when, Step step, const StepFailure& failed) {
-    const Text live = Files().FullPath(At(kGameArchive));
+void TellNotDone(const GameLayout& paths, RunRecord& run, When when, Step step,
+                 const StepFailure& failed) {
+    const Text live = Files().FullPath(paths.LiveArchive());
     if (IsNoRoom(failed)) {
         std::vector<Text> kept;
-        for (const Text& path : KeptVersions()) kept.push_back(Files().FullPath(path));
-        TellPlayer(MessageKind::Warning, TooManyKeptText(kept, when != When::AfterTheGame));
+        for (const Text& path : KeptVersions(paths)) kept.push_back(Files().FullPath(path));
+        TellPlayer(run, MessageKind::Warning, TooManyKeptText(kept, when != When::AfterTheGame));
     } else if (when != When::AfterTheGame) {
-        TellPlayer(MessageKind::Warning, LeftInPlaceText(failed));
+        TellPlayer(run, MessageKind::Warning, LeftInPlaceText(failed));
     } else if (step == Step::TakeModsArchiveOut) {
-        TellPlayer(MessageKind::Warning, ModsArchiveNotTakenOutText(failed, live));
+        TellPlayer(run, MessageKind::Warning, ModsArchiveNotTakenOutText(failed, live));
     } else {
-        TellPlayer(MessageKind::Warning,
-                   RestoreNotMadeText(failed, Files().FullPath(At(kGameArchiveBackup)), live));
+        TellPlayer(run, MessageKind::Warning,
+                   RestoreNotMadeText(failed, Files().FullPath(paths.GameArchiveBackup()), live));
     }
 }
 
 // Acts on the marker by the rules. True when the marker is gone: the game's
 // own archive (or none) is live, and its backup holds it.
-bool SettleMarker(When when) {
-    const Text markerPath = At(kSwapMarker);
+bool SettleMarker(const GameLayout& paths, RunRecord& run, When when) {
+    const Text markerPath = paths.SwapMarker();
     if (!IsExistingFile(markerPath)) return true;
-    const Text live = At(kGameArchive);
-    const Text backup = At(kGameArchiveBackup);
+    const Text live = paths.LiveArchive();
+    const Text backup = paths.GameArchiveBackup();
     Text record;
     Step step = Step::TellBackupMissing;
     Marker marker;
     if (OsResult read = Files().ReadSmallFile(markerPath, record); !read) {
-        TellNotDone(when, step, StepFailure{u"read", markerPath, read.error});
+        TellNotDone(paths, run, when, step, StepFailure{u"read", markerPath, read.error});
         return false;
     }
     marker = ReadMarker(record);
     // A capture left from the swap (or a run that did not end) goes first.
-    if (Failed failed = SettleCapture(marker.modFolder)) {
-        TellNotDone(when, step, *failed);
+    if (Failed failed = SettleCapture(paths, run, marker.modFolder)) {
+        TellNotDone(paths, run, when, step, *failed);
         return false;
     }
     const bool backupThere = IsExistingFile(backup);
-    step = RuleFor(WhatIsLive(marker), marker.gameHadArchive, backupThere);
+    step = RuleFor(WhatIsLive(paths, marker), marker.gameHadArchive, backupThere);
     Failed failed;
     PutBack putBack = PutBack::Done;
     switch (step) {
         case Step::DropMarker:
             break;
         case Step::PutBackupBack:
-            failed = PutBackupInPlace(marker.modFolder, putBack);
+            failed = PutBackupInPlace(paths, run, marker.modFolder, putBack);
             break;
         case Step::TakeModsArchiveOut:
-            failed = TakeModsArchiveOut(marker.modFolder, putBack);
+            failed = TakeModsArchiveOut(paths, run, marker.modFolder, putBack);
             break;
         case Step::KeepUpdate:
             putBack = PutBack::UpdateFound;
             break;
         case Step::TellBackupMissing:
-            TellPlayer(MessageKind::Warning,
+            TellPlayer(run, MessageKind::Warning,
                        BackupMissingText(Files().FullPath(backup), Files().FullPath(live),
                                          IsExistingFile(live)));
             return false;
@@ -695,26 +700,26 @@ bool SettleMarker(When when) {
     Text keptAs;
     if (!failed && putBack == PutBack::UpdateFound) {
         step = Step::KeepUpdate;
-        failed = KeepUpdate(marker.modFolder, keptAs);
+        failed = KeepUpdate(paths, run, marker.modFolder, keptAs);
     }
-    if (!failed) failed = RemoveMarker();
+    if (!failed) failed = RemoveMarker(paths);
     if (failed) {
-        TellNotDone(when, step, *failed);
+        TellNotDone(paths, run, when, step, *failed);
         return false;
     }
     if (step == Step::KeepUpdate) {
         const Text kept = keptAs.empty() ? Text() : Files().FullPath(keptAs);
-        TellPlayer(MessageKind::Warning, when == When::DuringTheSwap
-                                             ? UpdateDuringSwapText(Files().FullPath(live), kept)
-                                             : UpdateKeptText(Files().FullPath(live), kept));
+        TellPlayer(run, MessageKind::Warning,
+                   when == When::DuringTheSwap ? UpdateDuringSwapText(Files().FullPath(live), kept)
+                                               : UpdateKeptText(Files().FullPath(live), kept));
     }
     return true;
 }
 
 // ---- The steps of an ordinary run ----
 
-Failed MakeModBackupFolder() {
-    const Text folder = At(kModBackupFolder);
+Failed MakeModBackupFolder(const GameLayout& paths) {
+    const Text folder = paths.ModBackupFolder();
     if (OsResult made = ForceFolder(folder); !made) {
         return StepFailure{kMakeFolderAction, folder, made.error};
     }
@@ -735,48 +740,48 @@ bool AlreadyBackedUp(const Text& file, const Text& backup) {
 // that a swap left behind (its marker lost), which the backup replaces. A
 // live archive that is neither the backup's bytes nor a mod's is the game's
 // new one. Only a backup whose bytes are on the disk may stand for it.
-Failed SettleGamesArchive() {
-    const Text live = At(kGameArchive);
-    const Text backup = At(kGameArchiveBackup);
+Failed SettleGamesArchive(const GameLayout& paths, RunRecord& run) {
+    const Text live = paths.LiveArchive();
+    const Text backup = paths.GameArchiveBackup();
     if (!IsExistingFile(live)) {
         if (!IsExistingFile(backup)) return std::nullopt;  // the game has none to lose
         PutBack outcome = PutBack::Done;
-        if (Failed failed = PutBackupInPlace(Text(), outcome)) return failed;
+        if (Failed failed = PutBackupInPlace(paths, run, Text(), outcome)) return failed;
         if (outcome == PutBack::Done) {
-            TellPlayer(MessageKind::Warning,
+            TellPlayer(run, MessageKind::Warning,
                        LiveMissingText(Files().FullPath(live), Files().FullPath(backup)));
             return Flush(backup);
         }
     }
     if (!IsExistingFile(backup)) {
-        if (Failed failed = CopyBeside(live, backup, Durable::Yes)) return failed;
+        if (Failed failed = CopyBeside(paths, run, live, backup, Durable::Yes)) return failed;
         return ReplaceWithCopy(backup, Retry::No);
     }
     if (AlreadyBackedUp(live, backup) || Compare(live, backup) == Likeness::Same)
         return Flush(backup);
-    if (IsModsArchive(live, Text())) {
+    if (IsModsArchive(paths, live, Text())) {
         PutBack outcome = PutBack::Done;
-        if (Failed failed = PutBackupInPlace(Text(), outcome)) return failed;
+        if (Failed failed = PutBackupInPlace(paths, run, Text(), outcome)) return failed;
         if (outcome == PutBack::Done) {
-            TellPlayer(MessageKind::Warning,
+            TellPlayer(run, MessageKind::Warning,
                        LeftBehindPutBackText(Files().FullPath(live), Files().FullPath(backup)));
             return Flush(backup);
         }
     }
     Text keptAs;
-    if (Failed failed = KeepUpdate(Text(), keptAs)) return failed;
-    TellPlayer(MessageKind::Warning,
+    if (Failed failed = KeepUpdate(paths, run, Text(), keptAs)) return failed;
+    TellPlayer(run, MessageKind::Warning,
                UpdateFoundText(Files().FullPath(live),
                                keptAs.empty() ? Text() : Files().FullPath(keptAs)));
     return std::nullopt;
 }
 
-void BackUpModArchive() {
-    if (AlreadyBackedUp(At(kModArchive), At(kModArchiveBackup))) return;
+void BackUpModArchive(const GameLayout& paths, RunRecord& run) {
+    if (AlreadyBackedUp(paths.ModArchive(), paths.ModArchiveBackup())) return;
     // A failed backup of the mod's archive stops nothing: the mod's archive
     // itself stays where it is, and the swap copies from it.
-    if (!CopyBeside(At(kModArchive), At(kModArchiveBackup), Durable::No))
-        ReplaceWithCopy(At(kModArchiveBackup), Retry::No);
+    if (!CopyBeside(paths, run, paths.ModArchive(), paths.ModArchiveBackup(), Durable::No))
+        ReplaceWithCopy(paths.ModArchiveBackup(), Retry::No);
 }
 
 // What became of a swap.
@@ -791,39 +796,41 @@ enum class Swap { Made, NotMade, UpdateArrived };
 // The mod's archive need not be on the disk before the game: a power cut
 // that tears it leaves a copy of it cut short, which the next run
 // recognises as the launcher's own.
-Swap SwapModArchiveIn(Failed& failed) {
-    const Text live = At(kGameArchive);
+Swap SwapModArchiveIn(const GameLayout& paths, RunRecord& run, Failed& failed) {
+    const Text live = paths.LiveArchive();
     Marker marker;
-    marker.modFolder = BaseFolder;
+    marker.modFolder = paths.ModFolder();
     FileStamp stamp;
     marker.gameHadArchive = IsExistingFile(live);
     if (marker.gameHadArchive && Files().ReadFileStamp(live, stamp)) marker.gameStamp = stamp;
-    if (Files().ReadFileStamp(At(kModArchive), stamp)) marker.swappedIn = stamp;
-    if ((failed = CopyBeside(At(kModArchive), live, Durable::No))) return Swap::NotMade;
-    if ((failed = WriteMarker(marker))) {
-        RemoveOwn(Temporary(live));
+    if (Files().ReadFileStamp(paths.ModArchive(), stamp)) marker.swappedIn = stamp;
+    if ((failed = CopyBeside(paths, run, paths.ModArchive(), live, Durable::No)))
+        return Swap::NotMade;
+    if ((failed = WriteMarker(paths, marker))) {
+        RemoveOwn(GameLayout::Temporary(live));
         return Swap::NotMade;
     }
-    if ((failed = CaptureLive())) {
-        RemoveOwn(Temporary(live));
+    if ((failed = CaptureLive(paths))) {
+        RemoveOwn(GameLayout::Temporary(live));
         // Nothing changed in the game's place: no marker may say otherwise.
-        RemoveMarker();
+        RemoveMarker(paths);
         return Swap::NotMade;
     }
-    const OsResult in = Rename(Temporary(live), live, Replace::No);
+    const OsResult in = Rename(GameLayout::Temporary(live), live, Replace::No);
     if (in) return Swap::Made;
     // A folder in the live archive's place takes its name too: no update.
     const bool updateArrived = IsNameTaken(in.error) && !IsExistingFolder(live);
     // Not swapped: what was captured goes back, unless something took the
     // live name meanwhile; the marker's rules then settle what is live.
-    RemoveOwn(Temporary(live));
-    if ((failed = ReturnCapture(BaseFolder))) return Swap::NotMade;
+    RemoveOwn(GameLayout::Temporary(live));
+    if ((failed = ReturnCapture(paths, run, paths.ModFolder()))) return Swap::NotMade;
     if (!updateArrived) {
         failed = StepFailure{u"replace", live, in.error};
-        if (!SettleMarker(When::BeforeTheGame)) failed.reset();  // the player is told already
+        if (!SettleMarker(paths, run, When::BeforeTheGame))
+            failed.reset();  // the player is told already
         return Swap::NotMade;
     }
-    return SettleMarker(When::DuringTheSwap) ? Swap::UpdateArrived : Swap::NotMade;
+    return SettleMarker(paths, run, When::DuringTheSwap) ? Swap::UpdateArrived : Swap::NotMade;
 }
 
 Text StampText(const FileStamp& stamp) {
@@ -852,88 +859,59 @@ std::optional<FileStamp> ReadStamp(TextView text) {
 
 }  // namespace
 
-OsResult ForceFolder(const Text& path) {
-    if (path.empty()) throw InOutError(3, u"Unable to create directory", CALLER_ADDRESS());
-    Text folder = path;
-    if (folder.back() == u'\\') folder.pop_back();
-    if (folder.size() < 3) return {};  // a bare drive, say: counts as present
-    if (IsExistingFolder(folder)) return {};
-    if (folder.back() == u'\\' || folder.back() == u':') return {};  // its own parent
-    std::size_t cut = folder.find_last_of(u"\\:");
-    Text parent = cut == Text::npos ? Text() : folder.substr(0, cut + 1);
-    if (OsResult made = ForceFolder(parent); !made) return made;
-    return Files().MakeFolder(folder);
-}
-
-bool IsExistingFolder(const Text& path) {
-    std::uint32_t attributes = Files().FileAttributes(path).attributes;
-    return attributes != kInvalidFileAttributes && (attributes & kAttributeDirectory);
-}
-
-bool IsExistingFile(const Text& path) {
-    AttributeQuery query = Files().FileAttributes(path);
-    if (query.attributes != kInvalidFileAttributes)
-        return !(query.attributes & kAttributeDirectory);
-    if (query.error == kErrorFileNotFound || query.error == kErrorPathNotFound ||
-        query.error == kErrorInvalidName) {
-        return false;
-    }
-    // Some entries answer a search but not an attribute query.
-    const AttributeQuery found = Files().FindEntry(path);
-    return found && !(found.attributes & kAttributeDirectory);
-}
-
-Prepared PrepareArchives() {
+Prepared PrepareArchives(const GameLayout& paths, RunRecord& run) {
     // In the game's own content folder the "mod's archive" is the game's own.
-    const bool modArchive = !Files().IsSameFolder(BaseFolder, At(kGameContentFolder)) &&
-                            IsExistingFile(At(kModArchive));
-    const LockOutcome lock = TakeLock();
+    const bool modArchive = !Files().IsSameFolder(paths.ModFolder(), paths.GameContentFolder()) &&
+                            IsExistingFile(paths.ModArchive());
+    const LockOutcome lock = TakeLock(paths);
     if (lock.lock == Lock::HeldByAnother) return Prepared::AnotherLauncherRuns;
     if (lock.lock == Lock::NotTaken) {
         // Unguarded, no archive may be touched.
-        if (IsExistingFile(At(kSwapMarker))) {
-            TellPlayer(MessageKind::Warning, LeftInPlaceText(*lock.failed));
+        if (IsExistingFile(paths.SwapMarker())) {
+            TellPlayer(run, MessageKind::Warning, LeftInPlaceText(*lock.failed));
         } else if (modArchive) {
-            TellPlayer(MessageKind::Warning, SwapNotMadeText(*lock.failed));
+            TellPlayer(run, MessageKind::Warning, SwapNotMadeText(*lock.failed));
         }
         return Prepared::GamesArchive;
     }
-    RemoveLeftovers();
+    RemoveLeftovers(paths, run);
     // What an earlier run left in the game's place goes back first; while it
     // cannot, nothing else changes.
-    if (!SettleMarker(When::BeforeTheGame)) return Prepared::GamesArchive;
-    if (Failed failed = SettleCapture(Text())) {
-        TellNotDone(When::BeforeTheGame, Step::DropMarker, *failed);
+    if (!SettleMarker(paths, run, When::BeforeTheGame)) return Prepared::GamesArchive;
+    if (Failed failed = SettleCapture(paths, run, Text())) {
+        TellNotDone(paths, run, When::BeforeTheGame, Step::DropMarker, *failed);
         return Prepared::GamesArchive;
     }
     // Without the backup folders no backup is made; the swap then waits for
     // nothing only when the game has no archive to lose.
-    Failed failed = MakeModBackupFolder();
+    Failed failed = MakeModBackupFolder(paths);
     const bool backupFolders = !failed;
     if (backupFolders) {
-        failed = SettleGamesArchive();
-    } else if (!IsExistingFile(At(kGameArchive))) {
+        failed = SettleGamesArchive(paths, run);
+    } else if (!IsExistingFile(paths.LiveArchive())) {
         failed.reset();
     }
     if (IsNoRoom(failed)) {
-        TellNotDone(When::BeforeTheGame, Step::KeepUpdate, *failed);
+        TellNotDone(paths, run, When::BeforeTheGame, Step::KeepUpdate, *failed);
         return Prepared::GamesArchive;
     }
     if (!modArchive) return Prepared::GamesArchive;
-    if (backupFolders) BackUpModArchive();
+    if (backupFolders) BackUpModArchive(paths, run);
     Swap swap = Swap::NotMade;
-    if (!failed) swap = SwapModArchiveIn(failed);
+    if (!failed) swap = SwapModArchiveIn(paths, run, failed);
     if (swap == Swap::Made) return Prepared::ModsArchive;
-    if (failed) TellPlayer(MessageKind::Warning, SwapNotMadeText(*failed));
+    if (failed) TellPlayer(run, MessageKind::Warning, SwapNotMadeText(*failed));
     return Prepared::GamesArchive;
 }
 
-bool RestoreGameArchive() { return SettleMarker(When::AfterTheGame); }
+bool RestoreGameArchive(const GameLayout& paths, RunRecord& run) {
+    return SettleMarker(paths, run, When::AfterTheGame);
+}
 
 Text KeptName(std::uint64_t lastWrite, unsigned number) {
-    Text name = Text(kKeptPrefix) + TimeName(lastWrite);
+    Text name = GameLayout::kKeptPrefix + TimeName(lastWrite);
     if (number > 0) name += u"-" + DecimalText(number + 1);
-    return name + kKeptSuffix;
+    return name + GameLayout::kKeptSuffix;
 }
 
 Text MarkerText(const Marker& marker) {

@@ -1,6 +1,6 @@
 #pragma once
 // For as long as the game runs, the mod's shader archive stands in the place
-// of the game's own. All paths are the base folder followed by a literal.
+// of the game's own. Every path comes from the game's layout (layout.h).
 //
 // The one rule: the launcher never destroys bytes that exist nowhere else.
 // Before it replaces or removes a file in the game's folders, the bytes that
@@ -21,38 +21,14 @@
 #include <optional>
 #include <string>
 
+#include "launcher/layout.h"
 #include "launcher/platform.h"
+#include "launcher/run_record.h"
 #include "launcher/text.h"
 
-// Relative to the base folder (the mod's folder).
-inline constexpr const char16_t* kModArchive = u"Shaders_client.zip";
-inline constexpr const char16_t* kModBackupFolder = u"Backup";
-inline constexpr const char16_t* kModArchiveBackup = u"Backup\\Shaders_client.zip";
-inline constexpr const char16_t* kModsFolder = u"..\\";
-inline constexpr const char16_t* kGameContentFolder = u"..\\bf2";
-inline constexpr const char16_t* kGameArchive = u"..\\bf2\\Shaders_client.zip";
-inline constexpr const char16_t* kGameBackupFolder = u"..\\bf2\\Backup";
-inline constexpr const char16_t* kGameArchiveBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
-inline constexpr const char16_t* kSwapMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
-inline constexpr const char16_t* kArchiveLock = u"..\\bf2\\Backup\\ModLauncher.lock";
-// What the live archive is renamed to before anything takes its place,
-// beside it, so that the two renames stay in one folder.
-inline constexpr const char16_t* kCapturedArchive =
-    u"..\\bf2\\Shaders_client.zip.ModLauncher-captured";
-// Versions of the game's archive found in no other file are kept in the
-// game's backup folder as "Shaders_client.kept-<last-write time>.zip";
-// release 1.2.0 kept one as "Shaders_client.zip.old". None is ever
-// overwritten or removed by the launcher.
-inline constexpr const char16_t* kKeptPrefix = u"Shaders_client.kept-";
-inline constexpr const char16_t* kKeptSuffix = u".zip";
-inline constexpr const char16_t* kOldKept = u"..\\bf2\\Backup\\Shaders_client.zip.old";
 // Past this many kept versions a run that would keep one more changes nothing
 // and asks the player to delete what is no longer needed.
 inline constexpr std::size_t kKeptAtMost = 3;
-// What a copy or a write is made as, beside its target, before the rename:
-// a name no other program uses, so a leftover is surely the launcher's.
-inline constexpr const char16_t* kTemporarySuffix = u".ModLauncher-new";
-
 // What PrepareArchives leaves in the game's place.
 enum class Prepared {
     GamesArchive,         // the game's own archive, or what an earlier run left there
@@ -63,7 +39,7 @@ enum class Prepared {
 // Takes the game's lock, settles what an earlier run left, backs both
 // archives up and swaps the mod's archive in. Tells the player what did not
 // go as it should.
-Prepared PrepareArchives();
+Prepared PrepareArchives(const GameLayout& paths, RunRecord& run);
 
 // Puts the game's archive back after the game, as the marker says: the
 // game's backup over the mod's archive, or no archive where the game had
@@ -71,12 +47,7 @@ Prepared PrepareArchives();
 // game's new one. The marker goes once that is on the disk; when it cannot,
 // the marker stays for the next run and the player is told. True when the
 // marker is gone.
-bool RestoreGameArchive();
-
-// Makes the folder exist, creating missing parents first.
-OsResult ForceFolder(const Text& path);
-bool IsExistingFolder(const Text& path);
-bool IsExistingFile(const Text& path);
+bool RestoreGameArchive(const GameLayout& paths, RunRecord& run);
 
 // The marker's record. Its first line names the mod's folder; the second
 // what the live archive was before the swap ("game <size> <time>", or "game

@@ -1,6 +1,5 @@
 #pragma once
-// The launcher's two inputs besides the game's files: its working folder
-// and its command line.
+// The launcher's command line: its arguments, handed on to the game.
 #include <vector>
 
 #include "launcher/text.h"
@@ -12,9 +11,6 @@ Text ReadToken(const char16_t*& position);
 
 // Every argument after the program's own name, quotes removed, in order.
 std::vector<Text> CommandLineArguments(const char16_t* commandLine);
-
-// The working folder with one backslash appended, always.
-Text FormBaseFolder();
 
 // Every argument after the program's own name, each preceded by one
 // space; empty when there is none.

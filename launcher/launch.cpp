@@ -1,17 +1,18 @@
 #include "launcher/launch.h"
 
 #include "launcher/fault_hook.h"
-#include "launcher/globals.h"
 #include "launcher/platform.h"
 #include "launcher/split.h"
 
-OsResult LaunchGame(const std::vector<Text>& pathParts) {
-    GameExePath = BaseFolder + u"..\\..\\BF2.exe";
-    OsHandle owner = Game().AppWindow();
-    Text gameParameters = kGameParametersPrefix + ModName(pathParts) + ForwardedArgs;
-    Text gameFolder = BaseFolder + u"..\\..\\";
+OsResult LaunchGame(const GameLayout& paths, const std::vector<Text>& pathParts,
+                    const Text& forwardedArgs) {
+    const Text program = paths.GameProgram();
+    const OsHandle owner = Game().AppWindow();
+    const Text parameters =
+        u"+menu 1 +fullscreen 1 " + (kModPathParameter + ModName(pathParts)) + forwardedArgs;
+    const Text gameFolder = paths.GameFolder() + u"\\";
     FaultPoint("launch");
-    return Game().StartGame({owner, GameExePath, gameParameters, gameFolder});
+    return Game().StartGame({owner, program, parameters, gameFolder});
 }
 
 void WaitForGame() {

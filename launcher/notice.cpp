@@ -1,11 +1,10 @@
 #include "launcher/notice.h"
 
+#include "launcher/layout.h"
 #include "launcher/report.h"
 
-bool PlayerWarned = false;
-
-void TellPlayer(MessageKind kind, const Text& text) {
-    if (kind == MessageKind::Warning) PlayerWarned = true;
+void TellPlayer(RunRecord& run, MessageKind kind, const Text& text) {
+    if (kind == MessageKind::Warning) run.playerWarned = true;
     if (StdOut.Available()) {
         StdOut.Write(kind == MessageKind::Warning ? u"Warning" : u"Error");
         StdOut.Write(u": ");
@@ -124,7 +123,7 @@ const char16_t* StartAdvice(std::uint32_t error) {
 }  // namespace
 
 Text GameNotFoundText(const Text& gameExe) {
-    return u"BF2.exe was not found at " + gameExe +
+    return kGameProgramName + Text(u" was not found at ") + gameExe +
            u". The launcher must sit in the mod's folder inside the game's mods folder, and "
            u"start with that folder as its working folder (a shortcut's \"Start in\").";
 }
@@ -147,8 +146,8 @@ Text RestoreNotMadeText(const StepFailure& failed, const Text& backup, const Tex
 
 Text BlankInFolderNameText(const Text& folderName, const Text& modName) {
     return u"The mod's folder name " + Quote(folderName) +
-           u" holds a blank, so the game is told only " + Quote(modName) + u" (+modPath mods/" +
-           modName + u"). A folder name without blanks avoids this.";
+           u" holds a blank, so the game is told only " + Quote(modName) + u" (" +
+           kModPathParameter + modName + u"). A folder name without blanks avoids this.";
 }
 
 Text GameNotStartedText(const Text& gameExe, std::uint32_t error) {
@@ -173,8 +172,9 @@ Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
     return u"The backup of the game's own shaders, " + backup + u", is gone" +
            (liveThere ? u", and " + live + u" holds a mod's shaders" : u", and so is " + live) +
            u". An antivirus program may have moved the backup away. The launcher leaves both as "
-           u"they are: put the game's Shaders_client.zip back as " +
-           backup + u", or repair the game, then start the launcher again.";
+           u"they are: put the game's " +
+           kArchiveName + u" back as " + backup +
+           u", or repair the game, then start the launcher again.";
 }
 
 namespace {

@@ -5,17 +5,15 @@
 #include <vector>
 
 #include "launcher/platform.h"
+#include "launcher/run_record.h"
 #include "launcher/text.h"
-
-// Set once the player has been warned in this run: the exit code says so.
-extern bool PlayerWarned;
 
 // "Warning: <text>" or "Error: <text>" and CR LF on standard output, in
 // the ANSI code page, handed to the system whole; a box with OK only when
 // there is no standard output. A caller that gave one may read it unattended,
 // so it is never blocked by a box: a line it cannot take is lost, and the
-// exit code still says what happened.
-void TellPlayer(MessageKind kind, const Text& text);
+// exit code still says what happened. A warning marks the run's record.
+void TellPlayer(RunRecord& run, MessageKind kind, const Text& text);
 
 // A step that failed: what it tried, on which file or folder, and the
 // platform's error.

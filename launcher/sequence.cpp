@@ -8,31 +8,31 @@
 #include "launcher/archives.h"
 #include "launcher/command_line.h"
 #include "launcher/fault_hook.h"
+#include "launcher/file_system.h"
 #include "launcher/launch.h"
+#include "launcher/layout.h"
 #include "launcher/notice.h"
 #include "launcher/platform.h"
 #include "launcher/report.h"
 #include "launcher/split.h"
 
-Text BaseFolder;
-Text ForwardedArgs;
-Text GameExePath;
-
 namespace {
 
-// The name of the folder the launcher runs in: the base folder's last name.
-Text FolderName(const Text& baseFolder) {
-    const Text folder = baseFolder.substr(0, baseFolder.size() - 1);  // the appended backslash
-    return folder.substr(folder.rfind(u'\\') + 1);                    // npos + 1 is 0
+// The name of the folder the launcher runs in: the mod folder's last name.
+Text FolderName(const Text& modFolder) {
+    const Text folder = modFolder.substr(0, modFolder.size() - 1);  // the appended backslash
+    return folder.substr(folder.rfind(u'\\') + 1);                  // npos + 1 is 0
 }
 
 // A blank in the folder's name cuts the mod's name short: the game is told
 // the last word only. Said before the game starts, so the player knows why.
-void WarnOfBlankInFolderName(const std::vector<Text>& pathParts) {
-    const Text folder = FolderName(BaseFolder);
+void WarnOfBlankInFolderName(RunRecord& run, const Text& modFolder,
+                             const std::vector<Text>& pathParts) {
+    const Text folder = FolderName(modFolder);
     for (char16_t unit : folder) {
         if (IsBlank(unit)) {
-            TellPlayer(MessageKind::Warning, BlankInFolderNameText(folder, ModName(pathParts)));
+            TellPlayer(run, MessageKind::Warning,
+                       BlankInFolderNameText(folder, ModName(pathParts)));
             return;
         }
     }
@@ -44,50 +44,54 @@ const char16_t* SystemCharStep(const char16_t* at) { return Inputs().NextChar(at
 
 // The steps after the archives are prepared: whether the game was started,
 // and why not.
-OsResult LaunchAndWait() {
+OsResult LaunchAndWait(const GameLayout& paths, RunRecord& run) {
     // Released here whether the steps that use it end normally or not.
     std::vector<Text> pathParts;
-    SplitText(u'\\', BaseFolder, pathParts, SystemCharStep);
-    WarnOfBlankInFolderName(pathParts);
-    const OsResult started = LaunchGame(pathParts);
+    SplitText(u'\\', paths.ModFolder(), pathParts, SystemCharStep);
+    WarnOfBlankInFolderName(run, paths.ModFolder(), pathParts);
+    const OsResult started = LaunchGame(paths, pathParts, run.forwardedArgs);
     if (started) WaitForGame();
     return started;
 }
 
 std::uint32_t RunSteps() {
-    BaseFolder = FormBaseFolder();
-    ForwardedArgs = FormForwardedArgs();
+    const GameLayout paths(ReadWorkingFolder());
+    RunRecord run;
+    run.forwardedArgs = FormForwardedArgs();
     // Started anywhere but in a mod's folder of the game, the launcher would
     // make backup folders and copies outside the game: it makes nothing.
-    const Text gameExe = BaseFolder + u"..\\..\\BF2.exe";
-    if (!IsExistingFile(gameExe)) {
-        TellPlayer(MessageKind::Error, GameNotFoundText(Files().FullPath(gameExe)));
+    if (!IsExistingFile(paths.GameProgram())) {
+        TellPlayer(run, MessageKind::Error,
+                   GameNotFoundText(Files().FullPath(paths.GameProgram())));
         return kExitGameNotStarted;
     }
     FaultPoint("archives");
-    const Prepared prepared = PrepareArchives();
+    const Prepared prepared = PrepareArchives(paths, run);
     if (prepared == Prepared::AnotherLauncherRuns) {
-        TellPlayer(MessageKind::Error, AlreadyRunningText(Files().FullPath(BaseFolder + u"..\\..")));
+        TellPlayer(run, MessageKind::Error,
+                   AlreadyRunningText(Files().FullPath(paths.GameFolder())));
         return kExitAlreadyRunning;
     }
+    // The restore below must run whatever the game's steps raised, and only
+    // then may the failure go on: held here, since a destructor must not raise.
     OsResult started;
     std::exception_ptr failure;
     try {
-        started = LaunchAndWait();
+        started = LaunchAndWait(paths, run);
     } catch (...) {
         failure = std::current_exception();
     }
     // The mod's archive never stays in the game's place: the game's goes
     // back after the game, when the game could not be started, and before a
     // failure is reported.
-    if (prepared == Prepared::ModsArchive) RestoreGameArchive();
+    if (prepared == Prepared::ModsArchive) RestoreGameArchive(paths, run);
     if (failure) std::rethrow_exception(failure);
     if (!started) {
-        TellPlayer(MessageKind::Error,
-                   GameNotStartedText(Files().FullPath(GameExePath), started.error));
+        TellPlayer(run, MessageKind::Error,
+                   GameNotStartedText(Files().FullPath(paths.GameProgram()), started.error));
         return kExitGameNotStarted;
     }
-    return PlayerWarned ? kExitGameRanWithWarning : kExitGameRan;
+    return run.playerWarned ? kExitGameRanWithWarning : kExitGameRan;
 }
 
 }  // namespace
@@ -104,10 +108,7 @@ std::uint32_t RunLaunchSequence() {
 }
 
 void ExitProgram(std::uint32_t exitCode) {
-    // The globals first, the shell next, standard output last.
-    Text().swap(BaseFolder);
-    Text().swap(ForwardedArgs);
-    Text().swap(GameExePath);
+    // The shell first, standard output last.
     Process().TeardownShell();
     StdOut.Close();
     Process().EndProcess(exitCode);

@@ -1,9 +1,8 @@
 #pragma once
-// The launch sequence and the exit routine, over the launcher's global state.
+// The launch sequence and the exit routine.
 #include <cstdint>
 
 #include "launcher/failure.h"
-#include "launcher/globals.h"
 
 // Exit codes besides a failure's (failure.h): the game was started and
 // waited for (or the session ended meanwhile); the game could not be
@@ -20,6 +19,6 @@ constexpr std::uint32_t kExitGameRanWithWarning = 4;
 // last-resort box to show.
 std::uint32_t RunLaunchSequence();
 
-// Releases the global texts, tears the shell down, closes standard output
-// and ends the process. Safe to run from inside a window procedure.
+// Tears the shell down, writes what standard output still holds and ends
+// the process. Safe to run from inside a window procedure.
 [[noreturn]] void ExitProgram(std::uint32_t exitCode);

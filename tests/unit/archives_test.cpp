@@ -24,15 +24,17 @@ const std::string kMoveMarkerInPlace =
 
 using Log = std::vector<std::string>;
 
-const Text kGame = u"..\\bf2\\Shaders_client.zip";
-const Text kGameBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
-const Text kMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
-const Text kMod = u"Shaders_client.zip";
-const Text kModBackup = u"Backup\\Shaders_client.zip";
-const Text kCaptured = u"..\\bf2\\Shaders_client.zip.ModLauncher-captured";
-const Text kOld = u"..\\bf2\\Backup\\Shaders_client.zip.old";
+// The places as the fake's log shows them: relative to the mod's folder.
+const GameLayout kPlaces(u"");
+const Text kGame = kPlaces.LiveArchive();
+const Text kGameBackup = kPlaces.GameArchiveBackup();
+const Text kMarker = kPlaces.SwapMarker();
+const Text kMod = kPlaces.ModArchive();
+const Text kModBackup = kPlaces.ModArchiveBackup();
+const Text kCaptured = kPlaces.CapturedArchive();
+const Text kOld = kPlaces.OldKeptVersion();
 // What a copy is made as beside its target before its rename.
-const Text kNew = u".ModLauncher-new";
+const Text kNew = GameLayout::Temporary(u"");
 
 // 2024-02-29 12:34:56 UTC as a file time: the installations' files are
 // written a moment after it, within that second, so a version kept aside
@@ -87,7 +89,6 @@ std::map<std::string, std::string> AllFiles(const FakePlatform& os) {
 // A mod's folder in an installation with both archives and both backup folders.
 struct Installation : FakePlatform {
     Installation() {
-        BaseFolder = base;
         clock = kLeapDayNoon;
         AddFile(kGame, "G");
         AddFile(kMod, "M");
@@ -98,7 +99,7 @@ struct Installation : FakePlatform {
 
 TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     Installation os;
-    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(os.Content(kModBackup), "M");
@@ -116,7 +117,7 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     EXPECT_EQ(LauncherFilesLeft(os),
               (Log{"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped",
                    "C:\\G\\mods\\bf2\\Shaders_client.zip.ModLauncher-captured"}));
-    ASSERT_TRUE(RestoreGameArchive());
+    ASSERT_TRUE(RestoreGameArchive(os.Paths(), os.run));
     EXPECT_EQ(os.Content(kGame), "G");
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(LauncherFilesLeft(os), Log{});
@@ -166,10 +167,10 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
 // run reads them to be sure, writes neither again, and copies only the swap.
 TEST(Archives, NextOrdinaryRunCopiesOnlyTheSwap) {
     Installation os;
-    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
-    ASSERT_TRUE(RestoreGameArchive());
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    ASSERT_TRUE(RestoreGameArchive(os.Paths(), os.run));
     os.log.clear();
-    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     std::vector<std::string> copies;
     for (const std::string& entry : os.log) {
         if (entry.rfind("copy ", 0) == 0) copies.push_back(entry);
@@ -258,12 +259,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Archives, WithNoGameArchiveToLoseTheSwapNeedsNoBackup) {
     FakePlatform os;
-    BaseFolder = os.base;
     os.AddFile(kMod, "M");
     os.AddFile(u"Backup", "a file, not a folder");
-    EXPECT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    EXPECT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGame), "M");
-    EXPECT_TRUE(RestoreGameArchive());  // the game had none: it has none again
+    EXPECT_TRUE(RestoreGameArchive(os.Paths(), os.run));  // the game had none: it has none again
     EXPECT_FALSE(os.HasFile(kGame));
     EXPECT_FALSE(os.HasFile(kMarker));
 }
@@ -603,12 +603,12 @@ TEST(Archives, ReadOnlyAndHiddenTargetsDoNotBlockTheCopies) {
     os.AddFile(kMod, "M", 0x01 | 0x20);             // installed read-only
     os.AddFile(kGameBackup, "older", 0x02 | 0x20);  // hidden
     os.AddFile(kModBackup, "older", 0x01);
-    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(os.Content(kModBackup), "M");
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Attributes(kGame) & 0x01, 0x01u);  // a copy takes its source's attributes
-    RestoreGameArchive();
+    RestoreGameArchive(os.Paths(), os.run);
     EXPECT_EQ(os.Content(kGame), "G");
     EXPECT_FALSE(os.HasFile(kMarker));
 }
@@ -627,10 +627,10 @@ class RestoreRetry : public testing::TestWithParam<RestoreCase> {};
 TEST_P(RestoreRetry, RetriesOnlyWhileTheFileIsInUse) {
     Installation os;
     os.stdOutput = 0;
-    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     os.log.clear();
     os.moveErrors[kGame] = GetParam().errors;
-    EXPECT_EQ(RestoreGameArchive(), GetParam().restored);
+    EXPECT_EQ(RestoreGameArchive(os.Paths(), os.run), GetParam().restored);
     Log pauses;
     for (const std::string& entry : os.log) {
         if (entry.rfind("pause", 0) == 0) pauses.push_back(entry);
@@ -640,7 +640,7 @@ TEST_P(RestoreRetry, RetriesOnlyWhileTheFileIsInUse) {
     // The marker stays for the next run exactly when the restore failed,
     // and then the player is told where the game's archive is.
     EXPECT_EQ(os.HasFile(kMarker), !GetParam().restored);
-    EXPECT_EQ(PlayerWarned, !GetParam().restored);
+    EXPECT_EQ(os.run.playerWarned, !GetParam().restored);
     if (!GetParam().restored) {
         ASSERT_EQ(os.boxes.size(), 1u);
         EXPECT_NE(os.boxes[0].find("They are safe in C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip. "
@@ -666,9 +666,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Archives, RestoreFlushFailureKeepsTheMarker) {
     Installation os;
-    ASSERT_EQ(PrepareArchives(), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     os.flushFails.insert(kGame + kNew);
-    EXPECT_FALSE(RestoreGameArchive());
+    EXPECT_FALSE(RestoreGameArchive(os.Paths(), os.run));
     EXPECT_TRUE(os.HasFile(kMarker));
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Content(kGameBackup), "G");
@@ -764,70 +764,6 @@ TEST(KeptName, FromTheLastWriteTimeInUtc) {
         EXPECT_EQ(Narrow(KeptName(c.lastWrite, c.number)), c.name)
             << c.lastWrite << " #" << c.number;
     }
-}
-
-struct ForceCase {
-    const char* name;
-    const char16_t* path;
-    bool result;
-    Log made;  // CreateDirectoryW calls, in order
-};
-
-void PrintTo(const ForceCase& c, std::ostream* os) { *os << c.name; }
-
-class ForceFolderCases : public testing::TestWithParam<ForceCase> {};
-
-TEST_P(ForceFolderCases, CreatesFromTheTopDown) {
-    FakePlatform os;
-    os.AddFile(u"C:\\G\\mods\\mymod\\Backup", "a file");
-    os.AddFolder(u"C:\\exists");
-    EXPECT_EQ(static_cast<bool>(ForceFolder(GetParam().path)), GetParam().result);
-    EXPECT_EQ(os.log, GetParam().made);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ForceFolderCases,
-    testing::Values(
-        ForceCase{"MissingContentFolder",
-                  u"C:\\G\\mods\\mymod\\..\\bf3\\Backup",
-                  true,
-                  {"mkdir ..\\bf3", "mkdir ..\\bf3\\Backup"}},
-        ForceCase{"Existing", u"C:\\exists", true, {}},
-        ForceCase{"TrailingBackslash", u"C:\\exists\\new\\", true, {"mkdir C:\\exists\\new"}},
-        ForceCase{"DriveRootDoubled", u"C:\\\\Backup", true, {"mkdir C:\\\\Backup"}},
-        ForceCase{"BareDriveIsPresent", u"C:\\", true, {}},
-        ForceCase{"DriveThatDoesNotExist", u"Q:\\a\\b", false, {"mkdir Q:\\a"}},
-        ForceCase{"FileInTheWay", u"C:\\G\\mods\\mymod\\Backup", false, {"mkdir Backup"}}),
-    [](const testing::TestParamInfo<ForceCase>& info) { return info.param.name; });
-
-TEST(ForceFolder, RefusesAnEmptyPath) {
-    FakePlatform os;
-    try {
-        ForceFolder(u"");
-        FAIL() << "no failure raised";
-    } catch (const InOutError& failure) {
-        EXPECT_EQ(failure.ErrorCode, 3);
-        EXPECT_EQ(Narrow(failure.Message()), "Unable to create directory");
-        EXPECT_EQ(Narrow(failure.KindName()), "EInOutError");
-    }
-}
-
-TEST(IsExistingFile, AnyEntryButAFolder) {
-    FakePlatform os;
-    os.AddFile(u"plain", "x");
-    os.AddFile(u"locked", "x", 0x01 | 0x02 | 0x04);
-    os.AddFolder(u"Shaders_client.zip");
-    os.AddFile(u"busy", "x");
-    os.attributeQueryErrors[u"busy"] = 32;  // only the search sees it
-    os.attributeQueryErrors[u"gone"] = 32;
-    EXPECT_TRUE(IsExistingFile(os.base + u"plain"));
-    EXPECT_TRUE(IsExistingFile(os.base + u"locked"));
-    EXPECT_FALSE(IsExistingFile(os.base + u"Shaders_client.zip"));
-    EXPECT_FALSE(IsExistingFile(os.base + u"missing"));
-    EXPECT_FALSE(IsExistingFile(os.base + u"no\\such\\folder"));
-    EXPECT_TRUE(IsExistingFile(os.base + u"busy"));
-    EXPECT_FALSE(IsExistingFile(os.base + u"gone"));
-    EXPECT_EQ(os.log, (Log{"find busy", "find gone"}));
 }
 
 }  // namespace

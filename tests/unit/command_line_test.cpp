@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "launcher/layout.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ class BaseFolderForm : public testing::TestWithParam<FolderCase> {};
 TEST_P(BaseFolderForm, AppendsOneBackslashAndNothingElse) {
     FakePlatform os;
     os.currentDirectory = GetParam().workingFolder;
-    EXPECT_EQ(FormBaseFolder(), Text(GetParam().baseFolder));
+    EXPECT_EQ(ReadWorkingFolder(), Text(GetParam().baseFolder));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BaseFolder, FolderOfExactly260CharactersFitsTheFirstBuffer) {
     FakePlatform os;
     os.currentDirectory = u"C:\\" + Text(257, u'a');
-    EXPECT_EQ(FormBaseFolder(), os.currentDirectory + u"\\");
+    EXPECT_EQ(ReadWorkingFolder(), os.currentDirectory + u"\\");
     EXPECT_EQ(os.log, std::vector<std::string>{"CurrentDirectory 261"});
 }
 
@@ -105,7 +106,7 @@ TEST(BaseFolder, DeeperFolderIsReadWholeWithTheRoomItNeeds) {
     FakePlatform os;
     os.currentDirectory = u"C:\\" + Text(130, u'a') + u"\\" + Text(130, u'b') + u"\\mods\\mymod";
     ASSERT_EQ(os.currentDirectory.size(), 275u);
-    EXPECT_EQ(FormBaseFolder(), os.currentDirectory + u"\\");
+    EXPECT_EQ(ReadWorkingFolder(), os.currentDirectory + u"\\");
     EXPECT_EQ(os.log, (std::vector<std::string>{"CurrentDirectory 261", "CurrentDirectory 276"}));
 }
 

@@ -79,8 +79,8 @@ const std::vector<Scenario> kScenarios = StartingStates({
     {"InTheGamesOwnFolder",
      [](FakePlatform& os) {
          GameAndMod(os);
-         os.base = u"C:\\G\\mods\\bf2\\";
-         os.currentDirectory = u"C:\\G\\mods\\bf2";
+         os.currentDirectory = Resolved(kPaths.GameContentFolder());
+         os.base = os.currentDirectory + u"\\";
      }},
     {"SwapFails",
      [](FakePlatform& os) {

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "launcher/archives.h"
-#include "launcher/globals.h"
 #include "launcher/notice.h"
 #include "launcher/report.h"
 
@@ -46,21 +45,20 @@ Text Widen(const std::string& utf8) {
 
 FakePlatform::FakePlatform() {
     UsePlatform(this);
-    BaseFolder.clear();
-    ForwardedArgs.clear();
-    GameExePath.clear();
-    PlayerWarned = false;
     StdOut = OutputStream();
     AddFolder(u"C:\\G\\mods\\mymod");
-    AddFolder(u"C:\\G\\mods\\bf2");  // what "..\\bf2" reaches from the mod
-    AddFile(u"C:\\G\\BF2.exe", "the game");
+    AddFolder(Paths().GameContentFolder());
+    AddFile(Paths().GameProgram(), "the game");
 }
 
 FakePlatform::~FakePlatform() { UsePlatform(nullptr); }
 
 Text FakePlatform::Resolve(const Text& path) const {
-    bool absolute = path.size() >= 2 && path[1] == u':';
-    Text full = absolute ? path : base + path;
+    const bool absolute = path.size() >= 2 && path[1] == u':';
+    return Resolved(absolute ? path : base + path);
+}
+
+Text Resolved(const Text& full) {
     // The drive, then each name; ".." climbs, "." and empty names vanish.
     std::vector<Text> names;
     std::size_t start = 0;
@@ -280,9 +278,10 @@ void FakePlatform::MarkSwapped() {
     Marker marker;
     marker.modFolder = base;
     FileStamp stamp;
-    if (ReadFileStamp(u"..\\bf2\\Backup\\Shaders_client.zip", stamp)) marker.gameStamp = stamp;
-    if (ReadFileStamp(u"..\\bf2\\Shaders_client.zip", stamp)) marker.swappedIn = stamp;
-    AddFile(u"..\\bf2\\Backup\\Shaders_client.zip.swapped", Narrow(MarkerText(marker)));
+    const GameLayout paths = Paths();
+    if (ReadFileStamp(paths.GameArchiveBackup(), stamp)) marker.gameStamp = stamp;
+    if (ReadFileStamp(paths.LiveArchive(), stamp)) marker.swappedIn = stamp;
+    AddFile(paths.SwapMarker(), Narrow(MarkerText(marker)));
 }
 
 void FakePlatform::AddFolder(const Text& path) {
@@ -610,7 +609,7 @@ OsResult FakePlatform::StartGame(const LaunchRequest& request) {
     startedFile = request.file;
     startedParameters = request.parameters;
     startedDirectory = request.directory;
-    liveArchiveAtStart = Content(u"..\\bf2\\Shaders_client.zip");
+    liveArchiveAtStart = Content(Paths().LiveArchive());
     if (!startSucceeds) return {false, startError};
     Change(log.back());
     if (duringGame) duringGame(*this);

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "launcher/layout.h"
 #include "launcher/platform.h"
+#include "launcher/run_record.h"
 
 // What EndProcess throws, so a test sees the exit code.
 struct ProcessEnded {
@@ -94,13 +96,17 @@ struct Crashed {};
 
 class FakePlatform : public Platform {
 public:
-    // Installs itself as the launcher's platform and resets the launcher's globals.
+    // Installs itself as the launcher's platform and empties standard output.
     FakePlatform();
     ~FakePlatform() override;
 
     // The file tree. Paths are absolute, or relative to `base` when they do
     // not start with a drive.
     Text base = u"C:\\G\\mods\\mymod\\";
+    // The game's places as the launcher sees them from `base`, and the
+    // record of a run that a test drives step by step.
+    GameLayout Paths() const { return GameLayout(base); }
+    RunRecord run;
     void AddFolder(const Text& path);
     void AddFile(const Text& path, const std::string& bytes, std::uint32_t attributes = 0x20);
     bool HasFile(const Text& path) const;
@@ -256,6 +262,9 @@ private:
     int polls_ = 0;
     bool terminated_ = false;
 };
+
+// An absolute path as the fake disk names it: "..", "." and empty names gone.
+Text Resolved(const Text& full);
 
 // UTF-16 to UTF-8 for messages and logs, and back.
 std::string Narrow(TextView text);

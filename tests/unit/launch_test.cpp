@@ -5,7 +5,7 @@
 
 #include "fake_platform.h"
 #include "launcher/command_line.h"
-#include "launcher/globals.h"
+#include "launcher/layout.h"
 #include "launcher/split.h"
 
 namespace {
@@ -28,16 +28,16 @@ TEST_P(LaunchFields, AreThePlainConcatenations) {
     FakePlatform os;
     os.currentDirectory = GetParam().workingFolder;
     os.commandLine = GetParam().commandLine;
-    BaseFolder = FormBaseFolder();
-    ForwardedArgs = FormForwardedArgs();
+    const GameLayout paths(ReadWorkingFolder());
     std::vector<Text> parts;
-    SplitText(u'\\', BaseFolder, parts, [](const char16_t* at) { return Inputs().NextChar(at); });
-    EXPECT_TRUE(LaunchGame(parts));
+    SplitText(u'\\', paths.ModFolder(), parts,
+              [](const char16_t* at) { return Inputs().NextChar(at); });
+    EXPECT_TRUE(LaunchGame(paths, parts, FormForwardedArgs()));
     EXPECT_EQ(Narrow(os.startedFile), GetParam().file);
     EXPECT_EQ(Narrow(os.startedParameters), GetParam().parameters);
     EXPECT_EQ(Narrow(os.startedDirectory), GetParam().directory);
     EXPECT_EQ(os.startedOwner, os.appWindow);
-    EXPECT_EQ(GameExePath, os.startedFile);
+    EXPECT_EQ(paths.GameProgram(), os.startedFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -26,8 +26,8 @@ std::string Bytes(const FakeDisk& disk, const Text& path) {
 // What may stay after a run: the archives, their backups, the lock file,
 // the kept versions, and the files of the installation.
 bool MayStay(const Text& path) {
-    for (const Text& kept : {kLive, kBackup, Text(u"C:\\G\\mods\\bf2\\Backup\\ModLauncher.lock"),
-                             kModBackup, kModArchive, Text(u"C:\\G\\BF2.exe")}) {
+    for (const Text& kept : {kLive, kBackup, Resolved(kPaths.ArchiveLock()), kModBackup,
+                             kModArchive, Resolved(kPaths.GameProgram())}) {
         if (path == kept) return true;
     }
     return IsKept(path);
@@ -36,8 +36,9 @@ bool MayStay(const Text& path) {
 }  // namespace
 
 bool IsKept(const Text& path) {
-    return path == kBackupFolder + u"Shaders_client.zip.old" ||
-           (StartsWith(path, kBackupFolder + u"Shaders_client.kept-") && EndsWith(path, u".zip"));
+    return path == Resolved(kPaths.OldKeptVersion()) ||
+           (StartsWith(path, kBackupFolder + GameLayout::kKeptPrefix) &&
+            EndsWith(path, GameLayout::kKeptSuffix));
 }
 
 std::vector<Text> KeptFiles(const FakeDisk& disk) {
@@ -104,7 +105,12 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
         run.crashes = os.crashes;
     }
     run.disk = os.disk;
-    run.warned = PlayerWarned;
+    // Told as the player is told: a warning line on standard output, or a box.
+    run.warned =
+        std::any_of(os.writes.begin(), os.writes.end(),
+                    [](const std::string& line) { return line.rfind("Warning: ", 0) == 0; }) ||
+        std::any_of(os.boxes.begin(), os.boxes.end(),
+                    [](const std::string& box) { return box.rfind("warning: ", 0) == 0; });
     run.destroyed = os.destroyed;
     run.changes = os.changeLog;
     return run;
@@ -134,7 +140,7 @@ void KilledDuringTheGame(FakePlatform& os) {
     GameAndMod(os);
     os.AddFile(kBackup, "G-archive");
     os.AddFile(kLive, "M-archive");
-    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.AddFolder(kPaths.ModBackupFolder());
     os.AddFile(kModBackup, "M-archive");
     os.MarkSwapped();
 }
@@ -144,14 +150,14 @@ void AfterAnOrdinaryRun(FakePlatform& os, const std::string& gameBackup) {
     FakeFile backup = *os.disk.Find(kLive);
     backup.bytes = gameBackup;
     os.disk.Settle(kBackup, backup);
-    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.AddFolder(kPaths.ModBackupFolder());
     os.disk.Settle(kModBackup, *os.disk.Find(kModArchive));
 }
 
 void LeftBehindWithoutMarker(FakePlatform& os) {
     GameAndMod(os);
     os.AddFile(kBackup, "G-archive");
-    os.AddFolder(u"C:\\G\\mods\\mymod\\Backup");
+    os.AddFolder(kPaths.ModBackupFolder());
     os.disk.Settle(kModBackup, *os.disk.Find(kModArchive));
     os.disk.Settle(kLive, *os.disk.Find(kModArchive));
 }
@@ -189,7 +195,7 @@ void RenameUpdateOver(FakePlatform& os, const std::string& bytes, const FakeFile
         update.bytes.resize(stamp->bytes.size(), '.');
         update.lastWrite = stamp->lastWrite;
     }
-    os.AddFolder(u"C:\\G\\mods\\bf2");
+    os.AddFolder(kPaths.GameContentFolder());
     // The other program flushes its file before the rename, which commits
     // every earlier change of names too; its rename is then on the disk.
     os.disk.Commit();

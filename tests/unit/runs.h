@@ -11,12 +11,14 @@
 
 namespace runs {
 
-inline const Text kLive = u"C:\\G\\mods\\bf2\\Shaders_client.zip";
-inline const Text kBackup = u"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip";
-inline const Text kMarkerPath = u"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped";
-inline const Text kModArchive = u"C:\\G\\mods\\mymod\\Shaders_client.zip";
-inline const Text kModBackup = u"C:\\G\\mods\\mymod\\Backup\\Shaders_client.zip";
-inline const Text kBackupFolder = u"C:\\G\\mods\\bf2\\Backup\\";
+// The game's places from the usual mod's folder, as the fake disk names them.
+inline const GameLayout kPaths(u"C:\\G\\mods\\mymod\\");
+inline const Text kLive = Resolved(kPaths.LiveArchive());
+inline const Text kBackup = Resolved(kPaths.GameArchiveBackup());
+inline const Text kMarkerPath = Resolved(kPaths.SwapMarker());
+inline const Text kModArchive = Resolved(kPaths.ModArchive());
+inline const Text kModBackup = Resolved(kPaths.ModArchiveBackup());
+inline const Text kBackupFolder = Resolved(kPaths.GameBackupFolder()) + u"\\";
 
 // A version kept aside: the launcher's own names in the game's backup
 // folder, and release 1.2.0's one.

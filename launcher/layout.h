@@ -1,0 +1,91 @@
+#pragma once
+// Every place in the game's folders that the launcher reads or writes,
+// spelled here and nowhere else. The launcher runs in a mod's folder inside
+// the game's mods folder, and every path is that folder followed by a
+// relative part, which the system resolves:
+//
+//   ..\..\BF2.exe                                  the game's program
+//   ..\                                            the mods folder
+//   Shaders_client.zip                             the mod's archive
+//   Backup\Shaders_client.zip                      its backup
+//   ..\bf2\Shaders_client.zip                      the live archive: the game's
+//                                                  own, or a mod's while the game runs
+//   ..\bf2\Shaders_client.zip.ModLauncher-captured what was live, renamed aside
+//                                                  before anything takes its place
+//   ..\bf2\Backup\Shaders_client.zip               the game's backup
+//   ..\bf2\Backup\Shaders_client.zip.swapped       the marker: a swap under way
+//   ..\bf2\Backup\ModLauncher.lock                 one launcher at a time per game
+//   ..\bf2\Backup\Shaders_client.kept-<time>.zip   versions found in no other file
+//   ..\bf2\Backup\Shaders_client.zip.old           the one that release 1.2.0 kept
+//   <file>.ModLauncher-new                         a copy or a write under way beside
+//                                                  its target: what a kill can leave
+//
+// The captured and temporary names are the launcher's alone: no other
+// program writes them, so what stands there is surely the launcher's.
+#include <vector>
+
+#include "launcher/text.h"
+
+// The file names that the game and the mods share.
+inline constexpr const char16_t* kArchiveName = u"Shaders_client.zip";
+inline constexpr const char16_t* kGameProgramName = u"BF2.exe";
+// The game's parameter that selects a mod, the mod's folder name following.
+inline constexpr const char16_t* kModPathParameter = u"+modPath mods/";
+
+class GameLayout {
+public:
+    // `modFolder` is the folder the launcher runs in, with one backslash appended.
+    explicit GameLayout(Text modFolder) : mod_(std::move(modFolder)) {}
+
+    const Text& ModFolder() const { return mod_; }
+    // The game's folder, two levels up, and its program there.
+    Text GameFolder() const { return mod_ + u"..\\.."; }
+    Text GameProgram() const { return mod_ + u"..\\..\\" + kGameProgramName; }
+    Text ModsFolder() const { return mod_ + u"..\\"; }
+
+    // This mod's archive and its backup; and any mod's, by its folder.
+    Text ModArchive() const { return ModArchiveIn(mod_); }
+    Text ModBackupFolder() const { return mod_ + u"Backup"; }
+    Text ModArchiveBackup() const { return ModBackupIn(mod_); }
+    static Text ModArchiveIn(const Text& modFolder) { return modFolder + kArchiveName; }
+    static Text ModBackupIn(const Text& modFolder) {
+        return modFolder + u"Backup\\" + kArchiveName;
+    }
+
+    // The game's own content folder in the mods folder, by its name too, so
+    // that a look over the mods folder can leave it out.
+    static constexpr const char16_t* kGameContentName = u"bf2";
+    Text GameContentFolder() const { return ModsFolder() + kGameContentName; }
+    Text LiveArchive() const { return GameContentFolder() + u"\\" + kArchiveName; }
+    Text CapturedArchive() const { return LiveArchive() + u".ModLauncher-captured"; }
+    Text GameBackupFolder() const { return GameContentFolder() + u"\\Backup"; }
+    Text GameArchiveBackup() const { return GameBackupFolder() + u"\\" + kArchiveName; }
+    Text SwapMarker() const { return GameArchiveBackup() + u".swapped"; }
+    Text ArchiveLock() const { return GameBackupFolder() + u"\\ModLauncher.lock"; }
+
+    // The versions kept aside: each under a name of its own in the game's
+    // backup folder ("Shaders_client.kept-<time>.zip", KeptName in
+    // archives.h), and the one release 1.2.0 kept.
+    static constexpr const char16_t* kKeptPrefix = u"Shaders_client.kept-";
+    static constexpr const char16_t* kKeptSuffix = u".zip";
+    Text KeptVersion(const Text& name) const { return GameBackupFolder() + u"\\" + name; }
+    // Matches every name a kept version gets, for a listing of the folder.
+    Text KeptVersionsPattern() const { return KeptVersion(Text(kKeptPrefix) + u"*" + kKeptSuffix); }
+    Text OldKeptVersion() const { return GameArchiveBackup() + u".old"; }
+
+    // What a copy or a write is made as, beside its target, before the rename.
+    static Text Temporary(const Text& target) { return target + u".ModLauncher-new"; }
+    // The copies that a kill can leave half made, beside the archives they
+    // were to replace; the marker's is only ever the launcher's own text.
+    std::vector<Text> ArchiveCopiesUnderWay() const {
+        return {Temporary(LiveArchive()), Temporary(GameArchiveBackup()),
+                Temporary(ModArchiveBackup())};
+    }
+
+private:
+    Text mod_;
+};
+
+// The folder the launcher runs in, with one backslash appended, always:
+// what the layout is built from.
+Text ReadWorkingFolder();
