@@ -25,7 +25,11 @@ void ClearBlockingAttributes(const Text& path) {
     Files().SetAttributes(path, attributes & ~blocking);
 }
 
-bool IsPassingLock(std::uint32_t error) {
+// A refusal that passes by itself: another program holds the file for a
+// moment (the game's process just after its end, a virus scanner on a new
+// file). "Access denied" is among them: Windows says it of a file whose
+// delete is still pending.
+bool IsMomentaryHold(std::uint32_t error) {
     return error == kErrorSharingViolation || error == kErrorLockViolation ||
            error == kErrorAccessDenied;
 }
@@ -34,18 +38,26 @@ bool IsNameTaken(std::uint32_t error) {
     return error == kErrorAlreadyExists || error == kErrorFileExists;
 }
 
-// The game's process may hold its archive for a moment after its end, and
-// virus scanners open new files: a change refused for that is tried again
-// for about two seconds.
-template <typename Change>
-OsResult WithRetries(Change change) {
+// A path for the player's eyes; nothing for no path (a version not kept).
+Text FullPathOrNone(const Text& path) { return path.empty() ? Text() : Files().FullPath(path); }
+
+// Makes the change, and makes it again after each pause while it is refused
+// with an error that `mayPass` says may pass: about two seconds in all.
+template <typename MayPass, typename Change>
+OsResult TryAgainWhile(MayPass mayPass, Change change) {
     OsResult done = change();
-    for (unsigned pause : kRestorePausesMs) {
-        if (done || !IsPassingLock(done.error)) break;
+    for (unsigned pause : kRetryPausesMs) {
+        if (done || !mayPass(done.error)) break;
         Files().Pause(pause);
         done = change();
     }
     return done;
+}
+
+// A change refused while another program holds its file, tried again.
+template <typename Change>
+OsResult WithRetries(Change change) {
+    return TryAgainWhile(IsMomentaryHold, change);
 }
 
 enum class Replace { No, Yes };
@@ -72,6 +84,11 @@ OsResult RemoveOwn(const Text& path) {
     if (removed || !IsExistingFile(path)) return {};
     return removed;
 }
+
+// Removes a copy of the launcher's own that a step no longer needs. Its
+// failure changes nothing now: a copy that stays is the next run's to settle
+// (RemoveLeftovers), which removes it or keeps it aside by its bytes.
+void DropCopy(const Text& copy) { RemoveOwn(copy); }
 
 // ---- Where versions of the game's archive are, and whether bytes are elsewhere ----
 
@@ -245,13 +262,13 @@ Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, con
     FileStamp before, after;
     const bool stamped = Files().ReadFileStamp(from, before).ok;
     if (OsResult done = Files().CopyWholeFile(from, temporary); !done) {
-        RemoveOwn(temporary);
+        DropCopy(temporary);
         return StepFailure{u"copy over", to, done.error};
     }
     const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
     if (changed && Compare(temporary, from) != Likeness::Same) {
         if (HeldElsewhere(paths, temporary, Text(), Whole::OrCutShort)) {
-            RemoveOwn(temporary);
+            DropCopy(temporary);
         } else if (Kept kept = KeepAside(paths, temporary); !kept.failed) {
             TellPlayer(run, MessageKind::Warning,
                        KeptAsideText(Files().FullPath(from), Files().FullPath(kept.as)));
@@ -260,7 +277,7 @@ Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, con
     }
     if (durable == Durable::Yes) {
         if (OsResult flushed = Files().FlushToDisk(temporary); !flushed) {
-            RemoveOwn(temporary);
+            DropCopy(temporary);
             return StepFailure{u"flush to disk", to, flushed.error};
         }
     }
@@ -274,7 +291,7 @@ Failed ReplaceWithCopy(const Text& to, Retry retry) {
     auto rename = [&] { return Rename(temporary, to, Replace::Yes); };
     const OsResult done = retry == Retry::Yes ? WithRetries(rename) : rename();
     if (done) return std::nullopt;
-    RemoveOwn(temporary);
+    DropCopy(temporary);
     return StepFailure{u"replace", to, done.error};
 }
 
@@ -294,7 +311,7 @@ Failed WriteMarker(const GameLayout& paths, const Marker& marker) {
     OsResult done = Files().WriteNewFile(temporary, MarkerText(marker));
     if (done) done = Rename(temporary, path, Replace::Yes);
     if (done) return std::nullopt;
-    RemoveOwn(temporary);
+    DropCopy(temporary);
     return StepFailure{u"write", path, done.error};
 }
 
@@ -398,8 +415,7 @@ Failed SettleCapture(const GameLayout& paths, RunRecord& run, const Text& marker
     Text keptAs;
     if (Failed failed = CaptureToBackup(paths, markerModFolder, keptAs)) return failed;
     TellPlayer(run, MessageKind::Warning,
-               UpdateKeptText(Files().FullPath(paths.LiveArchive()),
-                              keptAs.empty() ? Text() : Files().FullPath(keptAs)));
+               UpdateKeptText(Files().FullPath(paths.LiveArchive()), FullPathOrNone(keptAs)));
     return std::nullopt;
 }
 
@@ -447,6 +463,8 @@ Failed PutBackupInPlace(const GameLayout& paths, RunRecord& run, const Text& mar
     if (!in) {
         DiscardBackupCopy(paths, GameLayout::Temporary(live));
         if (!IsNameTaken(in.error)) {
+            // The failure told is the rename's; a capture that cannot go
+            // back now is settled first thing by the next run.
             ReturnCapture(paths, run, markerModFolder);
             return StepFailure{u"replace", live, in.error};
         }
@@ -472,7 +490,7 @@ Failed KeepUpdate(const GameLayout& paths, RunRecord& run, const Text& markerMod
         !HeldElsewhere(paths, backup, markerModFolder)) {
         Kept kept = KeepAside(paths, backup);
         if (kept.failed) {
-            RemoveOwn(GameLayout::Temporary(backup));
+            DropCopy(GameLayout::Temporary(backup));
             return kept.failed;
         }
         keptAs = kept.as;
@@ -501,7 +519,7 @@ Failed TakeModsArchiveOut(const GameLayout& paths, RunRecord& run, const Text& m
 // temporary names. A copy whose bytes are elsewhere (or that is cut short)
 // goes; one that holds a version found nowhere else is kept aside.
 void RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
-    RemoveOwn(GameLayout::Temporary(paths.SwapMarker()));
+    DropCopy(GameLayout::Temporary(paths.SwapMarker()));
     for (const Text& leftover : paths.ArchiveCopiesUnderWay()) {
         if (!IsExistingFile(leftover)) continue;
         std::vector<Text> places{paths.LiveArchive(), paths.GameArchiveBackup(),
@@ -509,7 +527,7 @@ void RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
         for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
         for (Text& archive : ModsArchives(paths, Text())) places.push_back(std::move(archive));
         if (FoundIn(leftover, places, Whole::OrCutShort)) {
-            RemoveOwn(leftover);
+            DropCopy(leftover);
             continue;
         }
         Kept kept = KeepAside(paths, leftover);
@@ -539,15 +557,13 @@ LockOutcome TakeLock(const GameLayout& paths) {
         return {Lock::NotTaken, StepFailure{kMakeFolderAction, folder, made.error}};
     }
     const Text path = paths.ArchiveLock();
-    OsResult lock = Files().HoldLockFile(path);
     // A lock file whose delete is still pending (a launcher of an earlier
     // release deleted it, and a scanner still has it open) refuses to open
-    // for a moment.
-    for (unsigned pause : kRestorePausesMs) {
-        if (lock || lock.error != kErrorAccessDenied) break;
-        Files().Pause(pause);
-        lock = Files().HoldLockFile(path);
-    }
+    // for a moment. A lock held by another launcher answers at once: it is
+    // held for as long as that game runs.
+    const OsResult lock =
+        TryAgainWhile([](std::uint32_t error) { return error == kErrorAccessDenied; },
+                      [&] { return Files().HoldLockFile(path); });
     if (lock) return {Lock::Taken, std::nullopt};
     if (lock.error == kErrorLockViolation || lock.error == kErrorSharingViolation) {
         return {Lock::HeldByAnother, std::nullopt};
@@ -560,12 +576,12 @@ LockOutcome TakeLock(const GameLayout& paths) {
 // What the live archive is, as far as the marker can tell.
 enum class Live {
     Absent,
-    GamesOwn,  // the game's own archive: what was live before the swap, or its backup
-    Ours,      // what the launcher put there, whole or cut short
-    Other,     // a whole file that something else wrote: the game's new archive
+    GamesOwn,      // the game's own archive: what was live before the swap, or its backup
+    LaunchersOwn,  // what the launcher put there, whole or cut short
+    Other,         // a whole file that something else wrote: the game's new archive
 };
 
-enum class Had { No, Yes, Either };
+enum class GameHad { No, Yes, Either };
 enum class Backup { Missing, There, Either };
 
 enum class Step {
@@ -578,7 +594,7 @@ enum class Step {
 
 struct Rule {
     Live live;
-    Had gameHadArchive;
+    GameHad gameHadArchive;
     Backup backup;
     Step step;
 };
@@ -588,21 +604,21 @@ struct Rule {
 // that a swap left behind, or the game's new archive.
 constexpr Rule kRules[] = {
     // the live archive  the game had one  its backup       what the run does
-    {Live::Absent, Had::No, Backup::Either, Step::DropMarker},
-    {Live::Absent, Had::Yes, Backup::There, Step::PutBackupBack},
-    {Live::Absent, Had::Yes, Backup::Missing, Step::TellBackupMissing},
-    {Live::GamesOwn, Had::Either, Backup::Either, Step::DropMarker},
-    {Live::Ours, Had::No, Backup::Either, Step::TakeModsArchiveOut},
-    {Live::Ours, Had::Yes, Backup::There, Step::PutBackupBack},
-    {Live::Ours, Had::Yes, Backup::Missing, Step::TellBackupMissing},
-    {Live::Other, Had::Either, Backup::Either, Step::KeepUpdate},
+    {Live::Absent, GameHad::No, Backup::Either, Step::DropMarker},
+    {Live::Absent, GameHad::Yes, Backup::There, Step::PutBackupBack},
+    {Live::Absent, GameHad::Yes, Backup::Missing, Step::TellBackupMissing},
+    {Live::GamesOwn, GameHad::Either, Backup::Either, Step::DropMarker},
+    {Live::LaunchersOwn, GameHad::No, Backup::Either, Step::TakeModsArchiveOut},
+    {Live::LaunchersOwn, GameHad::Yes, Backup::There, Step::PutBackupBack},
+    {Live::LaunchersOwn, GameHad::Yes, Backup::Missing, Step::TellBackupMissing},
+    {Live::Other, GameHad::Either, Backup::Either, Step::KeepUpdate},
 };
 
 Step RuleFor(Live live, bool gameHadArchive, bool backupThere) {
     for (const Rule& rule : kRules) {
         if (rule.live != live) continue;
-        if (rule.gameHadArchive != Had::Either &&
-            (rule.gameHadArchive == Had::Yes) != gameHadArchive)
+        if (rule.gameHadArchive != GameHad::Either &&
+            (rule.gameHadArchive == GameHad::Yes) != gameHadArchive)
             continue;
         if (rule.backup != Backup::Either && (rule.backup == Backup::There) != backupThere)
             continue;
@@ -620,18 +636,19 @@ Live WhatIsLive(const GameLayout& paths, const Marker& marker) {
     if (!IsExistingFile(live)) return Live::Absent;
     FileStamp stamp;
     if (Files().ReadFileStamp(live, stamp)) {
-        if (stamp == marker.swappedIn) return Live::Ours;
+        if (stamp == marker.swappedIn) return Live::LaunchersOwn;
         if (stamp == marker.gameStamp) return Live::GamesOwn;
     }
     switch (Compare(live, paths.GameArchiveBackup())) {
         case Likeness::Same:
             return Live::GamesOwn;
         case Likeness::CutShort:
-            return Live::Ours;  // a copy of the backup cut short: a restore that did not end
+            return Live::LaunchersOwn;  // a copy of the backup cut short: a restore that did not
+                                        // end
         case Likeness::Different:
             break;
     }
-    return IsModsArchive(paths, live, marker.modFolder) ? Live::Ours : Live::Other;
+    return IsModsArchive(paths, live, marker.modFolder) ? Live::LaunchersOwn : Live::Other;
 }
 
 enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
@@ -708,7 +725,7 @@ bool SettleMarker(const GameLayout& paths, RunRecord& run, When when) {
         return false;
     }
     if (step == Step::KeepUpdate) {
-        const Text kept = keptAs.empty() ? Text() : Files().FullPath(keptAs);
+        const Text kept = FullPathOrNone(keptAs);
         TellPlayer(run, MessageKind::Warning,
                    when == When::DuringTheSwap ? UpdateDuringSwapText(Files().FullPath(live), kept)
                                                : UpdateKeptText(Files().FullPath(live), kept));
@@ -771,15 +788,15 @@ Failed SettleGamesArchive(const GameLayout& paths, RunRecord& run) {
     Text keptAs;
     if (Failed failed = KeepUpdate(paths, run, Text(), keptAs)) return failed;
     TellPlayer(run, MessageKind::Warning,
-               UpdateFoundText(Files().FullPath(live),
-                               keptAs.empty() ? Text() : Files().FullPath(keptAs)));
+               UpdateFoundText(Files().FullPath(live), FullPathOrNone(keptAs)));
     return std::nullopt;
 }
 
 void BackUpModArchive(const GameLayout& paths, RunRecord& run) {
     if (AlreadyBackedUp(paths.ModArchive(), paths.ModArchiveBackup())) return;
-    // A failed backup of the mod's archive stops nothing: the mod's archive
-    // itself stays where it is, and the swap copies from it.
+    // A failed backup of the mod's archive stops nothing and is not told:
+    // the mod's archive itself stays where it is, the swap copies from it,
+    // and the next run makes the backup again.
     if (!CopyBeside(paths, run, paths.ModArchive(), paths.ModArchiveBackup(), Durable::No))
         ReplaceWithCopy(paths.ModArchiveBackup(), Retry::No);
 }
@@ -807,12 +824,14 @@ Swap SwapModArchiveIn(const GameLayout& paths, RunRecord& run, Failed& failed) {
     if ((failed = CopyBeside(paths, run, paths.ModArchive(), live, Durable::No)))
         return Swap::NotMade;
     if ((failed = WriteMarker(paths, marker))) {
-        RemoveOwn(GameLayout::Temporary(live));
+        DropCopy(GameLayout::Temporary(live));
         return Swap::NotMade;
     }
     if ((failed = CaptureLive(paths))) {
-        RemoveOwn(GameLayout::Temporary(live));
+        DropCopy(GameLayout::Temporary(live));
         // Nothing changed in the game's place: no marker may say otherwise.
+        // One that cannot go now is dropped by the next run, which finds
+        // the game's own archive live.
         RemoveMarker(paths);
         return Swap::NotMade;
     }
@@ -822,7 +841,7 @@ Swap SwapModArchiveIn(const GameLayout& paths, RunRecord& run, Failed& failed) {
     const bool updateArrived = IsNameTaken(in.error) && !IsExistingFolder(live);
     // Not swapped: what was captured goes back, unless something took the
     // live name meanwhile; the marker's rules then settle what is live.
-    RemoveOwn(GameLayout::Temporary(live));
+    DropCopy(GameLayout::Temporary(live));
     if ((failed = ReturnCapture(paths, run, paths.ModFolder()))) return Swap::NotMade;
     if (!updateArrived) {
         failed = StepFailure{u"replace", live, in.error};
@@ -837,24 +856,26 @@ Text StampText(const FileStamp& stamp) {
     return DecimalText(stamp.size) + u" " + DecimalText(stamp.lastWrite);
 }
 
-// Two decimal numbers and nothing else; nothing when the text is not that.
-std::optional<FileStamp> ReadStamp(TextView text) {
-    FileStamp stamp;
-    std::uint64_t* number = &stamp.size;
-    std::size_t digits = 0;
+// A decimal number of at most 19 digits (all fit in 64 bits), and nothing
+// else; nothing when the text is not that.
+std::optional<std::uint64_t> ReadNumber(TextView text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    std::uint64_t number = 0;
     for (char16_t unit : text) {
-        if (unit == u' ' && number == &stamp.size && digits > 0) {
-            number = &stamp.lastWrite;
-            digits = 0;
-        } else if (unit >= u'0' && unit <= u'9' && digits < 19) {  // 19 digits fit in 64 bits
-            *number = *number * 10 + static_cast<std::uint64_t>(unit - u'0');
-            ++digits;
-        } else {
-            return std::nullopt;
-        }
+        if (unit < u'0' || unit > u'9') return std::nullopt;
+        number = number * 10 + static_cast<std::uint64_t>(unit - u'0');
     }
-    if (number != &stamp.lastWrite || digits == 0) return std::nullopt;
-    return stamp;
+    return number;
+}
+
+// Two decimal numbers, one space between, and nothing else.
+std::optional<FileStamp> ReadStamp(TextView text) {
+    const std::size_t space = text.find(u' ');
+    if (space == TextView::npos) return std::nullopt;
+    const std::optional<std::uint64_t> size = ReadNumber(text.substr(0, space));
+    const std::optional<std::uint64_t> lastWrite = ReadNumber(text.substr(space + 1));
+    if (!size || !lastWrite) return std::nullopt;
+    return FileStamp{*size, *lastWrite};
 }
 
 }  // namespace
@@ -916,9 +937,13 @@ Text KeptName(std::uint64_t lastWrite, unsigned number) {
 
 Text MarkerText(const Marker& marker) {
     Text text = marker.modFolder + u"\r\n";
-    text += marker.gameHadArchive && marker.gameStamp ? u"game " + StampText(*marker.gameStamp)
-            : marker.gameHadArchive                   ? Text(u"game unknown")
-                                                      : Text(u"game none");
+    if (!marker.gameHadArchive) {
+        text += u"game none";
+    } else if (marker.gameStamp) {
+        text += u"game " + StampText(*marker.gameStamp);
+    } else {
+        text += u"game unknown";
+    }
     text += u"\r\n";
     text += u"swapping";
     if (marker.swappedIn) text += u" " + StampText(*marker.swappedIn);

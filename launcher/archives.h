@@ -75,5 +75,5 @@ Likeness Compare(const Text& live, const Text& known);
 // UTC), and a number after it when that name is taken: 0 for none.
 Text KeptName(std::uint64_t lastWrite, unsigned number);
 
-// The pauses between the tries of a change that finds the file in use.
-inline constexpr unsigned kRestorePausesMs[] = {60, 120, 250, 500, 1000};
+// The pauses between the tries of a change that finds its file held.
+inline constexpr unsigned kRetryPausesMs[] = {60, 120, 250, 500, 1000};

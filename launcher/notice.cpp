@@ -24,7 +24,7 @@ Text Quote(const Text& text) { return u"\"" + text + u"\""; }
 
 // The system's words for the error, ending with a full stop. Some of them
 // hold a place for the file's name ("%1 is not a valid ..."): it is filled.
-Text Said(std::uint32_t error, TextView fileName) {
+Text SystemWords(std::uint32_t error, TextView fileName) {
     Text said = Output().ErrorText(error);
     for (std::size_t at = said.find(u"%1"); at != Text::npos; at = said.find(u"%1", at)) {
         said.replace(at, 2, fileName);
@@ -82,10 +82,10 @@ Text Advice(const StepFailure& failed, const Text& fullPath) {
 }
 
 // The step, the platform's words for the error, and what a player can do about it.
-Text Why(const StepFailure& failed) {
+Text WhatFailedAndAdvice(const StepFailure& failed) {
     const Text path = Files().FullPath(failed.path);
     return u"Could not " + Text(failed.action) + u" " + path + u": " +
-           Said(failed.error, NameOf(path)) + u" " + Advice(failed, path);
+           SystemWords(failed.error, NameOf(path)) + u" " + Advice(failed, path);
 }
 
 // What would help a game that the system could not start.
@@ -135,13 +135,14 @@ Text AlreadyRunningText(const Text& gameFolder) {
 
 Text SwapNotMadeText(const StepFailure& failed) {
     return u"The mod's shaders were not put in place: the game starts with its own shaders. " +
-           Why(failed);
+           WhatFailedAndAdvice(failed);
 }
 
 Text RestoreNotMadeText(const StepFailure& failed, const Text& backup, const Text& live) {
-    return u"The game's own shaders could not be put back. " + Why(failed) + u" They are safe in " +
-           backup + u". The next start of the launcher puts them back; or copy that file over " +
-           live + u" by hand.";
+    return u"The game's own shaders could not be put back. " + WhatFailedAndAdvice(failed) +
+           u" They are safe in " + backup +
+           u". The next start of the launcher puts them back; or copy that file over " + live +
+           u" by hand.";
 }
 
 Text BlankInFolderNameText(const Text& folderName, const Text& modName) {
@@ -151,26 +152,27 @@ Text BlankInFolderNameText(const Text& folderName, const Text& modName) {
 }
 
 Text GameNotStartedText(const Text& gameExe, std::uint32_t error) {
-    return u"The game could not be started: " + gameExe + u": " + Said(error, NameOf(gameExe)) +
-           u" " + StartAdvice(error);
+    return u"The game could not be started: " + gameExe + u": " +
+           SystemWords(error, NameOf(gameExe)) + u" " + StartAdvice(error);
 }
 
 Text LeftInPlaceText(const StepFailure& failed) {
     return u"Another mod's shaders may still be in place from an earlier run that did not end, "
            u"and they could not be put back. " +
-           Why(failed) + u" The game starts with whatever is in place now.";
+           WhatFailedAndAdvice(failed) + u" The game starts with whatever is in place now.";
 }
 
 Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live) {
     return u"The mod's shaders could not be taken out of the game's folder (the game has no "
            u"shaders of its own there). " +
-           Why(failed) + u" The next start of the launcher takes them out; or delete " + live +
-           u" by hand.";
+           WhatFailedAndAdvice(failed) +
+           u" The next start of the launcher takes them out; or delete " + live + u" by hand.";
 }
 
 Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
-    return u"The backup of the game's own shaders, " + backup + u", is gone" +
-           (liveThere ? u", and " + live + u" holds a mod's shaders" : u", and so is " + live) +
+    const Text andTheLive =
+        liveThere ? u", and " + live + u" holds a mod's shaders" : u", and so is " + live;
+    return u"The backup of the game's own shaders, " + backup + u", is gone" + andTheLive +
            u". An antivirus program may have moved the backup away. The launcher leaves both as "
            u"they are: put the game's " +
            kArchiveName + u" back as " + backup +

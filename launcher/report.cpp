@@ -62,19 +62,19 @@ void OutputStream::Close() {
 
 Text OutputFailureMessage(std::int32_t status) {
     switch (status) {
-        case 2:
+        case kOutputFileNotFound:
             return u"The specified file was not found";
-        case 3:
+        case kOutputPathNotFound:
             return u"Path not found";
-        case 4:
+        case kOutputTooManyOpenFiles:
             return u"Too many open files";
-        case 5:
+        case kOutputAccessDenied:
             return u"File access denied";
-        case 100:
+        case kOutputReadPastEnd:
             return u"Read beyond end of file";
-        case 101:
+        case kOutputDiskFull:
             return u"Disk full";
-        case 106:
+        case kOutputInvalidNumber:
             return u"Invalid numeric input";
     }
     return u"I/O error " + DecimalText(status);
