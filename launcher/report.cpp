@@ -90,7 +90,7 @@ namespace {
 
 }  // namespace
 
-void ReportFailure(const Failure& failure) {
+bool ReportFailure(const Failure& failure) {
     StdOut.Write(failure.KindName());
     StdOut.Write(u": ");
     StdOut.Write(failure.Message());
@@ -98,6 +98,7 @@ void ReportFailure(const Failure& failure) {
     std::int32_t status = StdOut.TakeStatus();
     // Started the ordinary way the launcher has no standard output: the
     // player is then shown the failure that ended the run, not the missing line.
-    if (status == OutputStream::kNotOpen) throw Failure(failure);
+    if (status == OutputStream::kNotOpen) return false;
     if (status != 0) RaiseOutputFailure(status);
+    return true;
 }

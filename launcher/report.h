@@ -57,11 +57,11 @@ private:
 
 extern OutputStream StdOut;
 
-// Writes "<kind>: <message>" and CR LF. When there is no standard output,
-// raises the failure itself again, for the last-resort box to show; when
-// the line could not be written for another reason, raises the output
-// failure (EInOutError).
-void ReportFailure(const Failure& failure);
+// Writes "<kind>: <message>" and CR LF. False when there is no standard
+// output: the caller then raises the failure itself again, for the
+// last-resort box to show. When the line could not be written for another
+// reason, raises the output failure (EInOutError).
+bool ReportFailure(const Failure& failure);
 
 // The message of the output failure for an output status.
 Text OutputFailureMessage(std::int32_t status);

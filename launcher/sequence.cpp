@@ -96,13 +96,21 @@ std::uint32_t RunSteps() {
 
 }  // namespace
 
+// The path of a failure, from here to the end of the process. A failure
+// that a step raises ends the run here: its line goes to standard output
+// (report.h) and the exit code is 1. Started the ordinary way, the launcher
+// has no standard output: the failure then leaves this function as it was
+// raised, and the program's entry shows it in the last-resort box, which
+// ends the process through the exit routine. A failure inside a window
+// procedure never comes here: the procedure shows it in a box of its own.
 std::uint32_t RunLaunchSequence() {
     try {
         return RunSteps();
     } catch (const Failure& failure) {
-        ReportFailure(failure);
+        if (!ReportFailure(failure)) throw;
     } catch (const std::bad_alloc&) {
-        ReportFailure(OutOfMemory(CodeAddress()));
+        const OutOfMemory failure(CodeAddress());
+        if (!ReportFailure(failure)) throw failure;
     }
     return kExitFailure;
 }
