@@ -8,6 +8,10 @@
 
 namespace {
 
+// What a step of the archive work gives back: nothing when it went
+// through, else what it tried, on which file, and the system's error, for
+// the player's message. The platform's calls answer with OsResult; a step
+// adds what and where.
 using Failed = std::optional<StepFailure>;
 
 // A rename refuses to replace a read-only target, and files installed from
@@ -101,13 +105,6 @@ bool SameNameIgnoringCase(TextView a, TextView b) {
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
-}
-
-// The last name of a folder path that may end with a backslash.
-TextView LastName(TextView path) {
-    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
-    const std::size_t cut = path.rfind(u'\\');
-    return cut == TextView::npos ? path : path.substr(cut + 1);
 }
 
 // The versions kept aside so far: release 1.2.0's one and the launcher's

@@ -16,3 +16,9 @@ Text ReadWorkingFolder() {
     folder += u'\\';
     return folder;
 }
+
+TextView LastName(TextView path) {
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+    const std::size_t cut = path.rfind(u'\\');
+    return cut == TextView::npos ? path : path.substr(cut + 1);
+}

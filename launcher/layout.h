@@ -89,3 +89,6 @@ private:
 // The folder the launcher runs in, with one backslash appended, always:
 // what the layout is built from.
 Text ReadWorkingFolder();
+
+// The last name of a path; a backslash at its end is left out first.
+TextView LastName(TextView path);

@@ -34,12 +34,6 @@ Text SystemWords(std::uint32_t error, TextView fileName) {
     return said;
 }
 
-// The last name of a path.
-TextView NameOf(const Text& path) {
-    const std::size_t cut = path.rfind(u'\\');
-    return cut == Text::npos ? TextView(path) : TextView(path).substr(cut + 1);
-}
-
 bool NamesAFolder(const StepFailure& failed) {
     const TextView action = failed.action;
     return action == kMakeFolderAction || action == kWriteInFolderAction;
@@ -85,7 +79,7 @@ Text Advice(const StepFailure& failed, const Text& fullPath) {
 Text WhatFailedAndAdvice(const StepFailure& failed) {
     const Text path = Files().FullPath(failed.path);
     return u"Could not " + Text(failed.action) + u" " + path + u": " +
-           SystemWords(failed.error, NameOf(path)) + u" " + Advice(failed, path);
+           SystemWords(failed.error, LastName(path)) + u" " + Advice(failed, path);
 }
 
 // What would help a game that the system could not start.
@@ -153,7 +147,7 @@ Text BlankInFolderNameText(const Text& folderName, const Text& modName) {
 
 Text GameNotStartedText(const Text& gameExe, std::uint32_t error) {
     return u"The game could not be started: " + gameExe + u": " +
-           SystemWords(error, NameOf(gameExe)) + u" " + StartAdvice(error);
+           SystemWords(error, LastName(gameExe)) + u" " + StartAdvice(error);
 }
 
 Text LeftInPlaceText(const StepFailure& failed) {

@@ -18,17 +18,11 @@
 
 namespace {
 
-// The name of the folder the launcher runs in: the mod folder's last name.
-Text FolderName(const Text& modFolder) {
-    const Text folder = modFolder.substr(0, modFolder.size() - 1);  // the appended backslash
-    return folder.substr(folder.rfind(u'\\') + 1);                  // npos + 1 is 0
-}
-
 // A blank in the folder's name cuts the mod's name short: the game is told
 // the last word only. Said before the game starts, so the player knows why.
 void WarnOfBlankInFolderName(RunRecord& run, const Text& modFolder,
                              const std::vector<Text>& pathParts) {
-    const Text folder = FolderName(modFolder);
+    const Text folder(LastName(modFolder));
     for (char16_t unit : folder) {
         if (IsBlank(unit)) {
             TellPlayer(run, MessageKind::Warning,
