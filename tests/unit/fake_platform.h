@@ -94,6 +94,8 @@ struct CrashState {
 // Thrown by the fake where the process dies.
 struct Crashed {};
 
+// One object behind every part of the seam, since the parts share its
+// state (the disk, the log); each part's calls are grouped below.
 class FakePlatform : public Platform {
 public:
     // Installs itself as the launcher's platform and empties standard output.
@@ -201,10 +203,11 @@ public:
 
     std::vector<std::string> log;
 
-    // Platform
+    // ProgramInputs
     std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
+    // FileSystem, over the fake disk
     AttributeQuery FileAttributes(const Text& path) override;
     OsResult SetAttributes(const Text& path, std::uint32_t attributes) override;
     AttributeQuery FindEntry(const Text& path) override;
@@ -223,20 +226,23 @@ public:
     bool IsSameFolder(const Text& a, const Text& b) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
-    Text ErrorText(std::uint32_t error) override;
     void Pause(std::uint32_t milliseconds) override;
+    // GameSession, scripted
     OsHandle AppWindow() override;
     OsResult StartGame(const LaunchRequest& request) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;
     void AwaitGameOrMessage() override;
-    void ShowMessage(MessageKind kind, const Text& text) override;
+    // PlayerOutput, captured
     OsHandle StdOutput() override;
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
+    void ShowMessage(MessageKind kind, const Text& text) override;
+    Text ErrorText(std::uint32_t error) override;
+    // ProcessEnd, recorded
     void TeardownShell() override;
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
 
