@@ -7,6 +7,7 @@
 #include "launcher/failure.h"
 #include "launcher/fault_hook.h"
 #include "launcher/sequence.h"
+#include "platform/scope_exit.h"
 
 AppShell Application;
 
@@ -22,23 +23,6 @@ constexpr size_t kTitleBufferUnits = 256;
 constexpr DWORD kWindowStyle =
     WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 static_assert(kWindowStyle == 0x84CA0000);
-
-// Runs a clean-up on leaving a scope unless dismissed.
-template <typename F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F action) : action_(action) {}
-    ~ScopeExit() {
-        if (armed_) action_();
-    }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    void Dismiss() { armed_ = false; }
-
-private:
-    F action_;
-    bool armed_ = true;
-};
 
 void UndoOle(AppShell& shell) {
     if (shell.FNeedToUninitialize) {
