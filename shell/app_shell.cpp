@@ -7,8 +7,7 @@
 #include "launcher/failure.h"
 #include "launcher/fault_hook.h"
 #include "launcher/sequence.h"
-
-AppShell Application;
+#include "platform/scope_exit.h"
 
 ShellUser32 ShellCalls = {
     ::PeekMessageW, ::PeekMessageA, ::DispatchMessageW, ::DispatchMessageA, ::DefWindowProcW,
@@ -16,34 +15,23 @@ ShellUser32 ShellCalls = {
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"TApplication";
+// Other programs, and the end-to-end tests, find the launcher's window by
+// this class name, so it stays as it is.
+constexpr wchar_t kPublicClassName[] = L"TApplication";
+// The icon's name in ModLauncher.rc.
+constexpr wchar_t kIconResource[] = L"MAINICON";
 // GetModuleFileNameW's buffer for the title, zero unit included.
 constexpr size_t kTitleBufferUnits = 256;
 constexpr DWORD kWindowStyle =
     WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 static_assert(kWindowStyle == 0x84CA0000);
-
-// Runs a clean-up on leaving a scope unless dismissed.
-template <typename F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F action) : action_(action) {}
-    ~ScopeExit() {
-        if (armed_) action_();
-    }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    void Dismiss() { armed_ = false; }
-
-private:
-    F action_;
-    bool armed_ = true;
-};
+// The low four bits of a system command belong to the platform.
+constexpr WPARAM kSysCommandMask = 0xFFF0;
 
 void UndoOle(AppShell& shell) {
-    if (shell.FNeedToUninitialize) {
+    if (shell.oleToUndo) {
         OleUninitialize();
-        shell.FNeedToUninitialize = false;
+        shell.oleToUndo = false;
     }
 }
 
@@ -52,29 +40,36 @@ void UndoOle(AppShell& shell) {
     throw OutOfResources(u"Error creating window class", CALLER_ADDRESS());
 }
 
-void CreateHandle(AppShell& shell, HINSTANCE instance) {
-    if (shell.FHandleCreated) return;
+void CreateAppWindow(AppShell& shell, HINSTANCE instance) {
+    if (shell.windowCreated) return;
     WNDCLASSW existing{};
-    if (!GetClassInfoW(instance, kClassName, &existing)) {
+    if (!GetClassInfoW(instance, kPublicClassName, &existing)) {
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = ::DefWindowProcW;
         windowClass.hInstance = instance;
-        windowClass.lpszClassName = kClassName;
+        windowClass.lpszClassName = kPublicClassName;
         if (FaultRequested("register-class") || !RegisterClassW(&windowClass)) {
             RaiseClassFailure();
         }
     }
     // A null handle is tolerated: the game is then started without an owner.
-    shell.Handle =
-        CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, shell.Title.c_str(), kWindowStyle,
+    shell.window =
+        CreateWindowExW(WS_EX_TOOLWINDOW, kPublicClassName, shell.title.c_str(), kWindowStyle,
                         GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
                         nullptr, nullptr, instance, nullptr);
-    shell.FHandleCreated = true;
-    // Swapped in after creation, so the creation messages get only the default handling.
+    shell.windowCreated = true;
     // The Ptr forms are SetWindowLongW and SetClassLongW in the 32-bit product.
-    SetWindowLongPtrW(shell.Handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AppWindowProc));
-    SendMessageW(shell.Handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(shell.Icon));
-    SetClassLongPtrW(shell.Handle, GCLP_HICON, reinterpret_cast<LONG_PTR>(shell.Icon));
+    // The shell goes on the window before the procedure that reads it.
+    SetWindowLongPtrW(shell.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&shell));
+    // Swapped in after creation, so the creation messages get only the default handling.
+    SetWindowLongPtrW(shell.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AppWindowProc));
+    SendMessageW(shell.window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(shell.icon));
+    SetClassLongPtrW(shell.window, GCLP_HICON, reinterpret_cast<LONG_PTR>(shell.icon));
+}
+
+// The shell that CreateAppWindow stored on the window; null until then.
+AppShell* ShellOf(HWND window) {
+    return reinterpret_cast<AppShell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 // Shows a failure that a message raised; never raises itself, since it runs
@@ -84,6 +79,9 @@ void ShowFailure(const AppShell& shell, const Failure& failure) noexcept {
     // The message is zero-terminated: a literal or the failure's own string.
     const wchar_t* text = reinterpret_cast<const wchar_t*>(message.data());
     std::wstring withStop;
+    // A message that ends in a character after the full stop in code order
+    // (a letter, a digit, a slash) gets one; one that ends in a stop, a
+    // comma, a blank or any other character before it is shown as it is.
     if (!message.empty() && message.back() > u'.') {
         try {
             withStop.assign(text, message.size());
@@ -93,7 +91,7 @@ void ShowFailure(const AppShell& shell, const Failure& failure) noexcept {
             // Without memory to spare the message goes out as it is.
         }
     }
-    MessageBoxW(shell.Handle, text, shell.Title.c_str(), MB_ICONERROR | MB_OK);
+    MessageBoxW(shell.window, text, shell.title.c_str(), MB_ICONERROR | MB_OK);
 }
 
 // Shows the window minimised with the minimise animation off for this one call.
@@ -113,14 +111,15 @@ void ShowMinimizedWithoutAnimation(HWND window) {
 }
 
 void Minimize(AppShell& shell) {
-    if (IsIconic(shell.Handle)) return;
-    SetActiveWindow(shell.Handle);
-    ShowMinimizedWithoutAnimation(shell.Handle);
+    if (IsIconic(shell.window)) return;
+    SetActiveWindow(shell.window);
+    ShowMinimizedWithoutAnimation(shell.window);
 }
 
-// There are no forms to bring back: a minimised window only becomes active.
+// The launcher has no other window to bring back: a minimised window only
+// becomes active, and stays minimised.
 void Restore(AppShell& shell) {
-    if (IsIconic(shell.Handle)) SetActiveWindow(shell.Handle);
+    if (IsIconic(shell.window)) SetActiveWindow(shell.window);
 }
 
 }  // namespace
@@ -137,16 +136,16 @@ std::wstring TitleFromModulePath(std::wstring_view modulePath) {
 }
 
 void StartAppShell(AppShell& shell) {
-    shell.FNeedToUninitialize = SUCCEEDED(OleInitialize(nullptr));
+    shell.oleToUndo = SUCCEEDED(OleInitialize(nullptr));
     ScopeExit undoOle([&shell] { UndoOle(shell); });
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    shell.Icon = LoadIconW(instance, L"MAINICON");
+    shell.icon = LoadIconW(instance, kIconResource);
     wchar_t modulePath[kTitleBufferUnits] = {};
     GetModuleFileNameW(instance, modulePath, kTitleBufferUnits);
     // Older systems leave a path cut to the buffer unterminated.
     modulePath[kTitleBufferUnits - 1] = L'\0';
-    shell.Title = TitleFromModulePath(modulePath);
-    CreateHandle(shell, instance);
+    shell.title = TitleFromModulePath(modulePath);
+    CreateAppWindow(shell, instance);
     undoOle.Dismiss();
 }
 
@@ -164,7 +163,7 @@ bool PumpOneMessage(AppShell& shell) {
         if (!taken) return false;
     }
     if (msg.message == WM_QUIT) {
-        shell.Terminated = true;
+        shell.terminated = true;
         return true;
     }
     TranslateMessage(&msg);
@@ -181,23 +180,25 @@ void ProcessMessages(AppShell& shell) {
     }
 }
 
-void Terminate(AppShell&) { PostQuitMessage(0); }
+void Terminate() { PostQuitMessage(0); }
 
 void AppShellWindow::ProcessMessages() { ::ProcessMessages(shell_); }
 
 void AppShellWindow::Teardown() { TeardownAppShell(shell_); }
 
 void TeardownAppShell(AppShell& shell) {
-    if (shell.Handle && shell.FHandleCreated) {
-        SendMessageW(shell.Handle, WM_SETICON, ICON_BIG, 0);
-        DestroyWindow(shell.Handle);
+    if (shell.window && shell.windowCreated) {
+        SendMessageW(shell.window, WM_SETICON, ICON_BIG, 0);
+        DestroyWindow(shell.window);
     }
-    shell.Handle = nullptr;
-    shell.FHandleCreated = false;
+    shell.window = nullptr;
+    shell.windowCreated = false;
     UndoOle(shell);
 }
 
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AppShell* const shell = ShellOf(window);
+    if (!shell) return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
     try {
         switch (message) {
             case WM_QUERYENDSESSION:
@@ -205,7 +206,7 @@ LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                 return 1;
             case WM_ENDSESSION:
                 // The session's end ends the wait; when it really ends, so does the process.
-                Terminate(Application);
+                Terminate();
                 if (wParam != 0) ExitProgram(kExitGameRan);
                 return 0;
             case WM_CLOSE:
@@ -213,12 +214,12 @@ LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                 return 0;
             case WM_SYSCOMMAND:
                 // Minimise and restore act on the hidden window alone; the rest is default.
-                switch (wParam & 0xFFF0) {
+                switch (wParam & kSysCommandMask) {
                     case SC_MINIMIZE:
-                        Minimize(Application);
+                        Minimize(*shell);
                         return 0;
                     case SC_RESTORE:
-                        Restore(Application);
+                        Restore(*shell);
                         return 0;
                     default:
                         return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
@@ -228,14 +229,14 @@ LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                 FaultPoint("window-message");
                 return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
             default:
-                // Nothing else concerns a window that has no forms.
+                // The launcher shows no other window: nothing else needs handling of its own.
                 return ShellCalls.DefWindowProcW(window, message, wParam, lParam);
         }
     } catch (const Failure& failure) {
         // A failure must not unwind through the platform's dispatch.
-        ShowFailure(Application, failure);
+        ShowFailure(*shell, failure);
     } catch (const std::bad_alloc&) {
-        ShowFailure(Application, OutOfMemory());
+        ShowFailure(*shell, OutOfMemory());
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The application shell: a hidden top-level window that owns the game's
-// start, one pump step over the thread's queue, and the Terminated flag.
+// start, one pump step over the thread's queue, and whether a quit message
+// has been taken.
 #include <windows.h>
 
 #include <string>
@@ -8,17 +9,19 @@
 
 #include "platform/windows_platform.h"
 
+// The program's entry owns the one shell; its window keeps a pointer to it,
+// so the shell must outlive the window.
 struct AppShell {
-    HWND Handle = nullptr;
-    bool FHandleCreated = false;
-    std::wstring Title;
-    bool Terminated = false;
-    bool FNeedToUninitialize = false;
-    HICON Icon = nullptr;
+    HWND window = nullptr;
+    // Creation has run, even when it gave no window: it runs once.
+    bool windowCreated = false;
+    std::wstring title;
+    // A quit message has been taken.
+    bool terminated = false;
+    // This shell's start initialised OLE, so its teardown uninitialises it.
+    bool oleToUndo = false;
+    HICON icon = nullptr;
 };
-
-// The process's one shell.
-extern AppShell Application;
 
 // OLE, the icon, the title and the hidden window. Raises OutOfResources when
 // the window class cannot be registered, after undoing what it had done.
@@ -30,12 +33,14 @@ void ProcessMessages(AppShell& shell);
 // Takes and handles one message; false when none was waiting.
 bool PumpOneMessage(AppShell& shell);
 
-// Asks for the quit message that sets Terminated.
-void Terminate(AppShell& shell);
+// Asks for the quit message that the pump step marks as taken.
+void Terminate();
 
 // Destroys the window and undoes the OLE initialisation.
 void TeardownAppShell(AppShell& shell);
 
+// The hidden window's procedure. It finds its shell through the window; a
+// message that comes before the shell is stored there gets the default handling.
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // A shell as the platform sees it, handed to the platform by the program's
@@ -43,10 +48,10 @@ LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 class AppShellWindow final : public AppWindowAccess {
 public:
     explicit AppShellWindow(AppShell& shell) : shell_(shell) {}
-    HWND Handle() override { return shell_.Handle; }
-    const std::wstring& Title() override { return shell_.Title; }
+    HWND Handle() override { return shell_.window; }
+    const std::wstring& Title() override { return shell_.title; }
     void ProcessMessages() override;
-    bool Terminated() override { return shell_.Terminated; }
+    bool Terminated() override { return shell_.terminated; }
     void Teardown() override;
 
 private:

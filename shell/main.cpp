@@ -11,11 +11,14 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InstallPlatformFaultHandler(ExitProgram);
-    static AppShellWindow window(Application);
+    // The program's one shell, static like the platform that holds it: the
+    // window's procedure reaches it through the window as long as that lives.
+    static AppShell shell;
+    static AppShellWindow window(shell);
     static WindowsPlatform windows(window);
     UsePlatform(&windows);
     try {
-        StartAppShell(Application);
+        StartAppShell(shell);
     } catch (const Failure& failure) {
         ReportStartupFailure(failure);
     }

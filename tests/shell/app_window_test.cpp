@@ -59,11 +59,11 @@ std::wstring WindowText(HWND window) {
 }
 
 TEST_F(ShellTest, StartUpMakesAHiddenZeroSizedToolWindowAtTheScreensCentre) {
-    const HWND window = Application.Handle;
+    const HWND window = shell_.window;
     ASSERT_TRUE(IsWindow(window));
-    EXPECT_TRUE(Application.FHandleCreated);
-    EXPECT_TRUE(Application.FNeedToUninitialize);
-    EXPECT_EQ(Application.Title, L"shell_tests");
+    EXPECT_TRUE(shell_.windowCreated);
+    EXPECT_TRUE(shell_.oleToUndo);
+    EXPECT_EQ(shell_.title, L"shell_tests");
 
     EXPECT_EQ(ClassName(window), L"TApplication");
     EXPECT_EQ(WindowText(window), L"shell_tests");
@@ -83,16 +83,16 @@ TEST_F(ShellTest, StartUpMakesAHiddenZeroSizedToolWindowAtTheScreensCentre) {
 }
 
 TEST_F(ShellTest, QueryEndSessionIsAnsweredYes) {
-    EXPECT_EQ(SendMessageW(Application.Handle, WM_QUERYENDSESSION, 0, 0), 1);
-    ProcessMessages(Application);
-    EXPECT_FALSE(Application.Terminated);
+    EXPECT_EQ(SendMessageW(shell_.window, WM_QUERYENDSESSION, 0, 0), 1);
+    ProcessMessages(shell_);
+    EXPECT_FALSE(shell_.terminated);
 }
 
 TEST_F(ShellTest, CancelledEndSessionTerminatesWithinThatPumpStep) {
-    PostMessageW(Application.Handle, WM_ENDSESSION, 0, 0);
-    ProcessMessages(Application);
-    EXPECT_TRUE(Application.Terminated);
-    EXPECT_TRUE(IsWindow(Application.Handle));
+    PostMessageW(shell_.window, WM_ENDSESSION, 0, 0);
+    ProcessMessages(shell_);
+    EXPECT_TRUE(shell_.terminated);
+    EXPECT_TRUE(IsWindow(shell_.window));
 }
 
 struct CloseCase {
@@ -107,12 +107,12 @@ void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
 class CloseTest : public ShellTest, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(CloseTest, ChangesNothing) {
-    const HWND window = Application.Handle;
+    const HWND window = shell_.window;
     EXPECT_EQ(SendMessageW(window, GetParam().message, GetParam().wParam, 0), 0);
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
     EXPECT_TRUE(IsWindow(window));
     EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_FALSE(Application.Terminated);
+    EXPECT_FALSE(shell_.terminated);
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, CloseTest,
@@ -122,27 +122,45 @@ INSTANTIATE_TEST_SUITE_P(Requests, CloseTest,
                              return std::string(info.param.name);
                          });
 
+// A window with the shell's procedure but no shell stored on it, as the
+// shell's own window is before its start stores the shell there.
+TEST_F(ShellTest, AWindowWithoutItsShellGetsTheDefaultHandling) {
+    const HWND window = CreateWindowExW(0, L"ShellTestWide", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(window);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AppWindowProc));
+
+    // The shell's handling would ask for the quit message here...
+    SendMessageW(window, WM_ENDSESSION, 0, 0);
+    ProcessMessages(shell_);
+    EXPECT_FALSE(shell_.terminated);
+    // ...and ignore the close, which by default destroys the window.
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    if (IsWindow(window)) DestroyWindow(window);
+}
+
 TEST_F(ShellTest, MinimiseMinimisesAndRestoreLeavesItMinimised) {
-    const HWND window = Application.Handle;
+    const HWND window = shell_.window;
     ASSERT_FALSE(IsIconic(window));
     SendMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_TRUE(IsIconic(window));
     // The low four bits of the command belong to the platform.
     SendMessageW(window, WM_SYSCOMMAND, SC_RESTORE | 2, 0);
     EXPECT_TRUE(IsIconic(window));
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_FALSE(Application.Terminated);
+    EXPECT_FALSE(shell_.terminated);
 }
 
 TEST_F(ShellTest, TeardownDestroysTheWindowAndUndoesOleOnlyOnce) {
-    const HWND window = Application.Handle;
-    TeardownAppShell(Application);
+    const HWND window = shell_.window;
+    TeardownAppShell(shell_);
     EXPECT_FALSE(IsWindow(window));
     // OLE is no longer initialised on this thread: this is a first initialisation.
     EXPECT_EQ(OleInitialize(nullptr), S_OK);
     // A second teardown must leave that initialisation alone.
-    TeardownAppShell(Application);
+    TeardownAppShell(shell_);
     EXPECT_EQ(OleInitialize(nullptr), S_FALSE);
     OleUninitialize();
     OleUninitialize();
@@ -205,20 +223,20 @@ TEST_P(FailureBoxTest, IsShownAndKeptInsideTheProcedure) {
     Box box;
     std::thread watcher([&box, thread = GetCurrentThreadId()] { box = ReadAndCloseBox(thread); });
 
-    const LRESULT result = SendMessageW(Application.Handle, WM_APP, 0, 0);
+    const LRESULT result = SendMessageW(shell_.window, WM_APP, 0, 0);
     watcher.join();
 
     EXPECT_EQ(result, 0);
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.title, L"shell_tests");
     EXPECT_EQ(box.text, GetParam().shown);
-    EXPECT_EQ(box.owner, Application.Handle);
+    EXPECT_EQ(box.owner, shell_.window);
 
     // The pump goes on as before.
     PostMessageW(wideWindow_, WM_USER + 1, 0, 0);
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
     EXPECT_EQ(delivered, (std::vector<Delivered>{{wideWindow_, WM_USER + 1}}));
-    EXPECT_FALSE(Application.Terminated);
+    EXPECT_FALSE(shell_.terminated);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -17,7 +17,7 @@ TEST_F(ShellTest, MouseMessagesAreTakenBeforeEarlierOnes) {
     PostMessageW(wideWindow_, WM_MOUSEHWHEEL, 0, 0);
     PostMessageW(wideWindow_, WM_MOUSEFIRST, 0, 0);
 
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
 
     EXPECT_EQ(delivered, (Dispatches{{wideWindow_, WM_MOUSEHWHEEL},
                                      {wideWindow_, WM_MOUSEFIRST},
@@ -31,16 +31,16 @@ TEST_F(ShellTest, QuitSetsTerminatedAndTheStepGoesOnToTheEnd) {
     PostMessageW(wideWindow_, WM_QUIT, 0, 0);
     PostMessageW(ansiWindow_, WM_USER + 2, 0, 0);
 
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
 
-    EXPECT_TRUE(Application.Terminated);
+    EXPECT_TRUE(shell_.terminated);
     // The quit message itself reaches no window.
     EXPECT_EQ(delivered, (Dispatches{{wideWindow_, WM_USER + 1}, {ansiWindow_, WM_USER + 2}}));
     EXPECT_TRUE(QueueIsEmpty());
 
     // A terminated shell pumps as before.
     PostMessageW(wideWindow_, WM_USER + 3, 0, 0);
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
     EXPECT_EQ(delivered.back(), (Delivered{wideWindow_, WM_USER + 3}));
 }
 
@@ -104,7 +104,7 @@ const std::string kNoMouse = "PeekMessageW 200-20E remove -> none";
 const std::string kNothingLeft = "PeekMessageW 0-0 look -> none";
 
 TEST_F(PumpCallsTest, AnEmptyQueueCostsOneMousePeekAndOneLook) {
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
     EXPECT_EQ(calls, (std::vector<std::string>{kNoMouse, kNothingLeft}));
 }
 
@@ -133,7 +133,7 @@ TEST_P(PumpFormTest, TakesAndDispatchesInTheFormOfTheWindowsProcedure) {
         PostThreadMessageW(GetCurrentThreadId(), c.message, 0, 0);
     }
 
-    ProcessMessages(Application);
+    ProcessMessages(shell_);
 
     EXPECT_EQ(calls, c.expected);
     // A thread message has no window to reach.
@@ -172,11 +172,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ShellTest, PauseHandlesTheMessagesThatWait) {
     PostMessageW(wideWindow_, 0x402, 0, 0);
     PostQuitMessage(0);
-    AppShellWindow window(Application);
+    AppShellWindow window(shell_);
     WindowsPlatform platform(window);
     platform.Pause(1);
     EXPECT_EQ(delivered, (std::vector<Delivered>{{wideWindow_, 0x402}}));
-    EXPECT_TRUE(Application.Terminated);
+    EXPECT_TRUE(shell_.terminated);
 }
 
 }  // namespace

@@ -39,8 +39,7 @@ inline LRESULT CALLBACK RecordingProcA(HWND window, UINT message, WPARAM wParam,
 class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Application = AppShell{};
-        StartAppShell(Application);
+        StartAppShell(shell_);
         savedCalls_ = ShellCalls;
 
         const HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -65,8 +64,8 @@ protected:
         ASSERT_FALSE(IsWindowUnicode(ansiWindow_));
 
         // Whatever start-up left waiting is not what the tests look at.
-        ProcessMessages(Application);
-        ASSERT_FALSE(Application.Terminated);
+        ProcessMessages(shell_);
+        ASSERT_FALSE(shell_.terminated);
         delivered.clear();
     }
 
@@ -74,7 +73,7 @@ protected:
         ShellCalls = savedCalls_;
         DestroyWindow(wideWindow_);
         DestroyWindow(ansiWindow_);
-        TeardownAppShell(Application);
+        TeardownAppShell(shell_);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
@@ -85,6 +84,8 @@ protected:
         return !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
     }
 
+    // The shell under test, started afresh for each test.
+    AppShell shell_;
     ShellUser32 savedCalls_{};
     HWND wideWindow_ = nullptr;
     HWND ansiWindow_ = nullptr;
