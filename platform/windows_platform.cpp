@@ -1,9 +1,8 @@
 #include "platform/windows_platform.h"
 
+#include "platform/scope_exit.h"
 #include "platform/unique_handle.h"
 #include "platform/utf8.h"
-
-SHELLEXECUTEINFOW LaunchInfo;
 
 // The 32-bit product fills the record in its documented 60-byte layout; the
 // 64-bit test build runs the same code over the wider 64-bit record.
@@ -40,17 +39,30 @@ static_assert(kFileTypeChar == FILE_TYPE_CHAR);
 
 namespace {
 
+// A small text file is read in pieces of this size.
+constexpr DWORD kReadPieceBytes = 4096;
+// No marker is this long: a longer file is refused rather than read whole.
+constexpr std::size_t kMaxSmallFileBytes = 65536;
+// The lock covers this many bytes of the lock file, from its first.
+constexpr DWORD kLockedBytes = 1;
+// Opens that must not stand in the way of another program's, nor of a
+// rename or delete of the file meanwhile.
+constexpr DWORD kShareEverything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 HANDLE AsHandle(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// The lock on the game's archives, held until the process ends.
-HANDLE ArchiveLock = nullptr;
+// The failure of the call just made, its error read before another call
+// can overwrite it.
+OsResult FailureOfLastCall() { return {false, ::GetLastError()}; }
 
-// The outcome of a call, with its error read at once.
-OsResult Outcome(BOOL succeeded) {
-    return succeeded ? OsResult{} : OsResult{false, ::GetLastError()};
+// A call's BOOL as the result, with the error when it failed.
+OsResult ResultOf(BOOL succeeded) { return succeeded ? OsResult{} : FailureOfLastCall(); }
+
+// The 64-bit number that Windows gives in two 32-bit halves.
+std::uint64_t JoinHalves(DWORD high, DWORD low) {
+    constexpr int kHalfBits = 32;
+    return (std::uint64_t{high} << kHalfBits) | low;
 }
-
-std::uint64_t Join(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
 
 Text AsText(const wchar_t* text, std::size_t length) {
     return Text(reinterpret_cast<const char16_t*>(text), length);
@@ -58,24 +70,39 @@ Text AsText(const wchar_t* text, std::size_t length) {
 
 // The volume and index that identify a file or folder, whatever its spelling.
 bool IdentityOf(const Text& path, BY_HANDLE_FILE_INFORMATION& info) {
-    UniqueHandle entry(::CreateFileW(Wide(path), 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    constexpr DWORD kNoAccess = 0;  // the identity is read without access to the contents
+    UniqueHandle entry(::CreateFileW(Wide(path), kNoAccess, kShareEverything, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return entry && ::GetFileInformationByHandle(entry.get(), &info);
 }
 
 // A file that another program holds open refuses to be replaced or removed
 // with "access denied", as if it were a matter of rights. Asking to delete it
 // while sharing everything tells the two apart: an open that fails for
-// sharing means the file is in use.
-OsResult InUseOr(OsResult refused, const Text& path) {
-    UniqueHandle probe(::CreateFileW(Wide(path), DELETE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr));
+// sharing means the file is in use. Any other result is given back as it is.
+OsResult SharingViolationIfHeld(OsResult result, const Text& path) {
+    if (result.error != ERROR_ACCESS_DENIED) return result;
+    UniqueHandle probe(
+        ::CreateFileW(Wide(path), DELETE, kShareEverything, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!probe && ::GetLastError() == ERROR_SHARING_VIOLATION) {
         return {false, ERROR_SHARING_VIOLATION};
     }
-    return refused;
+    return result;
+}
+
+// The system's own text for an error, as it gives it (line end included);
+// empty when it has none.
+Text SystemMessage(std::uint32_t error) {
+    wchar_t* message = nullptr;
+    ScopeExit freeMessage([&message] {
+        if (message) ::LocalFree(message);
+    });
+    // With ALLOCATE_BUFFER the call writes the address of a buffer of its
+    // own where the buffer would go.
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    return message ? AsText(message, length) : Text();
 }
 
 }  // namespace
@@ -94,47 +121,47 @@ const char16_t* WindowsPlatform::NextChar(const char16_t* position) {
 }
 
 AttributeQuery WindowsPlatform::FileAttributes(const Text& path) {
-    DWORD attributes = ::GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return {Outcome(FALSE), attributes};
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {FailureOfLastCall(), attributes};
     return {OsResult{}, attributes};
 }
 
 OsResult WindowsPlatform::SetAttributes(const Text& path, std::uint32_t attributes) {
-    return Outcome(::SetFileAttributesW(Wide(path), attributes));
+    return ResultOf(::SetFileAttributesW(Wide(path), attributes));
 }
 
 AttributeQuery WindowsPlatform::FindEntry(const Text& path) {
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW(Wide(path), &found);
-    if (search == INVALID_HANDLE_VALUE) return {Outcome(FALSE), INVALID_FILE_ATTRIBUTES};
-    ::FindClose(search);
+    const UniqueFindHandle search(::FindFirstFileW(Wide(path), &found));
+    if (!search) return {FailureOfLastCall(), INVALID_FILE_ATTRIBUTES};
     return {OsResult{}, found.dwFileAttributes};
 }
 
 OsResult WindowsPlatform::MakeFolder(const Text& path) {
-    return Outcome(::CreateDirectoryW(Wide(path), nullptr));
+    return ResultOf(::CreateDirectoryW(Wide(path), nullptr));
 }
 
 OsResult WindowsPlatform::CopyWholeFile(const Text& from, const Text& to) {
-    return Outcome(::CopyFileW(Wide(from), Wide(to), FALSE));
+    constexpr BOOL kReplaceExisting = FALSE;  // the call's flag is "fail if it exists"
+    return ResultOf(::CopyFileW(Wide(from), Wide(to), kReplaceExisting));
 }
 
 OsResult WindowsPlatform::FlushToDisk(const Text& path) {
     // Flushing needs the file open for writing; a copy inherits a read-only
     // attribute from its source, so that is cleared for as long as it takes.
-    DWORD attributes = ::GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Outcome(FALSE);
-    bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FailureOfLastCall();
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (readOnly) ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY);
-    OsResult flushed;
-    {
-        UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        flushed = Outcome(file && ::FlushFileBuffers(file.get()));
-    }
-    if (readOnly) ::SetFileAttributesW(Wide(path), attributes);
-    return flushed;
+    // Declared before the file, so the file is closed before the attribute
+    // goes back, and after the result has read the flush's error.
+    ScopeExit restoreAttributes([&] {
+        if (readOnly) ::SetFileAttributesW(Wide(path), attributes);
+    });
+    const UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return ResultOf(file && ::FlushFileBuffers(file.get()));
 }
 
 OsResult WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
@@ -142,55 +169,59 @@ OsResult WindowsPlatform::WriteNewFile(const Text& path, TextView content) {
         Utf8({reinterpret_cast<const wchar_t*>(content.data()), content.size()});
     UniqueHandle file(::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return Outcome(FALSE);
+    if (!file) return FailureOfLastCall();
     DWORD written = 0;
     if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                      nullptr)) {
-        return Outcome(FALSE);
+        return FailureOfLastCall();
     }
+    // A write that stops short without an error has found the disk full.
     if (written != bytes.size()) return {false, ERROR_DISK_FULL};
-    return Outcome(::FlushFileBuffers(file.get()));
+    return ResultOf(::FlushFileBuffers(file.get()));
 }
 
 OsResult WindowsPlatform::MoveOver(const Text& from, const Text& to) {
-    OsResult moved = Outcome(
-        ::MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    return moved.error == ERROR_ACCESS_DENIED ? InUseOr(moved, to) : moved;
+    // The file in the way is the one another program may hold.
+    return SharingViolationIfHeld(
+        ResultOf(::MoveFileExW(Wide(from), Wide(to),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)),
+        to);
 }
 
 OsResult WindowsPlatform::MoveToFreeName(const Text& from, const Text& to) {
-    OsResult moved = Outcome(::MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH));
-    return moved.error == ERROR_ACCESS_DENIED ? InUseOr(moved, from) : moved;
+    // Nothing is in the way: the file moved is the one another program may hold.
+    return SharingViolationIfHeld(
+        ResultOf(::MoveFileExW(Wide(from), Wide(to), MOVEFILE_WRITE_THROUGH)), from);
 }
 
 OsResult WindowsPlatform::ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) {
     entries.clear();
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW(Wide(pattern), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        const OsResult none = Outcome(FALSE);
-        return none.error == ERROR_FILE_NOT_FOUND ? OsResult{} : none;  // no entry matches
+    const UniqueFindHandle search(::FindFirstFileW(Wide(pattern), &found));
+    if (!search) {
+        const OsResult failed = FailureOfLastCall();
+        // A pattern that matches no entry is an empty list, not a failure.
+        return failed.error == ERROR_FILE_NOT_FOUND ? OsResult{} : failed;
     }
     do {
         const Text name = AsText(found.cFileName, ::wcslen(found.cFileName));
         if (name == u"." || name == u"..") continue;
         entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.get(), &found));
     return {};
 }
 
 OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
-    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ, kShareEverything, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return Outcome(FALSE);
+    if (!file) return FailureOfLastCall();
     std::string bytes;
-    char buffer[4096];
+    char piece[kReadPieceBytes];
     DWORD got = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-        if (bytes.size() > 65536) return {false, ERROR_FILE_TOO_LARGE};  // no marker is this long
+    // A read of nothing is the file's end.
+    while (::ReadFile(file.get(), piece, sizeof piece, &got, nullptr) && got > 0) {
+        bytes.append(piece, got);
+        if (bytes.size() > kMaxSmallFileBytes) return {false, ERROR_FILE_TOO_LARGE};
     }
     text = FromUtf8(bytes);
     return {};
@@ -198,16 +229,16 @@ OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
 
 OsResult WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                                    std::string& bytes) {
-    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ, kShareEverything, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return Outcome(FALSE);
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return Outcome(FALSE);
+    if (!file) return FailureOfLastCall();
+    LARGE_INTEGER start;
+    start.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return FailureOfLastCall();
     bytes.resize(count);
     DWORD got = 0;
     std::uint32_t filled = 0;
+    // A read of nothing is the file's end: the bytes so far are the part.
     while (filled < count &&
            ::ReadFile(file.get(), bytes.data() + filled, count - filled, &got, nullptr) &&
            got > 0) {
@@ -218,21 +249,23 @@ OsResult WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::
 }
 
 OsResult WindowsPlatform::RemoveFile(const Text& path) {
-    OsResult removed = Outcome(::DeleteFileW(Wide(path)));
-    return removed.error == ERROR_ACCESS_DENIED ? InUseOr(removed, path) : removed;
+    return SharingViolationIfHeld(ResultOf(::DeleteFileW(Wide(path))), path);
 }
 
 OsResult WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return Outcome(FALSE);
-    stamp.size = Join(data.nFileSizeHigh, data.nFileSizeLow);
-    stamp.lastWrite = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
+        return FailureOfLastCall();
+    }
+    stamp.size = JoinHalves(data.nFileSizeHigh, data.nFileSizeLow);
+    stamp.lastWrite =
+        JoinHalves(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
     return {};
 }
 
-bool WindowsPlatform::IsSameFolder(const Text& a, const Text& b) {
+bool WindowsPlatform::IsSameFolder(const Text& one, const Text& other) {
     BY_HANDLE_FILE_INFORMATION first, second;
-    return IdentityOf(a, first) && IdentityOf(b, second) &&
+    return IdentityOf(one, first) && IdentityOf(other, second) &&
            first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
            first.nFileIndexHigh == second.nFileIndexHigh &&
            first.nFileIndexLow == second.nFileIndexLow;
@@ -243,13 +276,16 @@ OsResult WindowsPlatform::HoldLockFile(const Text& path) {
     // lock holds across Wine prefixes, where sharing modes do not. Write
     // access too: Wine locks a file open only for reading with a shared
     // lock, which another prefix does not see as held.
+    UniqueHandle lock;
     auto open = [&] {
-        return ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE opened =
+            ::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, kShareEverything, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const OsResult result = ResultOf(opened != INVALID_HANDLE_VALUE);
+        lock.reset(opened);
+        return result;
     };
-    HANDLE lock = open();
-    OsResult opened = Outcome(lock != INVALID_HANDLE_VALUE);
+    OsResult opened = open();
     // A read-only lock file (copied from a disc with the rest, say) is no
     // reason to go without the lock. The open's own error is kept: the
     // attribute calls would overwrite it.
@@ -257,38 +293,36 @@ OsResult WindowsPlatform::HoldLockFile(const Text& path) {
         const DWORD attributes = ::GetFileAttributesW(Wide(path));
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
             ::SetFileAttributesW(Wide(path), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-            lock = open();
-            opened = Outcome(lock != INVALID_HANDLE_VALUE);
+            opened = open();
         }
     }
     if (!opened) return opened;
-    OVERLAPPED first{};
-    if (!::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first)) {
-        OsResult refused = Outcome(FALSE);
-        ::CloseHandle(lock);
-        return refused;
+    OVERLAPPED fromFirstByte{};  // the range starts at the record's offset, zero
+    constexpr DWORD kReserved = 0;
+    constexpr DWORD kLockedBytesHigh = 0;
+    if (!::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, kReserved,
+                      kLockedBytes, kLockedBytesHigh, &fromFirstByte)) {
+        return FailureOfLastCall();  // read before the file is closed on the way out
     }
-    // Never closed by the launcher: the lock goes with the process.
-    ArchiveLock = lock;
+    // Held for the rest of the process and never closed by the launcher: the
+    // system lets go of the lock when the process ends, however it ends.
+    archiveLock_ = lock.release();
     return {};
 }
 
 Text WindowsPlatform::FullPath(const Text& path) {
-    DWORD needed = ::GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
+    // Asked first for the room it needs, zero included, then for the path.
+    const DWORD needed = ::GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
     if (needed == 0) return path;
     std::wstring full(needed, L'\0');
-    DWORD length = ::GetFullPathNameW(Wide(path), needed, full.data(), nullptr);
+    const DWORD length = ::GetFullPathNameW(Wide(path), needed, full.data(), nullptr);
+    // More room needed now: the working folder changed between the two calls.
     if (length == 0 || length >= needed) return path;
     return AsText(full.c_str(), length);
 }
 
 Text WindowsPlatform::ErrorText(std::uint32_t error) {
-    wchar_t* message = nullptr;
-    DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    Text text = message ? AsText(message, length) : Text();
-    if (message) ::LocalFree(message);
+    Text text = SystemMessage(error);
     while (!text.empty() && IsBlank(text.back())) text.pop_back();
     if (text.empty()) text = u"Error " + DecimalText(error);
     return text;
@@ -298,11 +332,15 @@ void WindowsPlatform::Pause(std::uint32_t milliseconds) {
     // Asleep, but the hidden window goes on answering: a sent message (the
     // session's end, say) must not wait for the pause to pass.
     const DWORD start = ::GetTickCount();
-    for (DWORD elapsed = 0; elapsed < milliseconds; elapsed = ::GetTickCount() - start) {
+    DWORD elapsed = 0;
+    while (elapsed < milliseconds) {
+        // With no handle to wait for, WAIT_OBJECT_0 means a message waits.
         if (::MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_ALLINPUT,
                                           MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0) {
             window_.ProcessMessages();
         }
+        // Unsigned, so the difference is right across the tick count's wrap.
+        elapsed = ::GetTickCount() - start;
     }
 }
 
@@ -310,9 +348,12 @@ OsHandle WindowsPlatform::AppWindow() { return reinterpret_cast<OsHandle>(window
 
 namespace {
 
+// A start's result code above this means it succeeded; the codes below it
+// are the same numbers as the system's errors, for the errors both know.
+constexpr std::uintptr_t kStartSucceededAbove = 32;
+
 // The system's error code for a start that failed. The start leaves it as
-// the thread's last error; where it does not, its result code (at most 32,
-// the same numbers for the errors both know) is turned into one.
+// the thread's last error; where it does not, its result code is turned into one.
 std::uint32_t StartError(const SHELLEXECUTEINFOW& info) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_SUCCESS) return error;
@@ -329,8 +370,8 @@ std::uint32_t StartError(const SHELLEXECUTEINFOW& info) {
         case SE_ERR_DLLNOTFOUND:
             return ERROR_DLL_NOT_FOUND;
         default:
-            return result > 0 && result < 32 ? static_cast<std::uint32_t>(result)
-                                             : ERROR_BAD_FORMAT;
+            return result > 0 && result < kStartSucceededAbove ? static_cast<std::uint32_t>(result)
+                                                               : ERROR_BAD_FORMAT;
     }
 }
 
@@ -338,25 +379,27 @@ std::uint32_t StartError(const SHELLEXECUTEINFOW& info) {
 
 OsResult WindowsPlatform::StartGame(const LaunchRequest& request) {
     // Filled in the record's own order; every field not named stays zero.
-    ZeroMemory(&LaunchInfo, sizeof LaunchInfo);
-    LaunchInfo.cbSize = sizeof LaunchInfo;
+    gameStart_ = SHELLEXECUTEINFOW{};
+    gameStart_.cbSize = sizeof gameStart_;
     // No box of the system's: it would block a caller that reads the
     // launcher's output, and the launcher says itself why the game did not start.
-    LaunchInfo.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    LaunchInfo.hwnd = reinterpret_cast<HWND>(request.ownerWindow);
-    LaunchInfo.lpFile = Wide(request.file);
-    LaunchInfo.lpParameters = Wide(request.parameters);
-    LaunchInfo.lpDirectory = Wide(request.directory);
-    LaunchInfo.nShow = SW_SHOWNORMAL;
+    gameStart_.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    gameStart_.hwnd = reinterpret_cast<HWND>(request.ownerWindow);
+    gameStart_.lpFile = Wide(request.file);
+    gameStart_.lpParameters = Wide(request.parameters);
+    gameStart_.lpDirectory = Wide(request.directory);
+    gameStart_.nShow = SW_SHOWNORMAL;
+    // Cleared first, so that StartError can tell a start that set no error.
     ::SetLastError(ERROR_SUCCESS);
-    if (::ShellExecuteExW(&LaunchInfo)) return {};
-    return {false, StartError(LaunchInfo)};
+    if (::ShellExecuteExW(&gameStart_)) return {};
+    return {false, StartError(gameStart_)};
 }
 
 bool WindowsPlatform::GameHasEnded() {
     // A game that cannot be watched counts as ended: there is no process to wait for.
-    HANDLE game = LaunchInfo.hProcess;
-    return !game || ::WaitForSingleObject(game, 0) != WAIT_TIMEOUT;
+    const HANDLE game = gameStart_.hProcess;
+    constexpr DWORD kLookOnly = 0;  // no wait: whether it has ended now
+    return !game || ::WaitForSingleObject(game, kLookOnly) != WAIT_TIMEOUT;
 }
 
 void WindowsPlatform::ProcessMessages() { window_.ProcessMessages(); }
@@ -365,7 +408,7 @@ bool WindowsPlatform::Terminated() { return window_.Terminated(); }
 
 void WindowsPlatform::AwaitGameOrMessage() {
     // Sleeps until the game ends or a message (posted, sent or input) waits.
-    HANDLE game = LaunchInfo.hProcess;
+    HANDLE game = gameStart_.hProcess;
     ::MsgWaitForMultipleObjectsEx(1, &game, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
@@ -385,16 +428,16 @@ std::uint32_t WindowsPlatform::FileType(OsHandle handle) { return ::GetFileType(
 void WindowsPlatform::CloseOsHandle(OsHandle handle) { ::CloseHandle(AsHandle(handle)); }
 
 OsResult WindowsPlatform::WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) {
-    DWORD written;
-    return Outcome(::WriteFile(AsHandle(handle), bytes, count, &written, nullptr));
+    DWORD written = 0;
+    return ResultOf(::WriteFile(AsHandle(handle), bytes, count, &written, nullptr));
 }
 
 std::string WindowsPlatform::ToAnsi(TextView text) {
     if (text.empty()) return {};
     const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
-    int length = static_cast<int>(text.size());
-    UINT codePage = ::GetACP();
-    int size = ::WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    const int length = static_cast<int>(text.size());
+    const UINT codePage = ::GetACP();
+    const int size = ::WideCharToMultiByte(codePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(codePage, 0, wide, length, bytes.data(), size, nullptr, nullptr);
     return bytes;

@@ -9,10 +9,6 @@
 
 #include "launcher/platform.h"
 
-// The record the game is started with; its process handle stays here, open,
-// until the launcher's own process ends.
-extern SHELLEXECUTEINFOW LaunchInfo;
-
 // What the platform needs of the application window: the program's entry
 // implements it over its window, so the platform knows nothing of the shell.
 class AppWindowAccess {
@@ -53,7 +49,7 @@ public:
                       std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
-    bool IsSameFolder(const Text& a, const Text& b) override;
+    bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
     Text ErrorText(std::uint32_t error) override;
@@ -78,9 +74,17 @@ public:
 
 private:
     AppWindowAccess& window_;
+    // The record the game was started with. Only its process handle is read
+    // after the start (its texts were the request's); the handle stays open
+    // until the launcher's own process ends, so the wait can always ask it.
+    SHELLEXECUTEINFOW gameStart_{};
+    // The lock on the game's archives. Never closed by the launcher: the lock
+    // must last as long as the process, through a failure report too, and
+    // the system lets go of it however the process ends.
+    HANDLE archiveLock_ = nullptr;
 };
 
-// Text to and from the wchar_t that Windows takes: both are UTF-16 here.
+// Text as the wchar_t that Windows takes: both are UTF-16 here.
 inline const wchar_t* Wide(const Text& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
