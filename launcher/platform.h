@@ -209,7 +209,6 @@ protected:
 // The end of the process.
 class ProcessEnd {
 public:
-    virtual void TeardownShell() = 0;
     [[noreturn]] virtual void EndProcess(std::uint32_t exitCode) = 0;
 
 protected:

@@ -109,9 +109,7 @@ std::uint32_t RunLaunchSequence() {
     return kExitFailure;
 }
 
-void ExitProgram(std::uint32_t exitCode) {
-    // The shell first, standard output last.
-    Process().TeardownShell();
+void FlushOutputAndExit(std::uint32_t exitCode) {
     StdOut.Close();
     Process().EndProcess(exitCode);
     std::abort();  // EndProcess does not return

@@ -1,5 +1,5 @@
 #pragma once
-// The launch sequence and the exit routine.
+// The launch sequence, its exit codes, and the end of the process.
 #include <cstdint>
 
 #include "launcher/failure.h"
@@ -19,6 +19,6 @@ constexpr std::uint32_t kExitGameRanWithWarning = 4;
 // last-resort box to show.
 std::uint32_t RunLaunchSequence();
 
-// Tears the shell down, writes what standard output still holds and ends
-// the process. Safe to run from inside a window procedure.
-[[noreturn]] void ExitProgram(std::uint32_t exitCode);
+// Writes what standard output still holds and ends the process: the last
+// step of the program's exit routine, once the shell is torn down.
+[[noreturn]] void FlushOutputAndExit(std::uint32_t exitCode);

@@ -443,6 +443,4 @@ std::string WindowsPlatform::ToAnsi(TextView text) {
     return bytes;
 }
 
-void WindowsPlatform::TeardownShell() { window_.Teardown(); }
-
 void WindowsPlatform::EndProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }

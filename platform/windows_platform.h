@@ -19,8 +19,6 @@ public:
     virtual void ProcessMessages() = 0;
     // A quit message has been taken.
     virtual bool Terminated() = 0;
-    // Destroys the window and undoes what its start did.
-    virtual void Teardown() = 0;
 
 protected:
     ~AppWindowAccess() = default;
@@ -69,7 +67,6 @@ public:
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
 
-    void TeardownShell() override;
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
 
 private:

@@ -4,6 +4,7 @@
 // has been taken.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ void Terminate();
 // Destroys the window and undoes the OLE initialisation.
 void TeardownAppShell(AppShell& shell);
 
+// The program's exit routine: tears the shell down, writes what standard
+// output still holds and ends the process. Safe to run from inside the
+// window procedure.
+[[noreturn]] void ExitProgram(AppShell& shell, std::uint32_t exitCode);
+
 // The hidden window's procedure. It finds its shell through the window; a
 // message that comes before the shell is stored there gets the default handling.
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -52,7 +58,6 @@ public:
     const std::wstring& Title() override { return shell_.title; }
     void ProcessMessages() override;
     bool Terminated() override { return shell_.terminated; }
-    void Teardown() override;
 
 private:
     AppShell& shell_;

@@ -9,11 +9,19 @@
 #include "platform/windows_platform.h"
 #include "shell/app_shell.h"
 
+namespace {
+
+// The program's one shell. The window's procedure reaches it through the
+// window; the last-resort box, which a processor fault may show from
+// anywhere, reaches it here, through the exit routine it is handed.
+AppShell shell;
+
+[[noreturn]] void ExitThisProgram(std::uint32_t exitCode) { ExitProgram(shell, exitCode); }
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    InstallPlatformFaultHandler(ExitProgram);
-    // The program's one shell, static like the platform that holds it: the
-    // window's procedure reaches it through the window as long as that lives.
-    static AppShell shell;
+    InstallPlatformFaultHandler(ExitThisProgram);
     static AppShellWindow window(shell);
     static WindowsPlatform windows(window);
     UsePlatform(&windows);
@@ -25,7 +33,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // What escapes the launch sequence is a failure that could not be
     // reported on standard output, for there is none: the original failure.
     try {
-        ExitProgram(RunLaunchSequence());
+        ExitProgram(shell, RunLaunchSequence());
     } catch (const Failure& failure) {
         ReportUnhandledFailure(failure);
     } catch (const std::bad_alloc&) {

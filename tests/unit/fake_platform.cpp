@@ -662,8 +662,6 @@ std::string FakePlatform::ToAnsi(TextView text) {
     return bytes;
 }
 
-void FakePlatform::TeardownShell() { Call("teardown"); }
-
 void FakePlatform::EndProcess(std::uint32_t exitCode) {
     log.push_back("exit " + std::to_string(exitCode));
     throw ProcessEnded{exitCode};

@@ -243,7 +243,6 @@ public:
     void ShowMessage(MessageKind kind, const Text& text) override;
     Text ErrorText(std::uint32_t error) override;
     // ProcessEnd, recorded
-    void TeardownShell() override;
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
 
 private:

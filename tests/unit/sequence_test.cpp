@@ -169,17 +169,17 @@ TEST(LaunchSequence, ReportThatCannotBeWrittenLeavesTheSequenceWithTheFailure) {
     }
 }
 
-TEST(ExitProgram, TearsTheShellDownThenWritesStandardOutput) {
+TEST(FlushOutputAndExit, WritesWhatStandardOutputHoldsThenEndsTheProcess) {
     Installation os;
     // A part of a line that has no end yet: what the exit writes last.
     StdOut.Write(u"EOutOfMemory: Out of memory");
     os.log.clear();
     try {
-        ExitProgram(kExitFailure);
+        FlushOutputAndExit(kExitFailure);
     } catch (const ProcessEnded& ended) {
         EXPECT_EQ(ended.exitCode, kExitFailure);
     }
-    EXPECT_EQ(os.log, (Log{"teardown", "WriteFile 27", "exit 1"}));
+    EXPECT_EQ(os.log, (Log{"WriteFile 27", "exit 1"}));
 }
 
 }  // namespace
