@@ -147,7 +147,7 @@ public:
     virtual OsResult ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
     // Whether two paths name one folder, by its identity, not its spelling;
     // false too when either cannot be opened.
-    virtual bool IsSameFolder(const Text& a, const Text& b) = 0;
+    virtual bool IsSameFolder(const Text& one, const Text& other) = 0;
     // Creates or opens the file, sharing it with everyone, and locks its
     // first byte until the process ends: the system lets go of the lock then,
     // however the process ends. The file itself stays. A lock held by

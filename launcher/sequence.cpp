@@ -78,6 +78,8 @@ std::uint32_t RunSteps() {
     // The mod's archive never stays in the game's place: the game's goes
     // back after the game, when the game could not be started, and before a
     // failure is reported.
+    // A restore that cannot finish has told the player and leaves its marker
+    // for the next run: nothing more to do here with its answer.
     if (prepared == Prepared::ModsArchive) RestoreGameArchive(paths, run);
     if (failure) std::rethrow_exception(failure);
     if (!started) {

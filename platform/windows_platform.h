@@ -1,6 +1,6 @@
 #pragma once
-// The launcher's seam implemented over the real Windows calls and the
-// application window that the program's entry hands over.
+// The launcher's seam, every part of it, implemented over the real Windows
+// calls and the application window that the program's entry hands over.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -28,10 +28,11 @@ class WindowsPlatform final : public Platform {
 public:
     explicit WindowsPlatform(AppWindowAccess& window) : window_(window) {}
 
+    // ProgramInputs
     std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
-
+    // FileSystem
     AttributeQuery FileAttributes(const Text& path) override;
     OsResult SetAttributes(const Text& path, std::uint32_t attributes) override;
     AttributeQuery FindEntry(const Text& path) override;
@@ -50,23 +51,23 @@ public:
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
-    Text ErrorText(std::uint32_t error) override;
     void Pause(std::uint32_t milliseconds) override;
-
+    // GameSession
     OsHandle AppWindow() override;
     OsResult StartGame(const LaunchRequest& request) override;
     bool GameHasEnded() override;
     void ProcessMessages() override;
     bool Terminated() override;
     void AwaitGameOrMessage() override;
-    void ShowMessage(MessageKind kind, const Text& text) override;
-
+    // PlayerOutput
     OsHandle StdOutput() override;
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
-
+    void ShowMessage(MessageKind kind, const Text& text) override;
+    Text ErrorText(std::uint32_t error) override;
+    // ProcessEnd
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;
 
 private:

@@ -559,8 +559,8 @@ OsResult FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     return {};
 }
 
-bool FakePlatform::IsSameFolder(const Text& a, const Text& b) {
-    return disk.folders.count(Resolve(a)) && Resolve(a) == Resolve(b);
+bool FakePlatform::IsSameFolder(const Text& one, const Text& other) {
+    return disk.folders.count(Resolve(one)) && Resolve(one) == Resolve(other);
 }
 
 OsResult FakePlatform::HoldLockFile(const Text& path) {

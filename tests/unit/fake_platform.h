@@ -223,7 +223,7 @@ public:
                       std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
-    bool IsSameFolder(const Text& a, const Text& b) override;
+    bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
     void Pause(std::uint32_t milliseconds) override;
