@@ -129,14 +129,14 @@ std::vector<Text> ModsArchives(const GameLayout& paths, const Text& alsoModFolde
         archives.push_back(GameLayout::ModBackupIn(alsoModFolder));
     }
     std::vector<FolderEntry> entries;
-    if (!Files().ListFolder(paths.ModsFolder() + u"*", entries)) return archives;
+    if (!Files().ListFolder(paths.ModsFolderEntries(), entries)) return archives;
     for (const FolderEntry& entry : entries) {
         if (!entry.isFolder || SameNameIgnoringCase(entry.name, GameLayout::kGameContentName) ||
             SameNameIgnoringCase(entry.name, LastName(paths.ModFolder())) ||
             SameNameIgnoringCase(entry.name, LastName(alsoModFolder))) {
             continue;
         }
-        const Text folder = paths.ModsFolder() + entry.name + u"\\";
+        const Text folder = paths.ModFolderNamed(entry.name);
         archives.push_back(GameLayout::ModArchiveIn(folder));
         archives.push_back(GameLayout::ModBackupIn(folder));
     }

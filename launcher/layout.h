@@ -42,6 +42,10 @@ public:
     Text GameFolder() const { return mod_ + u"..\\.."; }
     Text GameProgram() const { return mod_ + u"..\\..\\" + kGameProgramName; }
     Text ModsFolder() const { return mod_ + u"..\\"; }
+    // Every entry of the mods folder, for a listing; and a mod's folder
+    // there by its name, as the launcher's own is spelled: with a backslash.
+    Text ModsFolderEntries() const { return ModsFolder() + u"*"; }
+    Text ModFolderNamed(const Text& name) const { return ModsFolder() + name + u"\\"; }
 
     // This mod's archive and its backup; and any mod's, by its folder.
     Text ModArchive() const { return ModArchiveIn(mod_); }

@@ -1,7 +1,7 @@
 #include "launcher/notice.h"
 
 #include "launcher/layout.h"
-#include "launcher/report.h"
+#include "launcher/output.h"
 
 void TellPlayer(RunRecord& run, MessageKind kind, const Text& text) {
     if (kind == MessageKind::Warning) run.playerWarned = true;

@@ -105,8 +105,8 @@ std::uint32_t RunLaunchSequence() {
     } catch (const Failure& failure) {
         if (!ReportFailure(failure)) throw;
     } catch (const std::bad_alloc&) {
-        const OutOfMemory failure(CodeAddress());
-        if (!ReportFailure(failure)) throw failure;
+        const std::uintptr_t address = CodeAddress();
+        if (!ReportFailure(OutOfMemory(address))) throw OutOfMemory(address);
     }
     return kExitFailure;
 }

@@ -92,8 +92,8 @@ struct Installation : FakePlatform {
         clock = kLeapDayNoon;
         AddFile(kGame, "G");
         AddFile(kMod, "M");
-        AddFolder(u"Backup");
-        AddFolder(u"..\\bf2\\Backup");
+        AddFolder(kPlaces.ModBackupFolder());
+        AddFolder(kPlaces.GameBackupFolder());
     }
 };
 
@@ -236,12 +236,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "denied. Give your account write access to that folder, or start the "
                     "launcher as administrator."},
         SkippedSwap{"ModBackupFolderNotMade",
-                    [](FakePlatform& os) { os.folderErrors[u"Backup"] = kErrorAccessDenied; },
+                    [](FakePlatform& os) {
+                        os.folderErrors[kPlaces.ModBackupFolder()] = kErrorAccessDenied;
+                    },
                     "make the folder C:\\G\\mods\\mymod\\Backup: Access is denied."},
-        SkippedSwap{
-            "GameBackupFolderNotMade",
-            [](FakePlatform& os) { os.AddFile(u"..\\bf2\\Backup", "a file, not a folder"); },
-            "make the folder C:\\G\\mods\\bf2\\Backup: Error 183."},
+        SkippedSwap{"GameBackupFolderNotMade",
+                    [](FakePlatform& os) {
+                        os.AddFile(kPlaces.GameBackupFolder(), "a file, not a folder");
+                    },
+                    "make the folder C:\\G\\mods\\bf2\\Backup: Error 183."},
         SkippedSwap{"LockNotTaken", [](FakePlatform& os) { os.lockError = kErrorAccessDenied; },
                     "lock C:\\G\\mods\\bf2\\Backup\\ModLauncher.lock: Access is denied."},
         // The swap's copy beside the live archive fails, or the live archive
@@ -260,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Archives, WithNoGameArchiveToLoseTheSwapNeedsNoBackup) {
     FakePlatform os;
     os.AddFile(kMod, "M");
-    os.AddFile(u"Backup", "a file, not a folder");
+    os.AddFile(kPlaces.ModBackupFolder(), "a file, not a folder");
     EXPECT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_TRUE(RestoreGameArchive(os.Paths(), os.run));  // the game had none: it has none again
@@ -549,7 +552,7 @@ TEST(Archives, KeptLimitReachedChangesNothing) {
     os.AddFile(kOld, "V1");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
-    os.AddFolder(u"Backup");
+    os.AddFolder(kPlaces.ModBackupFolder());
     const auto before = AllFiles(os);
     EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
     EXPECT_EQ(os.liveArchiveAtStart, "G");

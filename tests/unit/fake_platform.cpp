@@ -6,7 +6,7 @@
 
 #include "launcher/archives.h"
 #include "launcher/notice.h"
-#include "launcher/report.h"
+#include "launcher/output.h"
 
 std::string Narrow(TextView text) {
     std::string out;

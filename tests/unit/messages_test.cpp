@@ -9,17 +9,21 @@
 
 #include "fake_platform.h"
 #include "launcher/archives.h"
+#include "launcher/layout.h"
 #include "launcher/report.h"
 #include "launcher/sequence.h"
 
 namespace {
 
+// The places as the fake's log shows them: relative to the mod's folder.
+const GameLayout kPlaces(u"");
+
 using Log = std::vector<std::string>;
 
-const Text kGame = u"..\\bf2\\Shaders_client.zip";
-const Text kGameBackup = u"..\\bf2\\Backup\\Shaders_client.zip";
-const Text kMarker = u"..\\bf2\\Backup\\Shaders_client.zip.swapped";
-const Text kMod = u"Shaders_client.zip";
+const Text kGame = kPlaces.LiveArchive();
+const Text kGameBackup = kPlaces.GameArchiveBackup();
+const Text kMarker = kPlaces.SwapMarker();
+const Text kMod = kPlaces.ModArchive();
 // What a copy is made as beside its target before its rename.
 const Text kNew = u".ModLauncher-new";
 
@@ -88,7 +92,7 @@ void KilledDuringTheGame(FakePlatform& os) {
 
 // As many versions kept as the launcher keeps: release 1.2.0's and two of its own.
 void ThreeKept(FakePlatform& os) {
-    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.zip.old", "V1");
+    os.AddFile(kPlaces.OldKeptVersion(), "V1");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
 }
@@ -214,7 +218,7 @@ const MessageCase kMessages[] = {
     {"GameBackupFolderIsAFile",
      [](FakePlatform& os) {
          BothArchives(os);
-         os.AddFile(u"..\\bf2\\Backup", "a file");
+         os.AddFile(kPlaces.GameBackupFolder(), "a file");
      },
      kSwapNotMade +
          "Could not make the folder C:\\G\\mods\\bf2\\Backup: Error 183. "

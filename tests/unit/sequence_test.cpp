@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "launcher/layout.h"
 #include "launcher/report.h"
 
 namespace {
+
+// The places as the fake's log shows them: relative to the mod's folder.
+const GameLayout kPlaces(u"");
 
 // The marker's rename into place, as the log shows it.
 const std::string kMoveMarkerInPlace =
@@ -18,8 +22,8 @@ using Log = std::vector<std::string>;
 
 struct Installation : FakePlatform {
     Installation() {
-        AddFile(u"..\\bf2\\Shaders_client.zip", "G");
-        AddFile(u"Shaders_client.zip", "M");
+        AddFile(kPlaces.LiveArchive(), "G");
+        AddFile(kPlaces.ModArchive(), "M");
         commandLine = u"ModLauncher.exe -a";
         endAfterPolls = 2;
     }
@@ -29,7 +33,7 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
     Installation os;
     EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
     EXPECT_EQ(os.liveArchiveAtStart, "M");
-    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "G");
+    EXPECT_EQ(os.Content(kPlaces.LiveArchive()), "G");
     EXPECT_EQ(Narrow(os.startedParameters), "+menu 1 +fullscreen 1 +modPath mods/mymod -a");
     EXPECT_EQ(
         os.log,
@@ -77,8 +81,8 @@ TEST(LaunchSequence, GameThatCannotStartStillGetsItsArchiveBack) {
     Installation os;
     os.startSucceeds = false;
     EXPECT_EQ(RunLaunchSequence(), kExitGameNotStarted);
-    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "G");
-    EXPECT_FALSE(os.HasFile(u"..\\bf2\\Backup\\Shaders_client.zip.swapped"));
+    EXPECT_EQ(os.Content(kPlaces.LiveArchive()), "G");
+    EXPECT_FALSE(os.HasFile(kPlaces.SwapMarker()));
     for (const std::string& entry : os.log) EXPECT_NE(entry, "pump");
 }
 
@@ -142,8 +146,8 @@ TEST_P(OutOfMemoryInAStep, IsReportedAndEndsTheRun) {
     os.throwBadAllocAt = GetParam().failingCall;
     EXPECT_EQ(RunLaunchSequence(), kExitFailure);
     for (const std::string& entry : os.log) EXPECT_NE(entry, "start");
-    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "G");
-    EXPECT_FALSE(os.HasFile(u"..\\bf2\\Backup\\Shaders_client.zip.swapped"));
+    EXPECT_EQ(os.Content(kPlaces.LiveArchive()), "G");
+    EXPECT_FALSE(os.HasFile(kPlaces.SwapMarker()));
     StdOut.Close();
     EXPECT_EQ(os.writes, Log{"EOutOfMemory: Out of memory\r\n"});
 }
