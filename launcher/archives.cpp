@@ -89,11 +89,6 @@ OsResult RemoveOwn(const Text& path) {
     return removed;
 }
 
-// Removes a copy of the launcher's own that a step no longer needs. Its
-// failure changes nothing now: a copy that stays is the next run's to settle
-// (RemoveLeftovers), which removes it or keeps it aside by its bytes.
-void DropCopy(const Text& copy) { RemoveOwn(copy); }
-
 // ---- Where versions of the game's archive are, and whether bytes are elsewhere ----
 
 bool SameNameIgnoringCase(TextView a, TextView b) {
@@ -184,6 +179,16 @@ bool IsModsArchive(const GameLayout& paths, const Text& path, const Text& marker
     return FoundIn(path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
 }
 
+// Removes a copy of the launcher's own that a step no longer needs, but
+// only when its bytes are in a file that no other program writes, or it is
+// a copy of one cut short. A copy of the live archive may hold the last
+// bytes of a version that another program replaced meanwhile: it stays,
+// no copy is made over it (CopyBeside), and the next run settles it by its
+// bytes (RemoveLeftovers). A removal that fails leaves it to that run too.
+void DropCopy(const GameLayout& paths, const Text& copy) {
+    if (HeldElsewhere(paths, copy, Text(), Whole::OrCutShort)) RemoveOwn(copy);
+}
+
 // A time of the file system (100 ns steps since 1601, UTC) as
 // "YYYY-MM-DD-hhmmss".
 Text TimeName(std::uint64_t fileTime) {
@@ -256,16 +261,19 @@ enum class Retry { No, Yes };
 Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, const Text& to,
                   Durable durable) {
     const Text temporary = GameLayout::Temporary(to);
+    // A copy left there may hold bytes found nowhere else: it is never
+    // copied over.
+    if (IsExistingFile(temporary)) return StepFailure{u"copy over", to, kErrorAlreadyExists};
     FileStamp before, after;
     const bool stamped = Files().ReadFileStamp(from, before).ok;
     if (OsResult done = Files().CopyWholeFile(from, temporary); !done) {
-        DropCopy(temporary);
+        DropCopy(paths, temporary);
         return StepFailure{u"copy over", to, done.error};
     }
     const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
     if (changed && Compare(temporary, from) != Likeness::Same) {
         if (HeldElsewhere(paths, temporary, Text(), Whole::OrCutShort)) {
-            DropCopy(temporary);
+            RemoveOwn(temporary);
         } else if (Kept kept = KeepAside(paths, temporary); !kept.failed) {
             TellPlayer(run, MessageKind::Warning,
                        KeptAsideText(Files().FullPath(from), Files().FullPath(kept.as)));
@@ -274,7 +282,7 @@ Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, con
     }
     if (durable == Durable::Yes) {
         if (OsResult flushed = Files().FlushToDisk(temporary); !flushed) {
-            DropCopy(temporary);
+            DropCopy(paths, temporary);
             return StepFailure{u"flush to disk", to, flushed.error};
         }
     }
@@ -283,12 +291,12 @@ Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, con
 
 // The copy beside a file of the launcher's own renamed over it. Only for
 // the backups and the marker, whose bytes the caller has made sure of.
-Failed ReplaceWithCopy(const Text& to, Retry retry) {
+Failed ReplaceWithCopy(const GameLayout& paths, const Text& to, Retry retry) {
     const Text temporary = GameLayout::Temporary(to);
     auto rename = [&] { return Rename(temporary, to, Replace::Yes); };
     const OsResult done = retry == Retry::Yes ? WithRetries(rename) : rename();
     if (done) return std::nullopt;
-    DropCopy(temporary);
+    DropCopy(paths, temporary);
     return StepFailure{u"replace", to, done.error};
 }
 
@@ -308,7 +316,7 @@ Failed WriteMarker(const GameLayout& paths, const Marker& marker) {
     OsResult done = Files().WriteNewFile(temporary, MarkerText(marker));
     if (done) done = Rename(temporary, path, Replace::Yes);
     if (done) return std::nullopt;
-    DropCopy(temporary);
+    RemoveOwn(temporary);  // the marker's text: no version of anything
     return StepFailure{u"write", path, done.error};
 }
 
@@ -487,12 +495,12 @@ Failed KeepUpdate(const GameLayout& paths, RunRecord& run, const Text& markerMod
         !HeldElsewhere(paths, backup, markerModFolder)) {
         Kept kept = KeepAside(paths, backup);
         if (kept.failed) {
-            DropCopy(GameLayout::Temporary(backup));
+            DropCopy(paths, GameLayout::Temporary(backup));
             return kept.failed;
         }
         keptAs = kept.as;
     }
-    return ReplaceWithCopy(backup, Retry::No);
+    return ReplaceWithCopy(paths, backup, Retry::No);
 }
 
 // The mod's archive taken out of the place of a game that has none. What is
@@ -514,9 +522,12 @@ Failed TakeModsArchiveOut(const GameLayout& paths, RunRecord& run, const Text& m
 
 // What a kill left half made: only ever files under the launcher's own
 // temporary names. A copy whose bytes are elsewhere (or that is cut short)
-// goes; one that holds a version found nowhere else is kept aside.
-void RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
-    DropCopy(GameLayout::Temporary(paths.SwapMarker()));
+// goes; one that holds a version found nowhere else is kept aside. One that
+// can be neither stays, and so does everything else this run would change:
+// nothing may be copied over it. Gives the first that stays.
+Failed RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
+    RemoveOwn(GameLayout::Temporary(paths.SwapMarker()));  // the marker's text: no version
+    Failed stays;
     for (const Text& leftover : paths.ArchiveCopiesUnderWay()) {
         if (!IsExistingFile(leftover)) continue;
         std::vector<Text> places{paths.LiveArchive(), paths.GameArchiveBackup(),
@@ -524,15 +535,18 @@ void RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
         for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
         for (Text& archive : ModsArchives(paths, Text())) places.push_back(std::move(archive));
         if (FoundIn(leftover, places, Whole::OrCutShort)) {
-            DropCopy(leftover);
+            RemoveOwn(leftover);
             continue;
         }
         Kept kept = KeepAside(paths, leftover);
-        if (!kept.failed) {
-            TellPlayer(run, MessageKind::Warning,
-                       KeptAsideText(Files().FullPath(leftover), Files().FullPath(kept.as)));
+        if (kept.failed) {
+            if (!stays) stays = kept.failed;
+            continue;
         }
+        TellPlayer(run, MessageKind::Warning,
+                   KeptAsideText(Files().FullPath(leftover), Files().FullPath(kept.as)));
     }
+    return stays;
 }
 
 enum class Lock { Taken, HeldByAnother, NotTaken };
@@ -730,6 +744,21 @@ bool SettleMarker(const GameLayout& paths, RunRecord& run, When when) {
     return true;
 }
 
+// Tells the player why this run changes nothing in the game's place: the
+// kept versions are as many as the launcher keeps, or a step failed; for
+// the latter, only when something was to change (an earlier run's swap to
+// put back, or this mod's to make).
+void TellNothingChanged(const GameLayout& paths, RunRecord& run, bool modArchive,
+                        const StepFailure& failed) {
+    if (IsNoRoom(failed)) {
+        TellNotDone(paths, run, When::BeforeTheGame, Step::KeepUpdate, failed);
+    } else if (IsExistingFile(paths.SwapMarker())) {
+        TellPlayer(run, MessageKind::Warning, LeftInPlaceText(failed));
+    } else if (modArchive) {
+        TellPlayer(run, MessageKind::Warning, SwapNotMadeText(failed));
+    }
+}
+
 // ---- The steps of an ordinary run ----
 
 Failed MakeModBackupFolder(const GameLayout& paths) {
@@ -769,7 +798,7 @@ Failed SettleGamesArchive(const GameLayout& paths, RunRecord& run) {
     }
     if (!IsExistingFile(backup)) {
         if (Failed failed = CopyBeside(paths, run, live, backup, Durable::Yes)) return failed;
-        return ReplaceWithCopy(backup, Retry::No);
+        return ReplaceWithCopy(paths, backup, Retry::No);
     }
     if (AlreadyBackedUp(live, backup) || Compare(live, backup) == Likeness::Same)
         return Flush(backup);
@@ -795,7 +824,7 @@ void BackUpModArchive(const GameLayout& paths, RunRecord& run) {
     // the mod's archive itself stays where it is, the swap copies from it,
     // and the next run makes the backup again.
     if (!CopyBeside(paths, run, paths.ModArchive(), paths.ModArchiveBackup(), Durable::No))
-        ReplaceWithCopy(paths.ModArchiveBackup(), Retry::No);
+        ReplaceWithCopy(paths, paths.ModArchiveBackup(), Retry::No);
 }
 
 // What became of a swap.
@@ -821,11 +850,11 @@ Swap SwapModArchiveIn(const GameLayout& paths, RunRecord& run, Failed& failed) {
     if ((failed = CopyBeside(paths, run, paths.ModArchive(), live, Durable::No)))
         return Swap::NotMade;
     if ((failed = WriteMarker(paths, marker))) {
-        DropCopy(GameLayout::Temporary(live));
+        DropCopy(paths, GameLayout::Temporary(live));
         return Swap::NotMade;
     }
     if ((failed = CaptureLive(paths))) {
-        DropCopy(GameLayout::Temporary(live));
+        DropCopy(paths, GameLayout::Temporary(live));
         // Nothing changed in the game's place: no marker may say otherwise.
         // One that cannot go now is dropped by the next run, which finds
         // the game's own archive live.
@@ -838,7 +867,7 @@ Swap SwapModArchiveIn(const GameLayout& paths, RunRecord& run, Failed& failed) {
     const bool updateArrived = IsNameTaken(in.error) && !IsExistingFolder(live);
     // Not swapped: what was captured goes back, unless something took the
     // live name meanwhile; the marker's rules then settle what is live.
-    DropCopy(GameLayout::Temporary(live));
+    DropCopy(paths, GameLayout::Temporary(live));
     if ((failed = ReturnCapture(paths, run, paths.ModFolder()))) return Swap::NotMade;
     if (!updateArrived) {
         failed = StepFailure{u"replace", live, in.error};
@@ -885,14 +914,15 @@ Prepared PrepareArchives(const GameLayout& paths, RunRecord& run) {
     if (lock.lock == Lock::HeldByAnother) return Prepared::AnotherLauncherRuns;
     if (lock.lock == Lock::NotTaken) {
         // Unguarded, no archive may be touched.
-        if (IsExistingFile(paths.SwapMarker())) {
-            TellPlayer(run, MessageKind::Warning, LeftInPlaceText(*lock.failed));
-        } else if (modArchive) {
-            TellPlayer(run, MessageKind::Warning, SwapNotMadeText(*lock.failed));
-        }
+        TellNothingChanged(paths, run, modArchive, *lock.failed);
         return Prepared::GamesArchive;
     }
-    RemoveLeftovers(paths, run);
+    // A copy that a kill left, holding bytes found nowhere else, that can be
+    // neither removed nor kept aside: nothing changes while it stays.
+    if (Failed stays = RemoveLeftovers(paths, run)) {
+        TellNothingChanged(paths, run, modArchive, *stays);
+        return Prepared::GamesArchive;
+    }
     // What an earlier run left in the game's place goes back first; while it
     // cannot, nothing else changes.
     if (!SettleMarker(paths, run, When::BeforeTheGame)) return Prepared::GamesArchive;

@@ -14,6 +14,7 @@
 #include "launcher/notice.h"
 #include "launcher/report.h"
 #include "launcher/sequence.h"
+#include "runs.h"
 
 namespace {
 
@@ -565,6 +566,67 @@ TEST(Archives, KeptLimitReachedChangesNothing) {
         return entry.rfind("WriteFile", 0) == 0;
     });
     EXPECT_LT(said, std::find(os.log.begin(), os.log.end(), "start"));
+}
+
+// A copy that a kill left beside the backup, holding a version found in no
+// other file, cannot be kept aside either: nothing may be copied over it.
+TEST(Archives, KeptLimitReachedWithACopyLeftThatHoldsAVersionChangesNothing) {
+    Installation os;
+    os.stdOutputType = 2;
+    os.AddFile(kGameBackup, "G0");  // the live "G" is an update since
+    os.AddFile(GameLayout::Temporary(kGameBackup), "U1");
+    os.AddFile(kOld, "V1");
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
+    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
+    os.AddFolder(kPlaces.ModBackupFolder());
+    const auto before = AllFiles(os);
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(AllFiles(os), before);
+    ASSERT_EQ(os.writes.size(), 1u);
+    EXPECT_EQ(os.writes[0].rfind("Warning: The game's shaders changed once more", 0), 0u)
+        << os.writes[0];
+}
+
+// An update is copied beside the backup, then the backup cannot be kept
+// aside (a scanner holds it), and meanwhile another program renames a
+// newer update over the live archive: the copy holds the only bytes of the
+// first update. It stays, and the next run keeps it aside.
+TEST(Archives, CopyOfTheLiveArchiveWhoseBytesAreNowhereElseIsNotRemoved) {
+    auto arrange = [](FakePlatform& os) {
+        os.AddFile(kGame, "U1");
+        os.AddFile(kGameBackup, "G");
+        os.AddFile(kMod, "M");
+        os.AddFolder(kPlaces.ModBackupFolder());
+        os.heldOpen.insert(os.Resolve(kGameBackup));
+    };
+    // The change after which the copy beside the backup is whole.
+    int flushOfTheCopy = -1;
+    {
+        FakePlatform dry;
+        arrange(dry);
+        RunLaunchSequence();
+        const std::string flush = "flush " + Narrow(GameLayout::Temporary(kGameBackup));
+        const auto at = std::find(dry.changeLog.begin(), dry.changeLog.end(), flush);
+        ASSERT_NE(at, dry.changeLog.end()) << "no flush of the copy beside the backup";
+        flushOfTheCopy = static_cast<int>(at - dry.changeLog.begin());
+    }
+    FakePlatform os;
+    arrange(os);
+    os.otherAt = flushOfTheCopy + 1;
+    os.other = [](FakePlatform& other) { runs::RenameUpdateOver(other, "U2"); };
+    RunLaunchSequence();
+    EXPECT_EQ(os.Content(kGame), "U2");
+    EXPECT_EQ(os.Content(GameLayout::Temporary(kGameBackup)), "U1");
+    // The next run, with the backup let go, keeps the first update aside.
+    FakePlatform next;
+    next.UseDisk(os.disk);
+    RunLaunchSequence();
+    std::vector<std::string> kept;
+    for (const auto& [name, bytes] : KeptFiles(next)) kept.push_back(bytes);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"G", "U1"}));
+    EXPECT_EQ(next.Content(kGameBackup), "U2");
+    EXPECT_EQ(LauncherFilesLeft(next), std::vector<std::string>{});
 }
 
 // A Shaders_client.zip.tmp is another program's (a patcher's staged file,
