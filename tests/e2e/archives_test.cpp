@@ -244,18 +244,6 @@ protected:
         EXPECT_FALSE(tree.Read(kMarker));
     }
 
-    // Standard output on a pipe, so that a warning is a line, not a box.
-    Process& StartLauncherWithOutput(const GameTree& tree,
-                                     std::vector<std::pair<std::wstring, std::wstring>> env = {}) {
-        LaunchOptions options;
-        options.exe = tree.Launcher();
-        options.commandLine = Quoted(tree.Launcher());
-        options.folder = tree.ModFolder();
-        options.env = std::move(env);
-        options.std = StdHandles::Pipe;
-        return Start(options);
-    }
-
     // Starts the launcher with a game that runs 3 s and waits for the game.
     Process& StartWithRunningGame(const GameTree& tree) {
         Process& launcher = StartLauncher(tree, L"", {{L"STANDIN_RUN_MS", L"3000"}});

@@ -667,13 +667,29 @@ Process& E2eTest::Start(const LaunchOptions& options) {
     return *processes_.back();
 }
 
-Process& E2eTest::StartLauncher(const GameTree& tree, const std::wstring& arguments,
-                                std::vector<std::pair<std::wstring, std::wstring>> env) {
+namespace {
+
+LaunchOptions LauncherOptions(const GameTree& tree, const std::wstring& arguments,
+                              std::vector<std::pair<std::wstring, std::wstring>> env) {
     LaunchOptions options;
     options.exe = tree.Launcher();
     options.commandLine = Quoted(tree.Launcher()) + arguments;
     options.folder = tree.ModFolder();
     options.env = std::move(env);
+    return options;
+}
+
+}  // namespace
+
+Process& E2eTest::StartLauncher(const GameTree& tree, const std::wstring& arguments,
+                                std::vector<std::pair<std::wstring, std::wstring>> env) {
+    return Start(LauncherOptions(tree, arguments, std::move(env)));
+}
+
+Process& E2eTest::StartLauncherWithOutput(const GameTree& tree,
+                                          std::vector<std::pair<std::wstring, std::wstring>> env) {
+    LaunchOptions options = LauncherOptions(tree, L"", std::move(env));
+    options.std = StdHandles::Pipe;
     return Start(options);
 }
 

@@ -254,6 +254,10 @@ protected:
     // followed by arguments (which should begin with a blank), in its folder.
     Process& StartLauncher(const GameTree& tree, const std::wstring& arguments = L"",
                            std::vector<std::pair<std::wstring, std::wstring>> env = {});
+    // The same with no arguments and standard output on a pipe, so that a
+    // warning is a line, not a box.
+    Process& StartLauncherWithOutput(const GameTree& tree,
+                                     std::vector<std::pair<std::wstring, std::wstring>> env = {});
 
     std::vector<std::unique_ptr<GameTree>> trees_;
     std::vector<std::unique_ptr<Process>> processes_;

@@ -146,13 +146,7 @@ protected:
                    std::vector<std::pair<std::wstring, std::wstring>> env = {}) {
         DeleteFileW(tree.Path(L"standin-report.txt").c_str());
         keptBefore_ = KeptFiles(tree);
-        LaunchOptions options;
-        options.exe = tree.Launcher();
-        options.commandLine = Quoted(tree.Launcher());
-        options.folder = tree.ModFolder();
-        options.env = std::move(env);
-        options.std = StdHandles::Pipe;
-        return Start(options);
+        return StartLauncherWithOutput(tree, std::move(env));
     }
 
     RunSeen Finish(const GameTree& tree, Process& launcher) {
