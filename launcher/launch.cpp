@@ -9,7 +9,7 @@ OsResult LaunchGame(const GameLayout& paths, const std::vector<Text>& pathParts,
     const Text program = paths.GameProgram();
     const OsHandle owner = Game().AppWindow();
     const Text parameters =
-        u"+menu 1 +fullscreen 1 " + (kModPathParameter + ModName(pathParts)) + forwardedArgs;
+        Text(u"+menu 1 +fullscreen 1 ") + kModPathParameter + ModName(pathParts) + forwardedArgs;
     const Text gameFolder = paths.GameFolder() + u"\\";
     FaultPoint("launch");
     return Game().StartGame({owner, program, parameters, gameFolder});
