@@ -4,6 +4,9 @@
 
 #include "launcher/failure.h"
 #include "launcher/file_system.h"
+#include "launcher/file_steps.h"
+#include "launcher/gate.h"
+#include "launcher/kept.h"
 #include "launcher/notice.h"
 
 namespace {
@@ -14,242 +17,37 @@ namespace {
 // adds what and where.
 using Failed = std::optional<StepFailure>;
 
-// A rename refuses to replace a read-only target, and files installed from
-// a disc are often read-only (hidden ones too, for some tools): the changes
-// must still go through.
-void ClearBlockingAttributes(const Text& path) {
-    const std::uint32_t blocking = kAttributeReadOnly | kAttributeHidden;
-    std::uint32_t attributes = Files().FileAttributes(path).attributes;
-    if (attributes == kInvalidFileAttributes || (attributes & kAttributeDirectory) ||
-        !(attributes & blocking)) {
-        return;
-    }
-    // Not checked: a change that the attribute still blocks fails on its
-    // own, with the error the player's advice is made from.
-    Files().SetAttributes(path, attributes & ~blocking);
-}
-
-// A refusal that passes by itself: another program holds the file for a
-// moment (the game's process just after its end, a virus scanner on a new
-// file). "Access denied" is among them: Windows says it of a file whose
-// delete is still pending.
-bool IsMomentaryHold(std::uint32_t error) {
-    return error == kErrorSharingViolation || error == kErrorLockViolation ||
-           error == kErrorAccessDenied;
-}
-
-bool IsNameTaken(std::uint32_t error) {
-    return error == kErrorAlreadyExists || error == kErrorFileExists;
-}
-
 // A path for the player's eyes; nothing for no path (a version not kept).
 Text FullPathOrNone(const Text& path) { return path.empty() ? Text() : Files().FullPath(path); }
-
-// Makes the change, and makes it again after each pause while it is refused
-// with an error that `mayPass` says may pass: about two seconds in all.
-template <typename MayPass, typename Change>
-OsResult TryAgainWhile(MayPass mayPass, Change change) {
-    OsResult done = change();
-    for (unsigned pause : kRetryPausesMs) {
-        if (done || !mayPass(done.error)) break;
-        Files().Pause(pause);
-        done = change();
-    }
-    return done;
-}
-
-// A change refused while another program holds its file, tried again.
-template <typename Change>
-OsResult WithRetries(Change change) {
-    return TryAgainWhile(IsMomentaryHold, change);
-}
-
-enum class Replace { No, Yes };
-
-// A rename that reported failure but took effect (its reply lost on a
-// network share, say) counts as done: the source gone and the target there
-// can only be this rename's doing, since the targets are names no other
-// program writes, or the live name the launcher has just emptied.
-OsResult Rename(const Text& from, const Text& to, Replace replace) {
-    if (replace == Replace::Yes) ClearBlockingAttributes(to);
-    const OsResult moved =
-        replace == Replace::Yes ? Files().MoveOver(from, to) : Files().MoveToFreeName(from, to);
-    if (moved || IsNameTaken(moved.error)) return moved;
-    if (!IsExistingFile(from) && IsExistingFile(to)) return {};
-    return moved;
-}
-
-// Removes one of the launcher's own files: a copy beside its target, the
-// capture, the marker. A file already gone counts as removed.
-OsResult RemoveOwn(const Text& path) {
-    if (!IsExistingFile(path)) return {};
-    ClearBlockingAttributes(path);
-    const OsResult removed = WithRetries([&] { return Files().RemoveFile(path); });
-    if (removed || !IsExistingFile(path)) return {};
-    return removed;
-}
-
-// ---- Where versions of the game's archive are, and whether bytes are elsewhere ----
-
-bool SameNameIgnoringCase(TextView a, TextView b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char16_t unit) {
-            return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-        };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-// The versions kept aside so far: release 1.2.0's one and the launcher's
-// own. A folder that cannot be listed gives none, so more is kept, not less.
-std::vector<Text> KeptVersions(const GameLayout& paths) {
-    std::vector<Text> kept;
-    if (IsExistingFile(paths.OldKeptVersion())) kept.push_back(paths.OldKeptVersion());
-    std::vector<FolderEntry> entries;
-    if (!Files().ListFolder(paths.KeptVersionsPattern(), entries)) return kept;
-    for (const FolderEntry& entry : entries) {
-        if (!entry.isFolder) kept.push_back(paths.KeptVersion(entry.name));
-    }
-    return kept;
-}
-
-// Every mod's archive and its backup: this mod's first, then each other
-// folder's in the mods folder, the game's own content folder left out.
-std::vector<Text> ModsArchives(const GameLayout& paths, const Text& alsoModFolder) {
-    std::vector<Text> archives{paths.ModArchive(), paths.ModArchiveBackup()};
-    if (!alsoModFolder.empty() && alsoModFolder != paths.ModFolder()) {
-        archives.push_back(GameLayout::ModArchiveIn(alsoModFolder));
-        archives.push_back(GameLayout::ModBackupIn(alsoModFolder));
-    }
-    std::vector<FolderEntry> entries;
-    if (!Files().ListFolder(paths.ModsFolderEntries(), entries)) return archives;
-    for (const FolderEntry& entry : entries) {
-        if (!entry.isFolder || SameNameIgnoringCase(entry.name, GameLayout::kGameContentName) ||
-            SameNameIgnoringCase(entry.name, LastName(paths.ModFolder())) ||
-            SameNameIgnoringCase(entry.name, LastName(alsoModFolder))) {
-            continue;
-        }
-        const Text folder = paths.ModFolderNamed(entry.name);
-        archives.push_back(GameLayout::ModArchiveIn(folder));
-        archives.push_back(GameLayout::ModBackupIn(folder));
-    }
-    return archives;
-}
-
-enum class Whole { Only, OrCutShort };
-
-// Whether one of the places holds the file's very bytes (or, with
-// OrCutShort, the file is a copy of one cut short). Sizes first: only a
-// place of the same size (or larger, for a copy cut short) is read.
-bool FoundIn(const Text& path, const std::vector<Text>& places, Whole whole) {
-    FileStamp stamp;
-    if (!Files().ReadFileStamp(path, stamp)) return false;
-    for (const Text& place : places) {
-        FileStamp other;
-        if (place == path || !Files().ReadFileStamp(place, other)) continue;
-        if (whole == Whole::Only ? other.size != stamp.size : other.size < stamp.size) continue;
-        const Likeness likeness = Compare(path, place);
-        if (likeness == Likeness::Same ||
-            (whole == Whole::OrCutShort && likeness == Likeness::CutShort)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether the file's bytes are in another file that no program but the
-// launcher (or a player, for the mods) writes: the game's backup, the
-// capture, a kept version, a mod's archive or its backup. The live archive
-// is no such place: what stands there now may be gone the next moment.
-// With OrCutShort, a copy of one of them cut short counts as held too: it
-// is what a copy that did not end leaves, and holds nothing to lose.
-bool HeldElsewhere(const GameLayout& paths, const Text& path, const Text& markerModFolder,
-                   Whole whole = Whole::Only) {
-    std::vector<Text> places{paths.GameArchiveBackup(), paths.CapturedArchive()};
-    for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
-    for (Text& archive : ModsArchives(paths, markerModFolder)) places.push_back(std::move(archive));
-    return FoundIn(path, places, whole);
-}
-
-// Whether the file is a mod's archive, whole or cut short: what a swap puts
-// in the game's place. An empty file is that too, and holds nothing to lose.
-bool IsModsArchive(const GameLayout& paths, const Text& path, const Text& markerModFolder) {
-    return FoundIn(path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
-}
-
-// Removes a copy of the launcher's own that a step no longer needs, but
-// only when its bytes are in a file that no other program writes, or it is
-// a copy of one cut short. A copy of the live archive may hold the last
-// bytes of a version that another program replaced meanwhile: it stays,
-// no copy is made over it (CopyBeside), and the next run settles it by its
-// bytes (RemoveLeftovers). A removal that fails leaves it to that run too.
-void DropCopy(const GameLayout& paths, const Text& copy) {
-    if (HeldElsewhere(paths, copy, Text(), Whole::OrCutShort)) RemoveOwn(copy);
-}
-
-// A time of the file system (100 ns steps since 1601, UTC) as
-// "YYYY-MM-DD-hhmmss".
-Text TimeName(std::uint64_t fileTime) {
-    std::uint64_t seconds = fileTime / 10000000;
-    const unsigned secondOfDay = static_cast<unsigned>(seconds % 86400);
-    // Days since 1601-01-01 to a civil date, by 400-year eras from 0000-03-01.
-    std::int64_t days = static_cast<std::int64_t>(seconds / 86400) + 584694;
-    const std::int64_t era = days / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const unsigned day = static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    const unsigned month =
-        static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    auto two = [](unsigned value) {
-        return Text{static_cast<char16_t>(u'0' + value / 10),
-                    static_cast<char16_t>(u'0' + value % 10)};
-    };
-    return DecimalText(year) + u"-" + two(month) + u"-" + two(day) + u"-" +
-           two(secondOfDay / 3600) + two(secondOfDay / 60 % 60) + two(secondOfDay % 60);
-}
-
-// What a version that had to be kept aside came to.
-struct Kept {
-    Text as;        // where it is kept now; empty when it was not
-    Failed failed;  // why not
-};
-
-// The kept versions are as many as the launcher keeps.
-constexpr const char16_t* kKeepAsideAction = u"keep aside";
-StepFailure NoRoomToKeep(const Text& path) { return {kKeepAsideAction, path, 0}; }
-bool IsNoRoom(const Failed& failed) {
-    return failed && failed->action == kKeepAsideAction && failed->error == 0;
-}
-
-// Renames the file among the kept versions under a free name from its
-// last-write time, so that it replaces nothing.
-Kept KeepAside(const GameLayout& paths, const Text& path) {
-    if (KeptVersions(paths).size() >= kKeptAtMost) return {{}, NoRoomToKeep(path)};
-    // A stamp that cannot be read names the version by the earliest time;
-    // the name stays free of any other all the same.
-    FileStamp stamp;
-    Files().ReadFileStamp(path, stamp);
-    OsResult moved;
-    for (unsigned number = 0; number < 100; ++number) {
-        const Text as = paths.KeptVersion(KeptName(stamp.lastWrite, number));
-        ClearBlockingAttributes(path);
-        moved = Rename(path, as, Replace::No);
-        if (moved) return {as, std::nullopt};
-        if (!IsNameTaken(moved.error)) break;
-    }
-    return {{}, StepFailure{kKeepAsideAction, path, moved.error}};
-}
 
 // ---- The copies beside their targets, and the renames that put them in place ----
 
 enum class Durable { No, Yes };
-enum class Retry { No, Yes };
+
+// Removes a copy of the launcher's own that a step no longer needs, but
+// only when the gate finds its bytes in a file that no other program
+// writes, or it is a copy of one cut short. A copy of the live archive may
+// hold the last bytes of a version that another program replaced meanwhile:
+// it stays, and the next run settles it (RemoveLeftovers).
+void DropCopy(const GameLayout& paths, const Text& copy) {
+    // Not checked: a copy that stays is settled by the next run.
+    (void)Retire(paths, Text(), copy, Unheld::Stay);
+}
+
+// Whether the file is a mod's archive, whole or cut short: what a swap puts
+// in the game's place. An empty file is that too, and holds nothing to lose.
+std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
+                                      const Text& markerModFolder) {
+    return ProveHeld(paths, path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
+}
+
+// A copy left beside its target that holds the source's very bytes, as a
+// copy keeps its time: the step that a kill cut off had made it whole.
+bool IsWholeCopyOf(const Text& copy, const Text& source) {
+    FileStamp a, b;
+    return Files().ReadFileStamp(copy, a) && Files().ReadFileStamp(source, b) && a == b &&
+           Compare(copy, source) == Likeness::Same;
+}
 
 // Copies the file beside the target, under a name of the launcher's own.
 // Flushed where recovery relies on the new bytes being on the disk once the
@@ -262,23 +60,26 @@ Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, con
                   Durable durable) {
     const Text temporary = GameLayout::Temporary(to);
     // A copy left there may hold bytes found nowhere else: it is never
-    // copied over.
-    if (IsExistingFile(temporary)) return StepFailure{u"copy over", to, kErrorAlreadyExists};
-    FileStamp before, after;
-    const bool stamped = Files().ReadFileStamp(from, before).ok;
-    if (OsResult done = Files().CopyWholeFile(from, temporary); !done) {
-        DropCopy(paths, temporary);
-        return StepFailure{u"copy over", to, done.error};
-    }
-    const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
-    if (changed && Compare(temporary, from) != Likeness::Same) {
-        if (HeldElsewhere(paths, temporary, Text(), Whole::OrCutShort)) {
-            RemoveOwn(temporary);
-        } else if (Kept kept = KeepAside(paths, temporary); !kept.failed) {
-            TellPlayer(run, MessageKind::Warning,
-                       KeptAsideText(Files().FullPath(from), Files().FullPath(kept.as)));
+    // copied over. One that is the source's whole copy already serves.
+    if (IsExistingFile(temporary)) {
+        if (!IsWholeCopyOf(temporary, from))
+            return StepFailure{u"copy over", to, kErrorAlreadyExists};
+    } else {
+        FileStamp before, after;
+        const bool stamped = Files().ReadFileStamp(from, before).ok;
+        if (OsResult done = CopyToFreeName(from, temporary); !done) {
+            DropCopy(paths, temporary);
+            return StepFailure{u"copy over", to, done.error};
         }
-        return StepFailure{u"copy", from, kErrorSharingViolation};
+        const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
+        if (changed && Compare(temporary, from) != Likeness::Same) {
+            const Retired retired = Retire(paths, Text(), temporary, Unheld::KeepAside);
+            if (retired.how == Retired::How::KeptAside) {
+                TellPlayer(run, MessageKind::Warning,
+                           KeptAsideText(Files().FullPath(from), Files().FullPath(retired.keptAs)));
+            }
+            return StepFailure{u"copy", from, kErrorSharingViolation};
+        }
     }
     if (durable == Durable::Yes) {
         if (OsResult flushed = Files().FlushToDisk(temporary); !flushed) {
@@ -289,23 +90,18 @@ Failed CopyBeside(const GameLayout& paths, RunRecord& run, const Text& from, con
     return std::nullopt;
 }
 
-// The copy beside a file of the launcher's own renamed over it. Only for
-// the backups and the marker, whose bytes the caller has made sure of.
-Failed ReplaceWithCopy(const GameLayout& paths, const Text& to, Retry retry) {
+// The copy beside a backup renamed over it. What the backup held goes only
+// as the gate allows: `unheld` says what becomes of it otherwise. A copy
+// that cannot go in is dropped when its bytes are elsewhere.
+Failed ReplaceWithCopy(const GameLayout& paths, const Text& to, const Text& markerModFolder,
+                       Unheld unheld, Text* keptAs = nullptr) {
     const Text temporary = GameLayout::Temporary(to);
-    auto rename = [&] { return Rename(temporary, to, Replace::Yes); };
-    const OsResult done = retry == Retry::Yes ? WithRetries(rename) : rename();
-    if (done) return std::nullopt;
+    const Retired replaced = ReplaceOver(paths, markerModFolder, temporary, to, unheld);
+    if (keptAs) *keptAs = replaced.keptAs;
+    if (replaced.how != Retired::How::Stays && !replaced.failed) return std::nullopt;
     DropCopy(paths, temporary);
-    return StepFailure{u"replace", to, done.error};
-}
-
-// Flushing any file puts every rename made before it on the disk, even
-// where a rename is not written through (Wine): what comes next may rely on it.
-Failed Flush(const Text& path) {
-    const OsResult flushed = Files().FlushToDisk(path);
-    if (flushed) return std::nullopt;
-    return StepFailure{u"flush to disk", path, flushed.error};
+    if (replaced.failed) return replaced.failed;
+    return StepFailure{u"replace", to, kErrorAlreadyExists};  // something unproven stands there
 }
 
 // Written whole beside it and renamed over it, so a kill never leaves half
@@ -313,16 +109,16 @@ Failed Flush(const Text& path) {
 Failed WriteMarker(const GameLayout& paths, const Marker& marker) {
     const Text path = paths.SwapMarker();
     const Text temporary = GameLayout::Temporary(path);
-    OsResult done = Files().WriteNewFile(temporary, MarkerText(marker));
-    if (done) done = Rename(temporary, path, Replace::Yes);
+    OsResult done = WriteMarkerText(paths, temporary, MarkerText(marker));
+    if (done) done = ReplaceMarkerText(paths, temporary, path);
     if (done) return std::nullopt;
-    RemoveOwn(temporary);  // the marker's text: no version of anything
+    (void)RemoveMarkerText(paths, temporary);  // a copy left is removed by the next run
     return StepFailure{u"write", path, done.error};
 }
 
 Failed RemoveMarker(const GameLayout& paths) {
     const Text path = paths.SwapMarker();
-    if (OsResult removed = RemoveOwn(path); !removed)
+    if (OsResult removed = RemoveMarkerText(paths, path); !removed)
         return StepFailure{u"remove", path, removed.error};
     return std::nullopt;
 }
@@ -335,8 +131,7 @@ Failed RemoveMarker(const GameLayout& paths) {
 Failed CaptureLive(const GameLayout& paths) {
     const Text live = paths.LiveArchive();
     if (!IsExistingFile(live)) return std::nullopt;
-    const OsResult moved =
-        WithRetries([&] { return Rename(live, paths.CapturedArchive(), Replace::No); });
+    const OsResult moved = WithRetries([&] { return MoveToFree(live, paths.CapturedArchive()); });
     if (moved) return std::nullopt;
     return StepFailure{u"replace", live, moved.error};
 }
@@ -345,36 +140,29 @@ Failed CaptureLive(const GameLayout& paths) {
 // The backup it replaces is kept aside unless its bytes are elsewhere.
 Failed CaptureToBackup(const GameLayout& paths, const Text& markerModFolder, Text& keptAs) {
     const Text backup = paths.GameArchiveBackup();
-    if (IsExistingFile(backup) && !HeldElsewhere(paths, backup, markerModFolder)) {
-        Kept kept = KeepAside(paths, backup);
-        if (kept.failed) return kept.failed;
-        keptAs = kept.as;
-    }
-    const OsResult moved = Rename(paths.CapturedArchive(), backup, Replace::Yes);
-    if (!moved) return StepFailure{u"replace", backup, moved.error};
+    const Retired replaced =
+        ReplaceOver(paths, markerModFolder, paths.CapturedArchive(), backup, Unheld::KeepAside);
+    if (replaced.failed) return replaced.failed;
+    keptAs = replaced.keptAs;
     return Flush(backup);
 }
 
-// A capture whose bytes are elsewhere goes. One that holds the backup's
-// very bytes is renamed over the backup rather than removed: should a virus
-// scanner take the backup meanwhile, the capture takes its place, and the
-// bytes stay either way. The capture is flushed first, so the backup stays
-// on the disk.
-std::optional<Failed> RetireCapture(const GameLayout& paths, const Text& markerModFolder) {
+// The capture goes when its bytes are elsewhere. One that holds the
+// backup's very bytes is renamed over the backup rather than removed:
+// should a virus scanner take the backup meanwhile, the capture takes its
+// place, and the bytes stay either way. The capture is flushed first, so
+// the backup stays on the disk. `unheld` says what becomes of a capture
+// whose bytes are nowhere else.
+Retired RetireCapture(const GameLayout& paths, const Text& markerModFolder, Unheld unheld) {
     const Text captured = paths.CapturedArchive();
     const Text backup = paths.GameArchiveBackup();
-    if (FoundIn(captured, {backup}, Whole::Only)) {
-        if (Failed failed = Flush(captured)) return failed;
-        if (OsResult moved = Rename(captured, backup, Replace::Yes); !moved)
-            return StepFailure{u"replace", backup, moved.error};
-        return Failed();
+    if (std::optional<Proof> same = ProveHeld(paths, backup, {captured}, Whole::Only)) {
+        if (Failed failed = Flush(captured)) return {Retired::How::Stays, {}, failed};
+        const Retired replaced =
+            ReplaceOver(paths, markerModFolder, captured, backup, Unheld::Stay, same);
+        if (replaced.how == Retired::How::Gone || replaced.failed) return replaced;
     }
-    if (HeldElsewhere(paths, captured, markerModFolder, Whole::OrCutShort)) {
-        if (OsResult removed = RemoveOwn(captured); !removed)
-            return StepFailure{u"remove", captured, removed.error};
-        return Failed();
-    }
-    return std::nullopt;  // its bytes are nowhere else
+    return Retire(paths, markerModFolder, captured, unheld);
 }
 
 // A capture whose place in the live name is taken by something newer: gone
@@ -382,11 +170,13 @@ std::optional<Failed> RetireCapture(const GameLayout& paths, const Text& markerM
 Failed DisposeOfCapture(const GameLayout& paths, RunRecord& run, const Text& markerModFolder) {
     const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
-    if (std::optional<Failed> retired = RetireCapture(paths, markerModFolder)) return *retired;
-    Kept kept = KeepAside(paths, captured);
-    if (kept.failed) return kept.failed;
-    TellPlayer(run, MessageKind::Warning,
-               KeptAsideText(Files().FullPath(paths.LiveArchive()), Files().FullPath(kept.as)));
+    const Retired retired = RetireCapture(paths, markerModFolder, Unheld::KeepAside);
+    if (retired.failed) return retired.failed;
+    if (retired.how == Retired::How::KeptAside) {
+        TellPlayer(run, MessageKind::Warning,
+                   KeptAsideText(Files().FullPath(paths.LiveArchive()),
+                                 Files().FullPath(retired.keptAs)));
+    }
     return std::nullopt;
 }
 
@@ -395,7 +185,7 @@ Failed ReturnCapture(const GameLayout& paths, RunRecord& run, const Text& marker
     const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
     const OsResult moved =
-        WithRetries([&] { return Rename(captured, paths.LiveArchive(), Replace::No); });
+        WithRetries([&] { return MoveToFree(captured, paths.LiveArchive()); });
     if (moved) return std::nullopt;
     if (IsNameTaken(moved.error) && IsExistingFile(paths.LiveArchive()))
         return DisposeOfCapture(paths, run, markerModFolder);
@@ -410,12 +200,14 @@ Failed SettleCapture(const GameLayout& paths, RunRecord& run, const Text& marker
     const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
     if (!IsExistingFile(paths.LiveArchive())) return ReturnCapture(paths, run, markerModFolder);
-    if (std::optional<Failed> retired = RetireCapture(paths, markerModFolder)) return *retired;
+    const Retired retired = RetireCapture(paths, markerModFolder, Unheld::Stay);
+    if (retired.failed) return retired.failed;
+    if (retired.how == Retired::How::Gone) return std::nullopt;
     // The capture holds a version found nowhere else. A mod's archive live
     // now was put there after it by a swap: the capture is the game's newest
     // archive (an update that landed just before the swap). Anything else
     // live came after the capture: the capture is the older one.
-    if (!IsModsArchive(paths, paths.LiveArchive(), markerModFolder))
+    if (!ProveModsArchive(paths, paths.LiveArchive(), markerModFolder))
         return DisposeOfCapture(paths, run, markerModFolder);
     Text keptAs;
     if (Failed failed = CaptureToBackup(paths, markerModFolder, keptAs)) return failed;
@@ -429,8 +221,8 @@ Failed SettleCapture(const GameLayout& paths, RunRecord& run, const Text& marker
 // backup just before, the copy takes its place, and the bytes stay either way.
 void DiscardBackupCopy(const GameLayout& paths, const Text& copy) {
     if (!IsExistingFile(copy)) return;
-    // A copy left for the next run is settled there.
-    Rename(copy, paths.GameArchiveBackup(), Replace::Yes);
+    // Not checked: a copy left for the next run is settled there.
+    (void)ReplaceOver(paths, Text(), copy, paths.GameArchiveBackup(), Unheld::Stay);
 }
 
 // What a put-back found in the live name once it had captured it.
@@ -438,113 +230,132 @@ enum class PutBack { Done, UpdateFound };
 
 // The game's backup put in the live archive's place, where a mod's archive
 // (or none) stands: its copy beside the live archive first, so that the
-// live name is empty only for two renames. When the capture is not a mod's
-// archive after all (an update landed after the look), it goes back and is
-// the game's new archive; so is whatever takes the live name meanwhile.
+// live name is empty only for two renames. When the capture is not proven
+// the launcher's after all (an update landed after the look, or it cannot
+// be read), it goes back and is the game's new archive; so is whatever
+// takes the live name meanwhile.
 Failed PutBackupInPlace(const GameLayout& paths, RunRecord& run, const Text& markerModFolder,
                         PutBack& outcome) {
     const Text live = paths.LiveArchive();
     const Text captured = paths.CapturedArchive();
+    const Text backup = paths.GameArchiveBackup();
     outcome = PutBack::Done;
-    if (Failed failed = CopyBeside(paths, run, paths.GameArchiveBackup(), live, Durable::Yes))
-        return failed;
+    if (Failed failed = CopyBeside(paths, run, backup, live, Durable::Yes)) return failed;
     if (Failed failed = CaptureLive(paths)) {
         DiscardBackupCopy(paths, GameLayout::Temporary(live));
         return failed;
     }
+    // What the launcher put there: a mod's archive, or a copy of one or of
+    // the backup cut short.
+    std::optional<Proof> launchers;
     if (IsExistingFile(captured)) {
-        const Likeness toBackup = Compare(captured, paths.GameArchiveBackup());
-        if (toBackup == Likeness::Same ||
-            (toBackup == Likeness::Different && !IsModsArchive(paths, captured, markerModFolder))) {
+        const Likeness toBackup = Compare(captured, backup);
+        if (toBackup != Likeness::Same) {
+            std::vector<Text> places = ModsArchives(paths, markerModFolder);
+            places.push_back(backup);
+            launchers = ProveHeld(paths, captured, places, Whole::OrCutShort);
+        }
+        if (!launchers) {
             // The game's own archive after all, or an update that landed
             // after the look: it goes back, and nothing else changes here.
             DiscardBackupCopy(paths, GameLayout::Temporary(live));
-            if (toBackup == Likeness::Different) outcome = PutBack::UpdateFound;
+            if (toBackup != Likeness::Same) outcome = PutBack::UpdateFound;
             return ReturnCapture(paths, run, markerModFolder);
         }
     }
     const OsResult in =
-        WithRetries([&] { return Rename(GameLayout::Temporary(live), live, Replace::No); });
+        WithRetries([&] { return MoveToFree(GameLayout::Temporary(live), live); });
     if (!in) {
         DiscardBackupCopy(paths, GameLayout::Temporary(live));
         if (!IsNameTaken(in.error)) {
             // The failure told is the rename's; a capture that cannot go
             // back now is settled first thing by the next run.
-            ReturnCapture(paths, run, markerModFolder);
+            (void)ReturnCapture(paths, run, markerModFolder);
             return StepFailure{u"replace", live, in.error};
         }
         outcome = PutBack::UpdateFound;
         return DisposeOfCapture(paths, run, markerModFolder);
     }
-    // What was captured is a mod's archive, or a copy cut short: nothing to lose.
-    if (OsResult removed = RemoveOwn(captured); !removed)
-        return StepFailure{u"remove", captured, removed.error};
+    const Retired retired =
+        Retire(paths, markerModFolder, captured, Unheld::KeepAside, launchers);
+    if (retired.failed) return retired.failed;
+    if (retired.how == Retired::How::KeptAside) {
+        TellPlayer(run, MessageKind::Warning,
+                   KeptAsideText(Files().FullPath(live), Files().FullPath(retired.keptAs)));
+    }
     return std::nullopt;
 }
 
 // The live archive is the game's new one: it is kept and backed up, and the
-// backup it replaces is kept aside unless its bytes are elsewhere.
+// backup it replaces is kept aside unless its bytes are elsewhere (in the
+// new copy too, when the backup holds the update already).
 Failed KeepUpdate(const GameLayout& paths, RunRecord& run, const Text& markerModFolder,
                   Text& keptAs) {
     const Text backup = paths.GameArchiveBackup();
     if (Failed failed = CopyBeside(paths, run, paths.LiveArchive(), backup, Durable::Yes))
         return failed;
-    // The backup is kept aside unless its bytes are elsewhere: in the new
-    // copy too, when the backup holds the update already.
-    if (IsExistingFile(backup) && !FoundIn(backup, {GameLayout::Temporary(backup)}, Whole::Only) &&
-        !HeldElsewhere(paths, backup, markerModFolder)) {
-        Kept kept = KeepAside(paths, backup);
-        if (kept.failed) {
-            DropCopy(paths, GameLayout::Temporary(backup));
-            return kept.failed;
-        }
-        keptAs = kept.as;
-    }
-    return ReplaceWithCopy(paths, backup, Retry::No);
+    return ReplaceWithCopy(paths, backup, markerModFolder, Unheld::KeepAside, &keptAs);
 }
 
 // The mod's archive taken out of the place of a game that has none. What is
-// captured is removed only when it is a mod's archive (or a copy cut short).
+// captured goes only when it is a mod's archive (or a copy cut short).
 Failed TakeModsArchiveOut(const GameLayout& paths, RunRecord& run, const Text& markerModFolder,
                           PutBack& outcome) {
     const Text captured = paths.CapturedArchive();
     outcome = PutBack::Done;
     if (Failed failed = CaptureLive(paths)) return failed;
     if (!IsExistingFile(captured)) return std::nullopt;
-    if (!IsModsArchive(paths, captured, markerModFolder)) {
+    const std::optional<Proof> mods = ProveModsArchive(paths, captured, markerModFolder);
+    if (!mods) {
         outcome = PutBack::UpdateFound;
         return ReturnCapture(paths, run, markerModFolder);
     }
-    if (OsResult removed = RemoveOwn(captured); !removed)
-        return StepFailure{u"remove", paths.LiveArchive(), removed.error};
+    const Retired retired = Retire(paths, markerModFolder, captured, Unheld::KeepAside, mods);
+    if (retired.failed) {
+        return StepFailure{retired.failed->action, paths.LiveArchive(), retired.failed->error};
+    }
+    if (retired.how == Retired::How::KeptAside) {
+        TellPlayer(run, MessageKind::Warning,
+                   KeptAsideText(Files().FullPath(paths.LiveArchive()),
+                                 Files().FullPath(retired.keptAs)));
+    }
     return std::nullopt;
 }
 
 // What a kill left half made: only ever files under the launcher's own
-// temporary names. A copy whose bytes are elsewhere (or that is cut short)
-// goes; one that holds a version found nowhere else is kept aside. One that
-// can be neither stays, and so does everything else this run would change:
-// nothing may be copied over it. Gives the first that stays.
+// temporary names. A copy whose bytes are elsewhere goes, and so does a copy
+// of the live archive cut short (it holds nothing). A whole copy of the live
+// archive beside the backup is what the backup step was making: it stays
+// for this run's backup to use. One that holds a version found nowhere else
+// is kept aside. One that can be neither stays, and so does everything else
+// this run would change: nothing may be copied over it. Gives the first
+// that stays.
 Failed RemoveLeftovers(const GameLayout& paths, RunRecord& run) {
-    RemoveOwn(GameLayout::Temporary(paths.SwapMarker()));  // the marker's text: no version
+    // The marker's text: no version of anything. One that stays is refused
+    // again by the next write.
+    (void)RemoveMarkerText(paths, GameLayout::Temporary(paths.SwapMarker()));
+    const Text live = paths.LiveArchive();
     Failed stays;
     for (const Text& leftover : paths.ArchiveCopiesUnderWay()) {
         if (!IsExistingFile(leftover)) continue;
-        std::vector<Text> places{paths.LiveArchive(), paths.GameArchiveBackup(),
-                                 paths.CapturedArchive()};
-        for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
-        for (Text& archive : ModsArchives(paths, Text())) places.push_back(std::move(archive));
-        if (FoundIn(leftover, places, Whole::OrCutShort)) {
-            RemoveOwn(leftover);
+        std::optional<Proof> proof =
+            ProveHeld(paths, leftover, HoldingPlaces(paths, Text()), Whole::OrCutShort);
+        if (!proof) {
+            if (leftover == GameLayout::Temporary(paths.GameArchiveBackup()) &&
+                IsWholeCopyOf(leftover, live)) {
+                continue;
+            }
+            proof = ProveCutShortOf(leftover, live);
+        }
+        const Retired retired = Retire(paths, Text(), leftover, Unheld::KeepAside, proof);
+        if (retired.failed) {
+            if (!stays) stays = retired.failed;
             continue;
         }
-        Kept kept = KeepAside(paths, leftover);
-        if (kept.failed) {
-            if (!stays) stays = kept.failed;
-            continue;
+        if (retired.how == Retired::How::KeptAside) {
+            TellPlayer(run, MessageKind::Warning,
+                       KeptAsideText(Files().FullPath(leftover), Files().FullPath(retired.keptAs)));
         }
-        TellPlayer(run, MessageKind::Warning,
-                   KeptAsideText(Files().FullPath(leftover), Files().FullPath(kept.as)));
     }
     return stays;
 }
@@ -657,9 +468,10 @@ Live WhatIsLive(const GameLayout& paths, const Marker& marker) {
             return Live::LaunchersOwn;  // a copy of the backup cut short: a restore that did not
                                         // end
         case Likeness::Different:
+        case Likeness::Unread:  // not known to be the backup's: the bytes decide below
             break;
     }
-    return IsModsArchive(paths, live, marker.modFolder) ? Live::LaunchersOwn : Live::Other;
+    return ProveModsArchive(paths, live, marker.modFolder) ? Live::LaunchersOwn : Live::Other;
 }
 
 enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
@@ -798,11 +610,11 @@ Failed SettleGamesArchive(const GameLayout& paths, RunRecord& run) {
     }
     if (!IsExistingFile(backup)) {
         if (Failed failed = CopyBeside(paths, run, live, backup, Durable::Yes)) return failed;
-        return ReplaceWithCopy(paths, backup, Retry::No);
+        return ReplaceWithCopy(paths, backup, Text(), Unheld::Stay);
     }
     if (AlreadyBackedUp(live, backup) || Compare(live, backup) == Likeness::Same)
         return Flush(backup);
-    if (IsModsArchive(paths, live, Text())) {
+    if (ProveModsArchive(paths, live, Text())) {
         PutBack outcome = PutBack::Done;
         if (Failed failed = PutBackupInPlace(paths, run, Text(), outcome)) return failed;
         if (outcome == PutBack::Done) {
@@ -824,7 +636,7 @@ void BackUpModArchive(const GameLayout& paths, RunRecord& run) {
     // the mod's archive itself stays where it is, the swap copies from it,
     // and the next run makes the backup again.
     if (!CopyBeside(paths, run, paths.ModArchive(), paths.ModArchiveBackup(), Durable::No))
-        ReplaceWithCopy(paths, paths.ModArchiveBackup(), Retry::No);
+        (void)ReplaceWithCopy(paths, paths.ModArchiveBackup(), Text(), Unheld::Stay);
 }
 
 // What became of a swap.
@@ -858,10 +670,10 @@ Swap SwapModArchiveIn(const GameLayout& paths, RunRecord& run, Failed& failed) {
         // Nothing changed in the game's place: no marker may say otherwise.
         // One that cannot go now is dropped by the next run, which finds
         // the game's own archive live.
-        RemoveMarker(paths);
+        (void)RemoveMarker(paths);
         return Swap::NotMade;
     }
-    const OsResult in = Rename(GameLayout::Temporary(live), live, Replace::No);
+    const OsResult in = MoveToFree(GameLayout::Temporary(live), live);
     if (in) return Swap::Made;
     // A folder in the live archive's place takes its name too: no update.
     const bool updateArrived = IsNameTaken(in.error) && !IsExistingFolder(live);
@@ -956,12 +768,6 @@ bool RestoreGameArchive(const GameLayout& paths, RunRecord& run) {
     return SettleMarker(paths, run, When::AfterTheGame);
 }
 
-Text KeptName(std::uint64_t lastWrite, unsigned number) {
-    Text name = GameLayout::kKeptPrefix + TimeName(lastWrite);
-    if (number > 0) name += u"-" + DecimalText(number + 1);
-    return name + GameLayout::kKeptSuffix;
-}
-
 Text MarkerText(const Marker& marker) {
     Text text = marker.modFolder + u"\r\n";
     if (!marker.gameHadArchive) {
@@ -998,26 +804,4 @@ Marker ReadMarker(TextView text) {
         }
     }
     return marker;
-}
-
-Likeness Compare(const Text& live, const Text& known) {
-    constexpr std::uint32_t kPart = 1 << 20;
-    std::string a, b;
-    Likeness likeness = Likeness::Same;
-    for (std::uint64_t at = 0;; at += kPart) {
-        if (!Files().ReadPart(live, at, kPart, a) || !Files().ReadPart(known, at, kPart, b)) {
-            return Likeness::Different;
-        }
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            // After the first difference only zeros: the end of a copy that
-            // set the file's full size before it wrote.
-            if (likeness == Likeness::CutShort ? a[i] != '\0'
-                                               : i >= b.size() || (a[i] != b[i] && a[i] != '\0')) {
-                return Likeness::Different;
-            }
-            if (likeness == Likeness::Same && a[i] != b[i]) likeness = Likeness::CutShort;
-        }
-        if (a.size() < b.size()) return Likeness::CutShort;  // the live archive ends first
-        if (a.size() < kPart) return likeness;               // both end here
-    }
 }

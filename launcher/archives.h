@@ -21,14 +21,14 @@
 #include <optional>
 #include <string>
 
+#include "launcher/file_steps.h"
+#include "launcher/gate.h"
+#include "launcher/kept.h"
 #include "launcher/layout.h"
 #include "launcher/platform.h"
 #include "launcher/run_record.h"
 #include "launcher/text.h"
 
-// Past this many kept versions a run that would keep one more changes nothing
-// and asks the player to delete what is no longer needed.
-inline constexpr std::size_t kKeptAtMost = 3;
 // What PrepareArchives leaves in the game's place.
 enum class Prepared {
     GamesArchive,         // the game's own archive, or what an earlier run left there
@@ -64,16 +64,3 @@ struct Marker {
 };
 Text MarkerText(const Marker& marker);
 Marker ReadMarker(TextView text);
-
-// How a live archive stands to a file the launcher knows: the same bytes, a
-// copy of it cut short (its first part, or that and zeros up to some size,
-// as a copy that set the full size first leaves), or something else.
-enum class Likeness { Same, CutShort, Different };
-Likeness Compare(const Text& live, const Text& known);
-
-// The name a kept version gets from its last-write time (a FILETIME, in
-// UTC), and a number after it when that name is taken: 0 for none.
-Text KeptName(std::uint64_t lastWrite, unsigned number);
-
-// The pauses between the tries of a change that finds its file held.
-inline constexpr unsigned kRetryPausesMs[] = {60, 120, 250, 500, 1000};

@@ -784,7 +784,7 @@ TEST(Marker, RecordReadsBackAndOlderFormsMapOntoIt) {
 }
 
 // A live archive against a file the launcher knows.
-TEST(Compare, SameCutShortOrDifferent) {
+TEST(Compare, SameCutShortDifferentOrUnread) {
     FakePlatform os;
     os.AddFile(u"known", "abcdef");
     const std::pair<const char*, Likeness> cases[] = {
@@ -800,7 +800,13 @@ TEST(Compare, SameCutShortOrDifferent) {
     EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::CutShort);
     os.AddFile(u"live", std::string("ab\0d\0\0", 6));
     EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::Different);
-    EXPECT_EQ(Compare(os.base + u"live", os.base + u"missing"), Likeness::Different);
+    // A read that fails says nothing of the bytes, not even that they differ:
+    // neither a file that is missing nor one whose read fails part way is
+    // taken for a copy cut short.
+    EXPECT_EQ(Compare(os.base + u"live", os.base + u"missing"), Likeness::Unread);
+    os.AddFile(u"live", "abc");
+    os.MakeUnreadableFrom(u"known", 3);
+    EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::Unread);
 }
 
 // A kept version's name from its last-write time (a file time: 100 ns steps

@@ -1,0 +1,40 @@
+#pragma once
+// The versions of the game's archive kept aside: each a file of its own in
+// the game's backup folder, named after its last-write time, which the
+// player may delete once they know it is not needed. Keeping aside is a
+// rename to a free name: it destroys nothing.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "launcher/layout.h"
+#include "launcher/notice.h"
+#include "launcher/text.h"
+
+// Past this many kept versions a run that would keep one more changes nothing
+// and asks the player to delete what is no longer needed.
+inline constexpr std::size_t kKeptAtMost = 3;
+
+// The name a kept version gets from its last-write time (a FILETIME, in
+// UTC), and a number after it when that name is taken: 0 for none.
+Text KeptName(std::uint64_t lastWrite, unsigned number);
+
+// The versions kept aside so far: release 1.2.0's one and the launcher's
+// own. A folder that cannot be listed gives none, so more is kept, not less.
+std::vector<Text> KeptVersions(const GameLayout& paths);
+
+// What keeping a file aside came to: where it is kept now, or why not.
+struct Kept {
+    Text as;
+    std::optional<StepFailure> failed;
+};
+
+// The kept versions are as many as the launcher keeps: "no room" is this
+// failure, told with the list of kept files.
+StepFailure NoRoomToKeep(const Text& path);
+bool IsNoRoom(const std::optional<StepFailure>& failed);
+
+// Renames the file among the kept versions under a free name from its
+// last-write time, so that it replaces nothing.
+Kept KeepAside(const GameLayout& paths, const Text& path);
