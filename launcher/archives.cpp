@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "launcher/failure.h"
-#include "launcher/file_system.h"
 #include "launcher/file_steps.h"
+#include "launcher/file_system.h"
 #include "launcher/gate.h"
 #include "launcher/kept.h"
 #include "launcher/notice.h"
@@ -173,9 +173,9 @@ Failed DisposeOfCapture(const GameLayout& paths, RunRecord& run, const Text& mar
     const Retired retired = RetireCapture(paths, markerModFolder, Unheld::KeepAside);
     if (retired.failed) return retired.failed;
     if (retired.how == Retired::How::KeptAside) {
-        TellPlayer(run, MessageKind::Warning,
-                   KeptAsideText(Files().FullPath(paths.LiveArchive()),
-                                 Files().FullPath(retired.keptAs)));
+        TellPlayer(
+            run, MessageKind::Warning,
+            KeptAsideText(Files().FullPath(paths.LiveArchive()), Files().FullPath(retired.keptAs)));
     }
     return std::nullopt;
 }
@@ -184,8 +184,7 @@ Failed DisposeOfCapture(const GameLayout& paths, RunRecord& run, const Text& mar
 Failed ReturnCapture(const GameLayout& paths, RunRecord& run, const Text& markerModFolder) {
     const Text captured = paths.CapturedArchive();
     if (!IsExistingFile(captured)) return std::nullopt;
-    const OsResult moved =
-        WithRetries([&] { return MoveToFree(captured, paths.LiveArchive()); });
+    const OsResult moved = WithRetries([&] { return MoveToFree(captured, paths.LiveArchive()); });
     if (moved) return std::nullopt;
     if (IsNameTaken(moved.error) && IsExistingFile(paths.LiveArchive()))
         return DisposeOfCapture(paths, run, markerModFolder);
@@ -263,8 +262,7 @@ Failed PutBackupInPlace(const GameLayout& paths, RunRecord& run, const Text& mar
             return ReturnCapture(paths, run, markerModFolder);
         }
     }
-    const OsResult in =
-        WithRetries([&] { return MoveToFree(GameLayout::Temporary(live), live); });
+    const OsResult in = WithRetries([&] { return MoveToFree(GameLayout::Temporary(live), live); });
     if (!in) {
         DiscardBackupCopy(paths, GameLayout::Temporary(live));
         if (!IsNameTaken(in.error)) {
@@ -276,8 +274,7 @@ Failed PutBackupInPlace(const GameLayout& paths, RunRecord& run, const Text& mar
         outcome = PutBack::UpdateFound;
         return DisposeOfCapture(paths, run, markerModFolder);
     }
-    const Retired retired =
-        Retire(paths, markerModFolder, captured, Unheld::KeepAside, launchers);
+    const Retired retired = Retire(paths, markerModFolder, captured, Unheld::KeepAside, launchers);
     if (retired.failed) return retired.failed;
     if (retired.how == Retired::How::KeptAside) {
         TellPlayer(run, MessageKind::Warning,
@@ -315,9 +312,9 @@ Failed TakeModsArchiveOut(const GameLayout& paths, RunRecord& run, const Text& m
         return StepFailure{retired.failed->action, paths.LiveArchive(), retired.failed->error};
     }
     if (retired.how == Retired::How::KeptAside) {
-        TellPlayer(run, MessageKind::Warning,
-                   KeptAsideText(Files().FullPath(paths.LiveArchive()),
-                                 Files().FullPath(retired.keptAs)));
+        TellPlayer(
+            run, MessageKind::Warning,
+            KeptAsideText(Files().FullPath(paths.LiveArchive()), Files().FullPath(retired.keptAs)));
     }
     return std::nullopt;
 }

@@ -20,8 +20,7 @@ bool SameNameIgnoringCase(TextView a, TextView b) {
 }
 
 bool Look(const Text& path, FileLook& look) {
-    return Files().ReadFileStamp(path, look.stamp) &&
-           Files().ReadFileIdentity(path, look.identity);
+    return Files().ReadFileStamp(path, look.stamp) && Files().ReadFileIdentity(path, look.identity);
 }
 
 // The proof still holds: both files are as they were when compared. The

@@ -37,9 +37,7 @@ Likeness Compare(const Text& file, const Text& known);
 struct FileLook {
     FileIdentity identity;
     FileStamp stamp;
-    bool operator==(const FileLook& o) const {
-        return identity == o.identity && stamp == o.stamp;
-    }
+    bool operator==(const FileLook& o) const { return identity == o.identity && stamp == o.stamp; }
 };
 
 // The gate's word that the bytes of `path` are in `holder` (whole, or `path`
@@ -92,9 +90,8 @@ struct Retired {
 
 // Removes the file once its bytes are proven elsewhere (or it is a copy of
 // one cut short): by `proof` when one is given, else by the holding places.
-[[nodiscard]] Retired Retire(const GameLayout& paths, const Text& markerModFolder,
-                             const Text& path, Unheld unheld,
-                             const std::optional<Proof>& proof = std::nullopt);
+[[nodiscard]] Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text& path,
+                             Unheld unheld, const std::optional<Proof>& proof = std::nullopt);
 
 // Renames `from` over `to`. What stood at `to` goes only when it was not
 // there, or its whole bytes are in `from` or in a holding place; otherwise it
@@ -112,8 +109,6 @@ struct Retired {
 // The marker and its copy hold the launcher's own text, no version of any
 // archive: written beside the marker, renamed over it, and removed, with no
 // proof needed. Any other path is refused.
-[[nodiscard]] OsResult WriteMarkerText(const GameLayout& paths, const Text& path,
-                                       TextView content);
-[[nodiscard]] OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from,
-                                         const Text& to);
+[[nodiscard]] OsResult WriteMarkerText(const GameLayout& paths, const Text& path, TextView content);
+[[nodiscard]] OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from, const Text& to);
 [[nodiscard]] OsResult RemoveMarkerText(const GameLayout& paths, const Text& path);

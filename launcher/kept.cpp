@@ -74,4 +74,3 @@ Kept KeepAside(const GameLayout& paths, const Text& path) {
     }
     return {{}, StepFailure{kKeepAsideAction, path, moved.error}};
 }
-

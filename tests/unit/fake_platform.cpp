@@ -80,7 +80,7 @@ Text FakePlatform::OnDisk(const Text& key) const {
         Text next = path.empty() ? name : path + u"\\" + name;
         start = i + 1;
         if (!path.empty() && !disk.folders.count(next) && !disk.names.count(next)) {
-            for (const auto& [link, target] : folderLinks) {
+            for (const auto& [link, target] : disk.folderLinks) {
                 if (SameIgnoringCase(link, next)) next = target;
             }
             for (const Text& folder : disk.folders) {
@@ -606,7 +606,7 @@ OsResult FakePlatform::ListFolder(const Text& pattern, std::vector<FolderEntry>&
         entries.push_back({name, isFolder});
     };
     for (const Text& path : disk.folders) consider(path, true);
-    for (const auto& [link, target] : folderLinks) consider(link, true);
+    for (const auto& [link, target] : disk.folderLinks) consider(link, true);
     for (const auto& [path, node] : disk.names) consider(path, false);
     return {};
 }

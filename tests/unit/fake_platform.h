@@ -52,6 +52,10 @@ struct FakeDisk {
     std::vector<NameChange> pending;   // the changes since, in order
     std::map<int, Node> nodes;
     std::set<Text> folders;  // made once and kept: no test needs a folder to vanish
+    // Second names of folders (a linked folder, a junction), full path ->
+    // the folder they lead to: a path through one is the same file. The
+    // link is listed in its folder as a folder of its own.
+    std::map<Text, Text> folderLinks;
     int nextNode = 1;
     // The archive that the game calls its own now (empty: it has none); a
     // game update changes it. The tests check the disk against it.
@@ -165,10 +169,6 @@ public:
     // renames, for the run.
     std::map<int, std::uint64_t> unreadableFrom;
     void MakeUnreadableFrom(const Text& path, std::uint64_t offset);
-    // Second names of folders (a linked folder, a junction), full path ->
-    // the folder they lead to: a path through one is the same file. The
-    // link is listed in its folder as a folder of its own.
-    std::map<Text, Text> folderLinks;
 
     // Failures on demand, by call name and path relative to `base`.
     // target -> the error of each try in turn (0: that try goes through)

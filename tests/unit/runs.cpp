@@ -182,6 +182,21 @@ std::vector<Scenario> StartingStates(std::vector<Scenario> more) {
         // not kept in order), or whose rename's reply was lost.
         {"FindsAModsArchiveLiveWithoutMarker", LeftBehindWithoutMarker},
         {"GameWithoutAnArchive", GameWithoutAnArchive},
+        // A mod manager's linked folder in mods\ that leads to mods\bf2.
+        {"SecondNameForTheGamesFolder",
+         [](FakePlatform& os) {
+             GameAndMod(os);
+             os.disk.folderLinks[Resolved(kPaths.ModsFolder()) + u"\\bf2link"] =
+                 Resolved(kPaths.GameContentFolder());
+         }},
+        // An update renamed in after a kill during the game, held by its
+        // program with a byte-range lock from its middle on for this run.
+        {"RangeLockedUpdateAfterAKill",
+         [](FakePlatform& os) {
+             KilledDuringTheGame(os);
+             RenameUpdateOver(os, "U-update");
+             os.MakeUnreadableFrom(kLive, 4);
+         }},
     };
     states.insert(states.end(), more.begin(), more.end());
     return states;
