@@ -437,6 +437,24 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveWhoseTimeMovedAfterAKill) {
     EXPECT_EQ(KeptFiles(tree).size(), 0u) << "the mod's archive was taken for an update";
 }
 
+// A mod manager's linked folder in mods\ leads to mods\bf2: the game's
+// backup under that second name is no copy of it. The game updated between
+// runs: the old version is kept aside, the update live and backed up.
+TEST_F(ArchiveRecoveryTest, SecondNameForTheGamesFolderIsNoCopyOfItsBackup) {
+    GameTree& tree = Installation();
+    ASSERT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    ASSERT_TRUE(tree.Holds(kGameBackup, game_));
+    FolderLink link(tree.Path(L"mods\\bf2link"), tree.Path(L"mods\\bf2"));
+    ASSERT_TRUE(link.Made());
+    tree.Write(kLive, update_);
+    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+    Process& next = StartLauncherWithOutput(tree);
+    EXPECT_EQ(next.WaitForExit(), 4u);
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
+    ExpectKeptAside(tree, game_, next.ReadOutput());
+}
+
 // Another program holds the live archive while the swap is tried: the swap
 // is not made, no marker says it was, and the player is told it is in use.
 // An update written after that is the game's new archive: backed up, and

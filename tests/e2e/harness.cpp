@@ -210,26 +210,46 @@ bool CanWriteThroughReadOnly(const std::wstring& folder) {
     return writable;
 }
 
-bool SetFolderWritable(const std::wstring& folder, bool writable) {
-    if (folder.size() < 3 || _wcsnicmp(folder.c_str(), L"Z:\\", 3) != 0) {
-        ADD_FAILURE() << Narrow(folder) << " is not on drive Z:";
-        return false;
-    }
-    std::wstring unixPath = folder.substr(2);
-    std::replace(unixPath.begin(), unixPath.end(), L'\\', L'/');
-    std::wstring commandLine = std::wstring(L"chmod ") + (writable ? L"u+w " : L"a-w ") + unixPath;
+namespace {
+
+// A Linux program of the machine under Wine, by its path on drive Z:.
+// Wine gives no handle that waits for a Unix program: the caller waits for
+// its effect.
+bool StartUnixProgram(const wchar_t* program, std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(L"Z:\\bin\\chmod", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        ADD_FAILURE() << "cannot run chmod: error " << GetLastError();
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        ADD_FAILURE() << "cannot run " << Narrow(program) << ": error " << GetLastError();
         return false;
     }
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
-    // Wine gives no handle that waits for a Unix program: wait for its
-    // effect instead, seen by making (and removing) a folder in it.
+    return true;
+}
+
+// The path on the Linux side of a path on drive Z:.
+std::optional<std::wstring> UnixPath(const std::wstring& path) {
+    if (path.size() < 3 || _wcsnicmp(path.c_str(), L"Z:\\", 3) != 0) {
+        ADD_FAILURE() << Narrow(path) << " is not on drive Z:";
+        return std::nullopt;
+    }
+    std::wstring unixPath = path.substr(2);
+    std::replace(unixPath.begin(), unixPath.end(), L'\\', L'/');
+    return unixPath;
+}
+
+}  // namespace
+
+bool SetFolderWritable(const std::wstring& folder, bool writable) {
+    const std::optional<std::wstring> unixPath = UnixPath(folder);
+    if (!unixPath) return false;
+    if (!StartUnixProgram(L"Z:\\bin\\chmod",
+                          std::wstring(L"chmod ") + (writable ? L"u+w " : L"a-w ") + *unixPath)) {
+        return false;
+    }
+    // Seen by making (and removing) a folder in it.
     const std::wstring probe = folder + L"\\write-probe";
     const bool done = PollUntil(kExitTimeoutMs, [&] {
         // A probe made just before the folder turned read-only cannot be
@@ -243,6 +263,34 @@ bool SetFolderWritable(const std::wstring& folder, bool writable) {
         ADD_FAILURE() << "chmod did not make " << Narrow(folder) << (writable ? " " : " not ")
                       << "writable (running as root with its power to write anywhere?)";
     return done;
+}
+
+FolderLink::FolderLink(const std::wstring& link, const std::wstring& target) : link_(link) {
+    const std::optional<std::wstring> unixLink = UnixPath(link);
+    const std::optional<std::wstring> unixTarget = UnixPath(target);
+    if (!unixLink || !unixTarget ||
+        !StartUnixProgram(L"Z:\\bin\\ln", L"ln -s " + *unixTarget + L" " + *unixLink)) {
+        return;
+    }
+    const std::wstring through = link + L"\\Backup";
+    made_ = PollUntil(kExitTimeoutMs, [&] {
+        const DWORD attributes = GetFileAttributesW(through.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    });
+    if (!made_)
+        ADD_FAILURE() << "ln made no folder " << Narrow(link) << " that leads to "
+                      << Narrow(target);
+}
+
+FolderLink::~FolderLink() {
+    // The link goes before the tree does: a removal of the tree would go
+    // through it into the folder it leads to.
+    const std::optional<std::wstring> unixLink = UnixPath(link_);
+    if (!unixLink || !StartUnixProgram(L"Z:\\bin\\rm", L"rm " + *unixLink)) return;
+    if (!PollUntil(kExitTimeoutMs,
+                   [&] { return GetFileAttributesW(link_.c_str()) == INVALID_FILE_ATTRIBUTES; })) {
+        ADD_FAILURE() << "rm left the link " << Narrow(link_);
+    }
 }
 
 // ---- Comparing bytes ----

@@ -57,6 +57,22 @@ bool CanWriteThroughReadOnly(const std::wstring& folder);
 // no read-only attribute on folders); runs chmod, which Wine starts as the
 // Unix program it is. Only for folders on drive Z:.
 bool SetFolderWritable(const std::wstring& folder, bool writable);
+// `link` made a second name of the folder `target` for the object's life
+// (a symbolic link on the Linux side, which Wine shows as a folder); both
+// on drive Z:, and the target holds a Backup folder. Waits until the link
+// leads there, and until it is gone.
+class FolderLink {
+public:
+    FolderLink(const std::wstring& link, const std::wstring& target);
+    ~FolderLink();
+    FolderLink(const FolderLink&) = delete;
+    FolderLink& operator=(const FolderLink&) = delete;
+    bool Made() const { return made_; }
+
+private:
+    std::wstring link_;
+    bool made_ = false;
+};
 // ---- Comparing bytes ----
 
 // Empty when the two are the same (both missing counts as the same);
