@@ -161,6 +161,11 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
     return std::nullopt;
 }
 
+std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
+                                      const Text& markerModFolder) {
+    return ProveHeld(paths, path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
+}
+
 std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known) {
     FileLook before, other;
     if (!Look(path, before) || !Look(known, other) || before.identity == other.identity) {

@@ -65,6 +65,11 @@ std::vector<Text> HoldingPlaces(const GameLayout& paths, const Text& markerModFo
 std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
                                const std::vector<Text>& places, Whole whole);
 
+// Whether the file is a mod's archive, whole or cut short: what a swap puts
+// in the game's place. An empty file is that too, and holds nothing to lose.
+std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
+                                      const Text& markerModFolder);
+
 // Whether the file is a copy of `known` cut short: it holds nothing to lose,
 // whatever becomes of `known` later, so any file may serve here, the live
 // archive included.

@@ -16,10 +16,6 @@
 // and asks the player to delete what is no longer needed.
 inline constexpr std::size_t kKeptAtMost = 3;
 
-// The name a kept version gets from its last-write time (a FILETIME, in
-// UTC), and a number after it when that name is taken: 0 for none.
-Text KeptName(std::uint64_t lastWrite, unsigned number);
-
 // The versions kept aside so far: release 1.2.0's one and the launcher's
 // own. A folder that cannot be listed gives none, so more is kept, not less.
 std::vector<Text> KeptVersions(const GameLayout& paths);

@@ -22,6 +22,7 @@
 //
 // The captured and temporary names are the launcher's alone: no other
 // program writes them, so what stands there is surely the launcher's.
+#include <cstdint>
 #include <vector>
 
 #include "launcher/text.h"
@@ -68,14 +69,19 @@ public:
     Text ArchiveLock() const { return GameBackupFolder() + u"\\ModLauncher.lock"; }
 
     // The versions kept aside: each under a name of its own in the game's
-    // backup folder ("Shaders_client.kept-<time>.zip", KeptName in
-    // archives.h), and the one release 1.2.0 kept.
+    // backup folder, "Shaders_client.kept-<time>.zip" with <time> its
+    // last-write time in UTC as "YYYY-MM-DD-hhmmss" (and "-2", "-3"... when
+    // that name is taken), and the one release 1.2.0 kept.
     static constexpr const char16_t* kKeptPrefix = u"Shaders_client.kept-";
     static constexpr const char16_t* kKeptSuffix = u".zip";
     Text KeptVersion(const Text& name) const { return GameBackupFolder() + u"\\" + name; }
     // Matches every name a kept version gets, for a listing of the folder.
     Text KeptVersionsPattern() const { return KeptVersion(Text(kKeptPrefix) + u"*" + kKeptSuffix); }
     Text OldKeptVersion() const { return GameArchiveBackup() + u".old"; }
+    // A kept version's name from its last-write time (a FILETIME), with
+    // `number` 0 for the first free one; and whether a name is one.
+    static Text KeptName(std::uint64_t lastWrite, unsigned number);
+    static bool IsKeptName(TextView name);
 
     // What a copy or a write is made as, beside its target, before the rename.
     static Text Temporary(const Text& target) { return target + u".ModLauncher-new"; }

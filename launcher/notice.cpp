@@ -36,7 +36,7 @@ Text SystemWords(std::uint32_t error, TextView fileName) {
 
 bool NamesAFolder(const StepFailure& failed) {
     const TextView action = failed.action;
-    return action == kMakeFolderAction || action == kWriteInFolderAction;
+    return action == kMakeFolderAction;
 }
 
 // What a player can do, from the cause found: what is really at the path

@@ -11,6 +11,10 @@
 
 #include "fake_platform.h"
 #include "launcher/failure.h"
+#include "launcher/file_steps.h"
+#include "launcher/gate.h"
+#include "launcher/kept.h"
+#include "launcher/marker.h"
 #include "launcher/notice.h"
 #include "launcher/report.h"
 #include "launcher/sequence.h"
@@ -832,7 +836,7 @@ TEST(KeptName, FromTheLastWriteTimeInUtc) {
         {116444736000000000, 9, "Shaders_client.kept-1970-01-01-000000-10.zip"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Narrow(KeptName(c.lastWrite, c.number)), c.name)
+        EXPECT_EQ(Narrow(GameLayout::KeptName(c.lastWrite, c.number)), c.name)
             << c.lastWrite << " #" << c.number;
     }
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "launcher/archives.h"
+#include "launcher/marker.h"
 #include "launcher/notice.h"
 #include "launcher/output.h"
 
