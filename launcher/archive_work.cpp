@@ -1,3 +1,4 @@
+// What the archive steps give back, and the run's warnings kept in order.
 #include "launcher/archive_work.h"
 
 #include <utility>

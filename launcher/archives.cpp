@@ -1,3 +1,5 @@
+// The procedure of the archive work: the lock, what an earlier run left,
+// the backups and the swap before the game, and the restore after it.
 #include "launcher/archives.h"
 
 #include "launcher/archive_work.h"

@@ -1,3 +1,4 @@
+// The capture: taking the live archive aside, giving it back, settling it.
 #include "launcher/capture.h"
 
 #include "launcher/file_steps.h"

@@ -1,3 +1,5 @@
+// The changes that settle a swap: the backup put back, the mod's archive
+// taken out, an update kept.
 #include "launcher/changes.h"
 
 #include "launcher/capture.h"

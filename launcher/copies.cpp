@@ -1,3 +1,5 @@
+// Copies beside their targets renamed into place, the marker's writes, and
+// what a kill left half made.
 #include "launcher/copies.h"
 
 #include "launcher/file_system.h"

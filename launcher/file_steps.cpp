@@ -1,3 +1,5 @@
+// The small file steps the archive code shares: attributes, retries,
+// renames to a free name, flushes.
 #include "launcher/file_steps.h"
 
 #include "launcher/file_system.h"
@@ -11,7 +13,7 @@ void ClearBlockingAttributes(const Text& path) {
     }
     // Not checked: a change that the attribute still blocks fails on its
     // own, with the error the player's advice is made from.
-    Files().SetAttributes(path, attributes & ~blocking);
+    (void)Files().SetAttributes(path, attributes & ~blocking);
 }
 
 bool IsMomentaryHold(std::uint32_t error) {

@@ -1,3 +1,5 @@
+// The one rule's gate: what counts as elsewhere, the proofs, and every
+// call that replaces or removes a file.
 #include "launcher/gate.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// The versions kept aside: listing them, and keeping one more.
 #include "launcher/kept.h"
 
 #include "launcher/file_steps.h"
@@ -34,7 +35,7 @@ Kept KeepAside(const GameLayout& paths, const Text& path) {
     // A stamp that cannot be read names the version by the earliest time;
     // the name stays free of any other all the same.
     FileStamp stamp;
-    Files().ReadFileStamp(path, stamp);
+    (void)Files().ReadFileStamp(path, stamp);
     OsResult moved;
     for (unsigned number = 0; number < 100; ++number) {
         const Text as = paths.KeptVersion(GameLayout::KeptName(stamp.lastWrite, number));

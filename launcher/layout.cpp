@@ -1,3 +1,5 @@
+// The working folder the layout is built from, a path's last name, and the
+// kept versions' names.
 #include "launcher/layout.h"
 
 #include "launcher/platform.h"

@@ -1,3 +1,4 @@
+// One launcher at a time per game: the lock on the game's backup folder.
 #include "launcher/lock.h"
 
 #include "launcher/file_steps.h"

@@ -1,3 +1,4 @@
+// The marker's text, written and read.
 #include "launcher/marker.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The player's messages: their texts, the advice, and how they are shown.
 #include "launcher/notice.h"
 
 #include "launcher/layout.h"

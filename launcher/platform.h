@@ -45,7 +45,7 @@ constexpr std::uint32_t kFileTypeChar = 2;
 // What every call that can fail gives back: whether it succeeded and, when
 // not, the system's error, read at once so that no later call can overwrite
 // it. A caller that drops one says why.
-struct OsResult {
+struct [[nodiscard]] OsResult {
     bool ok = true;
     std::uint32_t error = 0;
     explicit operator bool() const { return ok; }

@@ -1,3 +1,4 @@
+// The marker's rules: what the live archive is, and the row a run acts on.
 #include "launcher/rules.h"
 
 #include "launcher/capture.h"

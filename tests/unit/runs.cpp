@@ -13,11 +13,6 @@ bool StartsWith(const Text& text, const Text& start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
-bool EndsWith(const Text& text, const Text& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 std::string Bytes(const FakeDisk& disk, const Text& path) {
     const FakeFile* file = disk.Find(path);
     return file ? file->bytes : "<none>";
@@ -37,8 +32,8 @@ bool MayStay(const Text& path) {
 
 bool IsKept(const Text& path) {
     return path == Resolved(kPaths.OldKeptVersion()) ||
-           (StartsWith(path, kBackupFolder + GameLayout::kKeptPrefix) &&
-            EndsWith(path, GameLayout::kKeptSuffix));
+           (StartsWith(path, kBackupFolder) &&
+            GameLayout::IsKeptName(TextView(path).substr(kBackupFolder.size())));
 }
 
 std::vector<Text> KeptFiles(const FakeDisk& disk) {
