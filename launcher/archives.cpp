@@ -94,6 +94,14 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
         const PutBackBefore putBack = PutBackBeforeTheGame(work, LeftBehindPutBackText);
         if (putBack.done || putBack.failed) return putBack.failed;
     }
+    // The game's new archive backed up means the old backup kept aside,
+    // unless its bytes are elsewhere: past the limit, that is one version
+    // too many for a swap. Nothing is copied, and the game starts with its
+    // own archive.
+    if (KeptListFull(paths) &&
+        !ProveHeld(paths, backup, HoldingPlaces(paths, work.markerModFolder), Whole::Only)) {
+        return NoRoomToKeep(backup);
+    }
     StepOutcome kept = KeepUpdate(paths, work.markerModFolder);
     const Text keptAs = kept.backupKeptAs;
     if ((failed = work.Take(kept))) return failed;

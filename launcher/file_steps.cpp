@@ -26,8 +26,20 @@ bool IsNameTaken(std::uint32_t error) {
 }
 
 OsResult MoveToFree(const Text& from, const Text& to) {
+    FileIdentity source;
+    const bool known = Files().ReadFileIdentity(from, source).ok;
     const OsResult moved = Files().MoveToFreeName(from, to);
-    if (moved || IsNameTaken(moved.error)) return moved;
+    if (moved) return moved;
+    if (IsNameTaken(moved.error)) {
+        // A reply lost and the rename tried again by the system answers
+        // "name taken" with the name taken by this very file: done.
+        FileIdentity there;
+        if (known && !IsExistingFile(from) && Files().ReadFileIdentity(to, there) &&
+            there == source) {
+            return {};
+        }
+        return moved;
+    }
     if (!IsExistingFile(from) && IsExistingFile(to)) return {};
     return moved;
 }

@@ -48,7 +48,9 @@ OsResult WithRetries(Change change) {
 // failure but took effect (its reply lost on a network share, say) counts
 // as done: the source gone and the target there can only be this rename's
 // doing, since the targets are names no other program writes, or the live
-// name the launcher has just emptied. "Name taken" is given back as it is.
+// name the launcher has just emptied. "Name taken" is given back as it is,
+// unless the name is taken by the very file that was renamed: a reply lost
+// and answered on a retry.
 [[nodiscard]] OsResult MoveToFree(const Text& from, const Text& to);
 
 // Flushing any file puts every rename made before it on the disk, even

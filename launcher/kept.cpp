@@ -22,6 +22,8 @@ std::vector<Text> KeptVersions(const GameLayout& paths) {
     return kept;
 }
 
+bool KeptListFull(const GameLayout& paths) { return KeptVersions(paths).size() >= kKeptAtMost; }
+
 StepFailure NoRoomToKeep(const Text& path) {
     return {kKeepAsideAction, path, 0, StepFailure::Why::NoRoomToKeep};
 }
@@ -31,7 +33,6 @@ bool IsNoRoom(const std::optional<StepFailure>& failed) {
 }
 
 Kept KeepAside(const GameLayout& paths, const Text& path) {
-    if (KeptVersions(paths).size() >= kKeptAtMost) return {{}, NoRoomToKeep(path)};
     // A stamp that cannot be read names the version by the earliest time;
     // the name stays free of any other all the same.
     FileStamp stamp;

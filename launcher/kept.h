@@ -12,9 +12,12 @@
 #include "launcher/notice.h"
 #include "launcher/text.h"
 
-// Past this many kept versions a run that would keep one more changes nothing
-// and asks the player to delete what is no longer needed.
+// Past this many kept versions a run that would have to keep one more to
+// swap the mod's archive in does not swap, and asks the player to delete
+// what is no longer needed. The limit never stops the way back: what must
+// be kept to put the game's archive back is kept, however many there are.
 inline constexpr std::size_t kKeptAtMost = 3;
+bool KeptListFull(const GameLayout& paths);
 
 // The versions kept aside so far: release 1.2.0's one and the launcher's
 // own. A folder that cannot be listed gives none, so more is kept, not less.
@@ -32,5 +35,5 @@ StepFailure NoRoomToKeep(const Text& path);
 bool IsNoRoom(const std::optional<StepFailure>& failed);
 
 // Renames the file among the kept versions under a free name from its
-// last-write time, so that it replaces nothing.
+// last-write time, so that it replaces nothing. The limit is the caller's.
 Kept KeepAside(const GameLayout& paths, const Text& path);

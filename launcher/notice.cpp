@@ -215,15 +215,14 @@ Text LiveMissingText(const Text& live, const Text& backup) {
     return live + u" was missing: the game's own shaders are put back from " + backup + u".";
 }
 
-Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame) {
+Text TooManyKeptText(const std::vector<Text>& kept) {
     Text text = u"The game's shaders changed once more, and the launcher already keeps " +
                 DecimalText(kept.size()) + u" earlier versions of them:";
     for (const Text& path : kept) text += u" " + path + u";";
     text.back() = u'.';
     text +=
-        u" Delete the ones you no longer need, then start the launcher again; it changes "
-        u"nothing until then.";
-    if (beforeTheGame) text += u" The game starts with whatever is in place now.";
+        u" The mod's shaders were not put in place: the game starts with its own. Delete the "
+        u"kept versions you no longer need, then start the launcher again.";
     return text;
 }
 

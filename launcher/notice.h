@@ -55,6 +55,6 @@ Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
 Text KeptAsideText(const Text& path, const Text& keptAs);
 Text LeftBehindPutBackText(const Text& live, const Text& backup);
 Text LiveMissingText(const Text& live, const Text& backup);
-// The kept versions are as many as the launcher keeps: what it did not do,
-// and the files the player may delete.
-Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame);
+// The kept versions are as many as the launcher keeps, so the mod's
+// archive was not swapped in: the files the player may delete.
+Text TooManyKeptText(const std::vector<Text>& kept);

@@ -106,7 +106,7 @@ void TellNotDone(ArchiveWork& work, When when, Step step, const StepFailure& fai
     if (IsNoRoom(failed)) {
         std::vector<Text> kept;
         for (const Text& path : KeptVersions(work.paths)) kept.push_back(Files().FullPath(path));
-        work.Warn(TooManyKeptText(kept, when != When::AfterTheGame));
+        work.Warn(TooManyKeptText(kept));
     } else if (when != When::AfterTheGame) {
         work.Warn(LeftInPlaceText(failed));
     } else if (step == Step::TakeModsArchiveOut) {

@@ -531,8 +531,10 @@ TEST(Archives, KeptLimitReachedChangesNothing) {
 }
 
 // A copy that a kill left beside the backup, holding a version found in no
-// other file, cannot be kept aside either: nothing may be copied over it.
-TEST(Archives, KeptLimitReachedWithACopyLeftThatHoldsAVersionChangesNothing) {
+// other file, is settled past the limit too: kept aside and told. The
+// update since the last run would need one more kept: the swap is refused,
+// and nothing is copied.
+TEST(Archives, KeptLimitReachedStillKeepsACopyLeftButRefusesTheSwap) {
     Installation os;
     os.stdOutputType = 2;
     os.AddFile(kGameBackup, "G0");  // the live "G" is an update since
@@ -541,12 +543,17 @@ TEST(Archives, KeptLimitReachedWithACopyLeftThatHoldsAVersionChangesNothing) {
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
     os.AddFolder(kPlaces.ModBackupFolder());
-    const auto before = AllFiles(os);
     EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
-    EXPECT_EQ(AllFiles(os), before);
-    ASSERT_EQ(os.writes.size(), 1u);
-    EXPECT_EQ(os.writes[0].rfind("Warning: The game's shaders changed once more", 0), 0u)
-        << os.writes[0];
+    EXPECT_EQ(os.liveArchiveAtStart, "G");
+    EXPECT_EQ(KeptFiles(os).at(kKeptAtNoon), "U1");
+    EXPECT_EQ(os.Content(kGameBackup), "G0");
+    EXPECT_EQ(LauncherFilesLeft(os), Log{});
+    for (const std::string& entry : os.log)
+        EXPECT_EQ(entry.rfind("copy ", 0), std::string::npos) << entry;
+    ASSERT_EQ(os.writes.size(), 2u);
+    EXPECT_NE(os.writes[0].find("is kept as"), std::string::npos) << os.writes[0];
+    EXPECT_EQ(os.writes[1].rfind("Warning: The game's shaders changed once more", 0), 0u)
+        << os.writes[1];
 }
 
 // An update is copied beside the backup, then the backup cannot be kept

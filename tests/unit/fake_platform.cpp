@@ -570,7 +570,7 @@ OsResult FakePlatform::Rename(const Text& from, const Text& to, bool replace) {
     Destroying(target, source);
     disk.Move(source, target);
     disk.WrittenThrough();
-    if (at == lostReplyAt) return {false, 64};  // ERROR_NETNAME_DELETED
+    if (at == lostReplyAt) return {false, lostReplyError};
     return {};
 }
 

@@ -157,6 +157,9 @@ public:
     // A rename that takes effect but reports failure (its reply lost on a
     // network share): the rename at this change.
     int lostReplyAt = -1;
+    // What that rename answers: the share's own error, or "already exists"
+    // when the system tried it again and found the name taken.
+    std::uint32_t lostReplyError = 64;  // ERROR_NETNAME_DELETED
     // Each of the launcher's replacing or removing calls that destroyed the
     // last copy of a version in `disk.versions`.
     std::vector<std::string> destroyed;
