@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "launcher/kept.h"
+
 const Failed& StepOutcome::Add(StepOutcome other) {
     for (KeptAside& kept : other.kept) this->kept.push_back(std::move(kept));
     if (!other.backupKeptAs.empty()) backupKeptAs = std::move(other.backupKeptAs);
@@ -13,13 +15,30 @@ const Failed& StepOutcome::Add(StepOutcome other) {
 void ArchiveWork::Warn(Text text) { warnings_.push_back(std::move(text)); }
 
 Failed ArchiveWork::Take(StepOutcome outcome) {
+    // A backup kept aside by a step that then failed is told on its own.
+    if (outcome.failed && !outcome.backupKeptAs.empty())
+        outcome.kept.push_back({paths.GameArchiveBackup(), outcome.backupKeptAs});
     for (const KeptAside& kept : outcome.kept) {
-        Warn(KeptAsideText(Files().FullPath(kept.from), Files().FullPath(kept.as)));
+        Warn(KeptAsideText(Files().FullPath(kept.from), Named(kept.as)));
     }
     return std::move(outcome.failed);
+}
+
+Text ArchiveWork::Named(const Text& keptAs) {
+    if (keptAs.empty()) return Text();
+    if (GameLayout::IsUntoldKeptName(LastName(keptAs))) untold_.push_back(keptAs);
+    return Files().FullPath(GameLayout::ToldKeptPath(keptAs));
+}
+
+void ArchiveWork::TellEarlierKept() {
+    for (const Text& untold : UntoldKeptVersions(paths)) Warn(KeptEarlierText(Named(untold)));
 }
 
 void ArchiveWork::TellAll(RunRecord& run) {
     for (const Text& warning : warnings_) TellPlayer(run, MessageKind::Warning, warning);
     warnings_.clear();
+    // Not checked: a version that keeps its untold name is told again by
+    // the next run.
+    for (const Text& untold : untold_) (void)NameToldKeptVersion(untold);
+    untold_.clear();
 }

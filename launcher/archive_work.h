@@ -52,9 +52,17 @@ public:
     void Warn(Text text);
     // The step's kept versions told, its failure given back.
     [[nodiscard]] Failed Take(StepOutcome outcome);
-    // Tells the player everything, in order, once the work is done.
+    // A kept version as the player is told of it (nothing for none); it
+    // takes that name once told.
+    Text Named(const Text& keptAs);
+    // The kept versions that an earlier run kept and was stopped before it
+    // could tell.
+    void TellEarlierKept();
+    // Tells the player everything, in order, once the work is done, then
+    // gives each kept version told its name.
     void TellAll(RunRecord& run);
 
 private:
     std::vector<Text> warnings_;
+    std::vector<Text> untold_;
 };

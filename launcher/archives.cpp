@@ -16,9 +16,6 @@
 
 namespace {
 
-// A path for the player's eyes; nothing for no path (a version not kept).
-Text FullPathOrNone(const Text& path) { return path.empty() ? Text() : Files().FullPath(path); }
-
 // Tells the player why this run changes nothing in the game's place: the
 // kept versions are as many as the launcher keeps, or a step failed; for
 // the latter, only when something was to change (an earlier run's swap to
@@ -105,7 +102,7 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
     StepOutcome kept = KeepUpdate(paths, work.markerModFolder);
     const Text keptAs = kept.backupKeptAs;
     if ((failed = work.Take(kept))) return failed;
-    work.Warn(UpdateFoundText(Files().FullPath(live), FullPathOrNone(keptAs)));
+    work.Warn(UpdateFoundText(Files().FullPath(live), work.Named(keptAs)));
     return std::nullopt;
 }
 
@@ -191,6 +188,7 @@ Prepared Prepare(ArchiveWork& work) {
         TellNothingChanged(work, modArchive, *lock.failed);
         return Prepared::GamesArchive;
     }
+    work.TellEarlierKept();
     // A copy that a kill left, holding bytes found nowhere else, that can be
     // neither removed nor kept aside: nothing changes while it stays.
     if (Failed stays = work.Take(RemoveLeftovers(paths))) {
@@ -208,8 +206,7 @@ Prepared Prepare(ArchiveWork& work) {
         return Prepared::GamesArchive;
     }
     if (captureBecameBackup) {
-        work.Warn(
-            UpdateKeptText(Files().FullPath(paths.LiveArchive()), FullPathOrNone(captureKeptAs)));
+        work.Warn(UpdateKeptText(Files().FullPath(paths.LiveArchive()), work.Named(captureKeptAs)));
     }
     // Without the backup folders no backup is made; the swap then waits for
     // nothing only when the game has no archive to lose.

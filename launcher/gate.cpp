@@ -47,11 +47,17 @@ bool IsMarkerFile(const GameLayout& paths, const Text& path) {
 // A rename over the target, once the caller has proven what it replaces.
 // A rename that reported failure but took effect counts as done.
 OsResult MoveOverProven(const Text& from, const Text& to) {
+    FileIdentity source;
+    const bool known = Files().ReadFileIdentity(from, source).ok;
     ClearBlockingAttributes(to);
     LookBeforeChange(to);  // what it replaces was proven a moment ago
     const OsResult moved = Files().MoveOver(from, to);
-    if (moved || IsNameTaken(moved.error)) return moved;
-    if (!IsExistingFile(from) && IsExistingFile(to)) return {};
+    if (moved) return moved;
+    // Whatever the lost reply said, the source gone and the target the very
+    // file that was renamed is this rename done.
+    FileIdentity there;
+    if (known && !IsExistingFile(from) && Files().ReadFileIdentity(to, there) && there == source)
+        return {};
     return moved;
 }
 

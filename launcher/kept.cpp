@@ -37,13 +37,33 @@ Kept KeepAside(const GameLayout& paths, const Text& path) {
     // the name stays free of any other all the same.
     FileStamp stamp;
     (void)Files().ReadFileStamp(path, stamp);
-    OsResult moved;
+    OsResult moved{false, kErrorAlreadyExists};
     for (unsigned number = 0; number < 100; ++number) {
-        const Text as = paths.KeptVersion(GameLayout::KeptName(stamp.lastWrite, number));
+        // Untold until the player has read its name: a kill before that
+        // leaves it to be told by the next run.
+        const Text told = paths.KeptVersion(GameLayout::KeptName(stamp.lastWrite, number));
+        if (IsExistingFile(told)) continue;
+        const Text as = GameLayout::UntoldKeptPath(told);
         ClearBlockingAttributes(path);
         moved = MoveToFree(path, as);
         if (moved) return {as, std::nullopt};
         if (!IsNameTaken(moved.error)) break;
     }
     return {{}, StepFailure{kKeepAsideAction, path, moved.error}};
+}
+
+std::vector<Text> UntoldKeptVersions(const GameLayout& paths) {
+    std::vector<Text> untold;
+    std::vector<FolderEntry> entries;
+    if (!Files().ListFolder(paths.UntoldKeptPattern(), entries)) return untold;
+    for (const FolderEntry& entry : entries) {
+        if (!entry.isFolder && GameLayout::IsUntoldKeptName(entry.name))
+            untold.push_back(paths.KeptVersion(entry.name));
+    }
+    return untold;
+}
+
+bool NameToldKeptVersion(const Text& untold) {
+    const Text told = GameLayout::ToldKeptPath(untold);
+    return told != untold && MoveToFree(untold, told).ok;
 }

@@ -37,3 +37,11 @@ bool IsNoRoom(const std::optional<StepFailure>& failed);
 // Renames the file among the kept versions under a free name from its
 // last-write time, so that it replaces nothing. The limit is the caller's.
 Kept KeepAside(const GameLayout& paths, const Text& path);
+
+// The kept versions not yet told to the player: a kill came between keeping
+// and telling.
+std::vector<Text> UntoldKeptVersions(const GameLayout& paths);
+
+// Gives a kept version that the player has been told of its name; true when
+// it has it. One that cannot have it now is told again by the next run.
+bool NameToldKeptVersion(const Text& untold);

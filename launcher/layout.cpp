@@ -74,6 +74,7 @@ bool GameLayout::IsKeptName(TextView name) {
         name.substr(name.size() - suffix.size()) != suffix) {
         return false;
     }
+    if (IsUntoldKeptName(name)) name.remove_suffix(TextView(kUntoldMark).size());
     // "YYYY-MM-DD-hhmmss", then "-N" for a name that was taken.
     TextView time = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
     const std::size_t numbered = time.size() > 17 ? 17 : TextView::npos;
@@ -84,4 +85,20 @@ bool GameLayout::IsKeptName(TextView name) {
     return time.size() == 17 && IsDigits(time.substr(0, 4)) && time[4] == u'-' &&
            IsDigits(time.substr(5, 2)) && time[7] == u'-' && IsDigits(time.substr(8, 2)) &&
            time[10] == u'-' && IsDigits(time.substr(11, 6));
+}
+
+bool GameLayout::IsUntoldKeptName(TextView name) {
+    const Text untold = Text(kUntoldMark) + kKeptSuffix;
+    return name.size() > untold.size() && name.substr(name.size() - untold.size()) == untold;
+}
+
+Text GameLayout::UntoldKeptPath(const Text& keptPath) {
+    const TextView suffix = kKeptSuffix;
+    return keptPath.substr(0, keptPath.size() - suffix.size()) + kUntoldMark + kKeptSuffix;
+}
+
+Text GameLayout::ToldKeptPath(const Text& keptPath) {
+    if (!IsUntoldKeptName(LastName(keptPath))) return keptPath;
+    const Text untold = Text(kUntoldMark) + kKeptSuffix;
+    return keptPath.substr(0, keptPath.size() - untold.size()) + kKeptSuffix;
 }

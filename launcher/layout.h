@@ -16,6 +16,7 @@
 //   ..\bf2\Backup\Shaders_client.zip.swapped       the marker: a swap under way
 //   ..\bf2\Backup\ModLauncher.lock                 one launcher at a time per game
 //   ..\bf2\Backup\Shaders_client.kept-<time>.zip   versions found in no other file
+//                                                  (<time>.untold.zip until told)
 //   ..\bf2\Backup\Shaders_client.zip.old           the one that release 1.2.0 kept
 //   <file>.ModLauncher-new                         a copy or a write under way beside
 //                                                  its target: what a kill can leave
@@ -82,6 +83,17 @@ public:
     // `number` 0 for the first free one; and whether a name is one.
     static Text KeptName(std::uint64_t lastWrite, unsigned number);
     static bool IsKeptName(TextView name);
+    // A version is kept under its name with ".untold" before ".zip" until the
+    // player has been told of it, then renamed to its name: one that a kill
+    // left untold is told by the next run. Both count as kept.
+    static constexpr const char16_t* kUntoldMark = u".untold";
+    static bool IsUntoldKeptName(TextView name);
+    static Text UntoldKeptPath(const Text& keptPath);
+    // The name the player is told: the untold mark left out.
+    static Text ToldKeptPath(const Text& keptPath);
+    Text UntoldKeptPattern() const {
+        return KeptVersion(Text(kKeptPrefix) + u"*" + kUntoldMark + kKeptSuffix);
+    }
 
     // What a copy or a write is made as, beside its target, before the rename.
     static Text Temporary(const Text& target) { return target + u".ModLauncher-new"; }

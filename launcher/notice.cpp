@@ -206,6 +206,13 @@ Text KeptAsideText(const Text& path, const Text& keptAs) {
            keptAs + u". Delete it once you know you do not need it.";
 }
 
+Text KeptEarlierText(const Text& keptAs) {
+    return keptAs +
+           u" holds a version of the game's shaders found in no other file, which an "
+           u"earlier run of the launcher kept aside and was stopped before it could "
+           u"say so. Delete it once you know you do not need it.";
+}
+
 Text LeftBehindPutBackText(const Text& live, const Text& backup) {
     return live + u" held a mod's shaders that an earlier run left in place: the game's own " +
            u"shaders are put back from " + backup + u".";

@@ -53,6 +53,7 @@ Text UpdateKeptText(const Text& live, const Text& setAside);
 Text UpdateFoundText(const Text& live, const Text& keptAs);
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
 Text KeptAsideText(const Text& path, const Text& keptAs);
+Text KeptEarlierText(const Text& keptAs);
 Text LeftBehindPutBackText(const Text& live, const Text& backup);
 Text LiveMissingText(const Text& live, const Text& backup);
 // The kept versions are as many as the launcher keeps, so the mod's

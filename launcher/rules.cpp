@@ -82,9 +82,6 @@ Live WhatIsLive(const GameLayout& paths, const Marker& marker) {
     return ProveModsArchive(paths, live, marker.modFolder) ? Live::LaunchersOwn : Live::Other;
 }
 
-// A path for the player's eyes; nothing for no path (a version not kept).
-Text FullPathOrNone(const Text& path) { return path.empty() ? Text() : Files().FullPath(path); }
-
 // The marker's mod's folder for as long as its rules are settled.
 class MarkerFolderFor {
 public:
@@ -105,7 +102,7 @@ void TellNotDone(ArchiveWork& work, When when, Step step, const StepFailure& fai
     const Text live = Files().FullPath(work.paths.LiveArchive());
     if (IsNoRoom(failed)) {
         std::vector<Text> kept;
-        for (const Text& path : KeptVersions(work.paths)) kept.push_back(Files().FullPath(path));
+        for (const Text& path : KeptVersions(work.paths)) kept.push_back(work.Named(path));
         work.Warn(TooManyKeptText(kept));
     } else if (when != When::AfterTheGame) {
         work.Warn(LeftInPlaceText(failed));
@@ -140,7 +137,7 @@ bool SettleMarker(ArchiveWork& work, When when) {
         return false;
     }
     if (captureBecameBackup)
-        work.Warn(UpdateKeptText(Files().FullPath(live), FullPathOrNone(captureKeptAs)));
+        work.Warn(UpdateKeptText(Files().FullPath(live), work.Named(captureKeptAs)));
     step = RuleFor(WhatIsLive(paths, marker), marker.gameHadArchive, IsExistingFile(backup));
     PutBackOutcome change;
     switch (step) {
@@ -175,7 +172,7 @@ bool SettleMarker(ArchiveWork& work, When when) {
         return false;
     }
     if (step == Step::KeepUpdate) {
-        const Text kept = FullPathOrNone(keptAs);
+        const Text kept = work.Named(keptAs);
         work.Warn(when == When::DuringTheSwap ? UpdateDuringSwapText(Files().FullPath(live), kept)
                                               : UpdateKeptText(Files().FullPath(live), kept));
     }

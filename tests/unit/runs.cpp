@@ -106,6 +106,8 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
                     [](const std::string& line) { return line.rfind("Warning: ", 0) == 0; }) ||
         std::any_of(os.boxes.begin(), os.boxes.end(),
                     [](const std::string& box) { return box.rfind("warning: ", 0) == 0; });
+    for (const std::string& line : os.writes) run.said += line;
+    for (const std::string& box : os.boxes) run.said += box + "\n";
     run.destroyed = os.destroyed;
     run.changes = os.changeLog;
     return run;
@@ -114,11 +116,15 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
 std::string Misbehaved(const RunResult& run) {
     std::string wrong;
     for (const std::string& destroyed : run.destroyed) wrong += destroyed + "; ";
+    // A kill may come between keeping and naming: only a whole run must name.
+    if (!run.completed) return wrong;
     const std::vector<Text> was = KeptFiles(run.start);
     for (const Text& kept : KeptFiles(run.disk)) {
-        // A kill may come between keeping and telling: only a whole run must tell.
-        if (std::find(was.begin(), was.end(), kept) == was.end() && run.completed && !run.warned) {
-            wrong += "kept " + Narrow(kept) + " without telling the player; ";
+        if (GameLayout::IsUntoldKeptName(LastName(kept))) {
+            wrong += "kept " + Narrow(kept) + " left without its name; ";
+        } else if (std::find(was.begin(), was.end(), kept) == was.end() &&
+                   run.said.find(Narrow(kept)) == std::string::npos) {
+            wrong += "kept " + Narrow(kept) + " without naming it to the player; ";
         }
     }
     return wrong;
