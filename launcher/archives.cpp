@@ -116,6 +116,20 @@ void BackUpModArchive(ArchiveWork& work) {
         (void)work.Take(ReplaceWithCopy(paths, Text(), paths.ModArchiveBackup(), false));
 }
 
+// A kept version whose bytes the backup holds again (an update rolled
+// back, say) holds nothing to lose: it goes, and the player is told.
+void RemoveKeptCopiesOfBackup(ArchiveWork& work) {
+    const GameLayout& paths = work.paths;
+    const Text backup = paths.GameArchiveBackup();
+    for (const Text& kept : KeptVersions(paths)) {
+        const std::optional<Proof> same = ProveHeld(paths, kept, {backup}, Whole::Only);
+        if (!same) continue;
+        const Text shown = Files().FullPath(GameLayout::ToldKeptPath(kept));
+        if (Retire(paths, work.markerModFolder, kept, Unheld::Stay, same).how == Retired::How::Gone)
+            work.Warn(KeptCopyRemovedText(shown, Files().FullPath(backup)));
+    }
+}
+
 // What became of a swap, and why it was not made when the player is still
 // to be told.
 enum class Swap { Made, NotMade, UpdateArrived };
@@ -198,15 +212,9 @@ Prepared Prepare(ArchiveWork& work) {
     // What an earlier run left in the game's place goes back first; while it
     // cannot, nothing else changes.
     if (!SettleMarker(work, When::BeforeTheGame)) return Prepared::GamesArchive;
-    const CaptureSettled capture = SettleCapture(paths, work.markerModFolder);
-    const bool captureBecameBackup = capture.becameBackup;
-    const Text captureKeptAs = capture.backupKeptAs;
-    if (Failed failed = work.Take(capture)) {
+    if (Failed failed = SettleCaptureAndTell(work)) {
         TellNotDone(work, When::BeforeTheGame, Step::DropMarker, *failed);
         return Prepared::GamesArchive;
-    }
-    if (captureBecameBackup) {
-        work.Warn(UpdateKeptText(Files().FullPath(paths.LiveArchive()), work.Named(captureKeptAs)));
     }
     // Without the backup folders no backup is made; the swap then waits for
     // nothing only when the game has no archive to lose.
@@ -214,6 +222,7 @@ Prepared Prepare(ArchiveWork& work) {
     const bool backupFolders = !failed;
     if (backupFolders) {
         failed = SettleGamesArchive(work);
+        if (!failed) RemoveKeptCopiesOfBackup(work);
     } else if (!IsExistingFile(paths.LiveArchive())) {
         failed.reset();
     }
@@ -244,6 +253,7 @@ Prepared PrepareArchives(const GameLayout& paths, RunRecord& run) {
 bool RestoreGameArchive(const GameLayout& paths, RunRecord& run) {
     ArchiveWork work(paths);
     const bool settled = SettleMarker(work, When::AfterTheGame);
+    if (settled) RemoveKeptCopiesOfBackup(work);
     work.TellAll(run);
     return settled;
 }

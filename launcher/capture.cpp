@@ -88,7 +88,10 @@ CaptureSettled SettleCapture(const GameLayout& paths, const Text& markerModFolde
         (void)settled.Add(DisposeOfCapture(paths, markerModFolder));  // the caller reads it
         return settled;
     }
-    settled.becameBackup = !settled.Add(CaptureToBackup(paths, markerModFolder));
+    const bool backupGone = !IsExistingFile(paths.GameArchiveBackup());
+    const bool done = !settled.Add(CaptureToBackup(paths, markerModFolder));
+    settled.becameBackup = done && !backupGone;
+    settled.backupMadeAgain = done && backupGone;
     return settled;
 }
 

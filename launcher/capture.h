@@ -27,6 +27,9 @@ StepOutcome ReturnCapture(const GameLayout& paths, const Text& markerModFolder);
 struct [[nodiscard]] CaptureSettled : StepOutcome {
     // It held the game's newest archive and is its backup now.
     bool becameBackup = false;
+    // The backup was gone (a scanner took it, say): the capture, the
+    // game's archive from before the swap, is the backup again.
+    bool backupMadeAgain = false;
 };
 
 // A capture that a run left: what was live when it was taken. Settled

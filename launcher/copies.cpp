@@ -30,19 +30,24 @@ StepOutcome CopyBeside(const GameLayout& paths, const Text& from, const Text& to
             return outcome;
         }
     } else {
-        FileStamp before, after;
-        const bool stamped = Files().ReadFileStamp(from, before).ok;
+        FileLook before;
+        FileStamp after;
+        const bool looked = LookAt(from, before);
         if (OsResult done = CopyToFreeName(from, temporary); !done) {
             DropCopy(paths, temporary);
             outcome.failed = StepFailure{u"copy over", to, done.error};
             return outcome;
         }
-        const bool changed = stamped && !(Files().ReadFileStamp(from, after) && after == before);
+        const bool changed =
+            looked && !(Files().ReadFileStamp(from, after) && after == before.stamp);
         if (changed && Compare(temporary, from) != Likeness::Same) {
-            const Retired retired = Retire(paths, Text(), temporary, Unheld::KeepAside);
-            if (retired.how == Retired::How::KeptAside)
-                outcome.kept.push_back({from, retired.keptAs});
-            // Told as the source in use, as the player can do the same about it.
+            // Rewritten in place: a mix, which is no version. Renamed over:
+            // the earlier version whole, kept unless its bytes are elsewhere.
+            if (DiscardMixedCopy(temporary, from, before).how != Retired::How::Gone) {
+                const Retired retired = Retire(paths, Text(), temporary, Unheld::KeepAside);
+                if (retired.how == Retired::How::KeptAside)
+                    outcome.kept.push_back({from, retired.keptAs});
+            }
             outcome.failed =
                 StepFailure{u"copy", from, kErrorSharingViolation, StepFailure::Why::SourceChanged};
             return outcome;

@@ -188,6 +188,21 @@ std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known) {
     return Proof{path, before, known, other};
 }
 
+bool LookAt(const Text& path, FileLook& look) { return Look(path, look); }
+
+Retired DiscardMixedCopy(const Text& copy, const Text& source, const FileLook& sourceBefore) {
+    FileLook now;
+    if (!Look(source, now) || now.identity != sourceBefore.identity ||
+        now.stamp == sourceBefore.stamp || Compare(copy, source) != Likeness::Different) {
+        return {Retired::How::Stays, {}, std::nullopt};
+    }
+    ClearBlockingAttributes(copy);
+    LookBeforeChange(copy);  // a mix read through a file rewritten in place: no version
+    const OsResult removed = Files().RemoveFile(copy);
+    if (removed || !IsExistingFile(copy)) return {};
+    return {Retired::How::Stays, {}, StepFailure{u"remove", copy, removed.error}};
+}
+
 Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text& path,
                Unheld unheld, const std::optional<Proof>& given) {
     if (!IsExistingFile(path)) return {};

@@ -107,6 +107,17 @@ struct Retired {
                                   const Text& from, const Text& to, Unheld unheld,
                                   const std::optional<Proof>& proof = std::nullopt);
 
+// A copy of `source` read while another program rewrote `source` in place
+// (the same file before and after, other bytes now): at worst a mix of two
+// versions, which was never a file of anyone's, at best the earlier version
+// that the other program itself overwrote. It is no version the launcher
+// keeps: removed when the source still is the file it was, with new bytes.
+[[nodiscard]] Retired DiscardMixedCopy(const Text& copy, const Text& source,
+                                       const FileLook& sourceBefore);
+
+// The look at a file now; false when it cannot be had.
+bool LookAt(const Text& path, FileLook& look);
+
 // A copy under a name of the launcher's own, which must be free: nothing is
 // ever copied over a file left there.
 [[nodiscard]] OsResult CopyToFreeName(const Text& from, const Text& to);

@@ -79,6 +79,11 @@ Text Advice(const StepFailure& failed, const Text& fullPath) {
 // The step, the platform's words for the error, and what a player can do about it.
 Text WhatFailedAndAdvice(const StepFailure& failed) {
     const Text path = Files().FullPath(failed.path);
+    if (failed.why == StepFailure::Why::SourceChanged) {
+        return u"Could not " + Text(failed.action) + u" " + path +
+               u": another program wrote it while it was being copied. Start the launcher "
+               u"again once that program is done.";
+    }
     return u"Could not " + Text(failed.action) + u" " + path + u": " +
            SystemWords(failed.error, LastName(path)) + u" " + Advice(failed, path);
 }
@@ -204,6 +209,19 @@ Text UpdateDuringSwapText(const Text& live, const Text& keptAs) {
 Text KeptAsideText(const Text& path, const Text& keptAs) {
     return path + u" held a version of the game's shaders found in no other file: it is kept as " +
            keptAs + u". Delete it once you know you do not need it.";
+}
+
+Text BackupMadeAgainText(const Text& backup) {
+    return u"The backup of the game's own shaders, " + backup +
+           u", was gone (an antivirus program may have moved it away): it is made again from "
+           u"the game's shaders as they were before the mod's were put in place.";
+}
+
+Text KeptCopyRemovedText(const Text& kept, const Text& backup) {
+    return kept +
+           u", a version of the game's shaders kept aside earlier, holds the same bytes "
+           u"as " +
+           backup + u" now: it is removed, as nothing is lost with it.";
 }
 
 Text KeptEarlierText(const Text& keptAs) {

@@ -54,6 +54,10 @@ Text UpdateFoundText(const Text& live, const Text& keptAs);
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
 Text KeptAsideText(const Text& path, const Text& keptAs);
 Text KeptEarlierText(const Text& keptAs);
+// The game's backup was gone after the game and is made again from the capture.
+Text BackupMadeAgainText(const Text& backup);
+// A kept version that the backup holds again (an update rolled back) goes.
+Text KeptCopyRemovedText(const Text& kept, const Text& backup);
 Text LeftBehindPutBackText(const Text& live, const Text& backup);
 Text LiveMissingText(const Text& live, const Text& backup);
 // The kept versions are as many as the launcher keeps, so the mod's

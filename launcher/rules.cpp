@@ -98,6 +98,20 @@ private:
 
 }  // namespace
 
+Failed SettleCaptureAndTell(ArchiveWork& work) {
+    const GameLayout& paths = work.paths;
+    const CaptureSettled capture = SettleCapture(paths, work.markerModFolder);
+    const bool becameBackup = capture.becameBackup;
+    const bool backupMadeAgain = capture.backupMadeAgain;
+    const Text keptAs = capture.backupKeptAs;
+    if (Failed failed = work.Take(capture)) return failed;
+    if (backupMadeAgain)
+        work.Warn(BackupMadeAgainText(Files().FullPath(paths.GameArchiveBackup())));
+    if (becameBackup)
+        work.Warn(UpdateKeptText(Files().FullPath(paths.LiveArchive()), work.Named(keptAs)));
+    return std::nullopt;
+}
+
 void TellNotDone(ArchiveWork& work, When when, Step step, const StepFailure& failed) {
     const Text live = Files().FullPath(work.paths.LiveArchive());
     if (IsNoRoom(failed)) {
@@ -129,15 +143,10 @@ bool SettleMarker(ArchiveWork& work, When when) {
     const Marker marker = ReadMarker(record);
     const MarkerFolderFor markerFolder(work, marker.modFolder);
     // A capture left from the swap (or a run that did not end) goes first.
-    const CaptureSettled capture = SettleCapture(paths, work.markerModFolder);
-    const bool captureBecameBackup = capture.becameBackup;
-    const Text captureKeptAs = capture.backupKeptAs;
-    if (Failed failed = work.Take(capture)) {
+    if (Failed failed = SettleCaptureAndTell(work)) {
         TellNotDone(work, when, step, *failed);
         return false;
     }
-    if (captureBecameBackup)
-        work.Warn(UpdateKeptText(Files().FullPath(live), work.Named(captureKeptAs)));
     step = RuleFor(WhatIsLive(paths, marker), marker.gameHadArchive, IsExistingFile(backup));
     PutBackOutcome change;
     switch (step) {

@@ -21,6 +21,10 @@ enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
 // keeps, or why a change did not go through.
 void TellNotDone(ArchiveWork& work, When when, Step step, const StepFailure& failed);
 
+// Settles a capture that a run left (capture.h) and tells what became of
+// it; gives the failure that left it in place.
+[[nodiscard]] Failed SettleCaptureAndTell(ArchiveWork& work);
+
 // Acts on the marker by the rules. True when the marker is gone: the game's
 // own archive (or none) is live, and its backup holds it.
 bool SettleMarker(ArchiveWork& work, When when);
