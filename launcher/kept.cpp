@@ -1,6 +1,7 @@
 // The versions kept aside: listing them, and keeping one more.
 #include "launcher/kept.h"
 
+#include "launcher/fault_hook.h"
 #include "launcher/file_steps.h"
 #include "launcher/file_system.h"
 #include "launcher/platform.h"
@@ -46,7 +47,10 @@ Kept KeepAside(const GameLayout& paths, const Text& path) {
         const Text as = GameLayout::UntoldKeptPath(told);
         ClearBlockingAttributes(path);
         moved = MoveToFree(path, as);
-        if (moved) return {as, std::nullopt};
+        if (moved) {
+            FaultPoint("kept");  // a run stopped between keeping and telling
+            return {as, std::nullopt};
+        }
         if (!IsNameTaken(moved.error)) break;
     }
     return {{}, StepFailure{kKeepAsideAction, path, moved.error}};

@@ -297,6 +297,66 @@ TEST_F(OtherProgramsTest, UpdateRenamedInAsTheMarkerAppears) {
     ExpectQuietNextRun(tree);
 }
 
+// The same with as many versions kept as the launcher keeps: the way back
+// still keeps what it must, one more, and no mod's archive stays live.
+TEST_F(OtherProgramsTest, UpdateRenamedInAsTheMarkerAppearsWithThreeKept) {
+    GameTree& tree = Installation();
+    std::vector<Version> kept;
+    for (WORD day = 1; day <= 3; ++day) {
+        kept.push_back(MakeVersion("K" + std::to_string(day) + ", kept earlier", (40 + day) << 10));
+        const std::wstring name =
+            kKeptPrefix + L"2020-01-0" + std::to_wstring(day) + L"-000000.zip";
+        const std::wstring path = tree.Path(kGameBackupFolder) + L"\\" + name;
+        tree.Write(kGameBackupFolder + L"\\" + name, kept.back().bytes);
+        SYSTEMTIME time{2020, 1, 0, day, 0, 0, 0, 0};
+        FILETIME written;
+        ASSERT_TRUE(SystemTimeToFileTime(&time, &written));
+        ASSERT_TRUE(SetLastWrite(
+            path, (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime));
+    }
+    tree.Write(kStaged, u_.bytes);
+    DWORD updated = ERROR_INVALID_FUNCTION;
+    std::thread updater([&] {
+        updated =
+            RenameInOnceTheMarkerAppears(tree.Path(kMarker), tree.Path(kStaged), tree.Path(kLive));
+    });
+    Process& launcher = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
+    const bool started = WaitForStandinReport(tree.Root()).has_value();
+    updater.join();
+    tree.Write(L"quit.txt", "");
+    const RunSeen run = Finish(tree, launcher);
+    DeleteFileW(tree.Path(L"quit.txt").c_str());
+    ASSERT_TRUE(started) << "the game was not started";
+    ASSERT_EQ(updated, 0u) << "the update was not renamed in (the marker never appeared?)";
+    ExpectTold(run, "the run the update landed in");
+    EXPECT_FALSE(tree.Read(kMarker)) << "the marker stayed: a mod's archive may be live";
+    kept.push_back(g_);
+    ExpectSettled(tree, u_, kept);
+}
+
+// A run stopped between keeping a version aside and telling the player (the
+// faults variant fails there, as exhausted memory would): the version keeps
+// a name that says it is untold, and the next run names it.
+TEST_F(OtherProgramsTest, KeptVersionOfAStoppedRunIsNamedByTheNext) {
+    GameLayout layout;
+    layout.gameArchive = g_.bytes;
+    layout.modArchive = m_.bytes;
+    layout.launcherSource = FaultsLauncherExe();
+    GameTree& tree = LayTree(layout);
+    ExpectSilent(RunOnce(tree), "the first run");
+    tree.Write(kLive, u_.bytes);  // the game updated between runs
+    const RunSeen stopped = RunOnce(tree, {{L"MODLAUNCHER_FAULT", L"kept"}});
+    EXPECT_EQ(stopped.exitCode, 1u) << stopped.output;
+    ASSERT_EQ(stopped.newlyKept.size(), 1u) << "nothing kept before the stop";
+    EXPECT_NE(stopped.newlyKept[0].find(L".untold.zip"), std::wstring::npos)
+        << Narrow(stopped.newlyKept[0]);
+    const RunSeen next = RunOnce(tree);
+    ExpectTold(next, "the run after the stopped one");
+    ASSERT_EQ(next.newlyKept.size(), 1u);
+    EXPECT_EQ(next.newlyKept[0].find(L".untold"), std::wstring::npos) << Narrow(next.newlyKept[0]);
+    ExpectSettled(tree, u_, {g_});
+}
+
 // The game starts an updater that renames U over the live archive, where
 // the mod's archive stands, just before the game ends.
 TEST_F(OtherProgramsTest, UpdateRenamedInAsTheGameEnds) {
