@@ -264,6 +264,18 @@ protected:
             << output;
     }
 
+    // The game updated between runs: the next run keeps the update live and
+    // backs it up, keeps the game's archive aside, and tells the player.
+    void ExpectUpdateBetweenRunsKept(GameTree& tree) {
+        tree.Write(kLive, update_);
+        DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+        Process& next = StartLauncherWithOutput(tree);
+        EXPECT_EQ(next.WaitForExit(), 4u);
+        EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+        EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
+        ExpectKeptAside(tree, game_, next.ReadOutput());
+    }
+
     const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
     // What the game's updater, or its repair, writes over the live archive.
     const std::string update_ = "the game's updated archive\r\n" + std::string(90000, 'U');
@@ -446,13 +458,7 @@ TEST_F(ArchiveRecoveryTest, SecondNameForTheGamesFolderIsNoCopyOfItsBackup) {
     ASSERT_TRUE(tree.Holds(kGameBackup, game_));
     FolderLink link(tree.Path(L"mods\\bf2link"), tree.Path(L"mods\\bf2"));
     ASSERT_TRUE(link.Made());
-    tree.Write(kLive, update_);
-    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
-    Process& next = StartLauncherWithOutput(tree);
-    EXPECT_EQ(next.WaitForExit(), 4u);
-    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
-    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
-    ExpectKeptAside(tree, game_, next.ReadOutput());
+    ExpectUpdateBetweenRunsKept(tree);
 }
 
 // Another program holds the live archive while the swap is tried: the swap
@@ -480,13 +486,7 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
     EXPECT_TRUE(
         SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive, game_));
     EXPECT_FALSE(tree.Read(kMarker));
-    tree.Write(kLive, update_);
-    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
-    Process& next = StartLauncherWithOutput(tree);
-    EXPECT_EQ(next.WaitForExit(), 4u);
-    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
-    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
-    ExpectKeptAside(tree, game_, next.ReadOutput());
+    ExpectUpdateBetweenRunsKept(tree);
 }
 
 // The game's updater (or a repair) writes the game's archive while the game

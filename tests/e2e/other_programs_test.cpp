@@ -262,6 +262,28 @@ protected:
             << "the next ordinary run changed the files above (under mods)";
     }
 
+    // A run during which an updater renames U in as soon as the marker
+    // appears; the game runs until the update is in. No game in the result
+    // when the game did not start or the update was not renamed in.
+    RunSeen RunWithUpdateAsTheMarkerAppears(const GameTree& tree) {
+        tree.Write(kStaged, u_.bytes);
+        DWORD updated = ERROR_INVALID_FUNCTION;
+        std::thread updater([&] {
+            updated = RenameInOnceTheMarkerAppears(tree.Path(kMarker), tree.Path(kStaged),
+                                                   tree.Path(kLive));
+        });
+        Process& launcher = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
+        const bool started = WaitForStandinReport(tree.Root()).has_value();
+        updater.join();
+        tree.Write(L"quit.txt", "");
+        RunSeen run = Finish(tree, launcher);
+        DeleteFileW(tree.Path(L"quit.txt").c_str());
+        EXPECT_TRUE(started) << "the game was not started";
+        EXPECT_EQ(updated, 0u) << "the update was not renamed in (the marker never appeared?)";
+        if (!started || updated != 0) run.game.reset();
+        return run;
+    }
+
     const Version g_ = MakeVersion("G, the game's archive", 200 << 10);
     const Version m_ = MakeVersion("M, the mod's archive", 300 << 10);
     const Version u_ = MakeVersion("U, the game's update", 150 << 10);
@@ -275,20 +297,8 @@ protected:
 // is kept, in that run; the next ordinary run has nothing to add.
 TEST_F(OtherProgramsTest, UpdateRenamedInAsTheMarkerAppears) {
     GameTree& tree = Installation();
-    tree.Write(kStaged, u_.bytes);
-    DWORD updated = ERROR_INVALID_FUNCTION;
-    std::thread updater([&] {
-        updated =
-            RenameInOnceTheMarkerAppears(tree.Path(kMarker), tree.Path(kStaged), tree.Path(kLive));
-    });
-    Process& launcher = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
-    const bool started = WaitForStandinReport(tree.Root()).has_value();
-    updater.join();
-    tree.Write(L"quit.txt", "");
-    const RunSeen run = Finish(tree, launcher);
-    DeleteFileW(tree.Path(L"quit.txt").c_str());
-    ASSERT_TRUE(started) << "the game was not started";
-    ASSERT_EQ(updated, 0u) << "the update was not renamed in (the marker never appeared?)";
+    const RunSeen run = RunWithUpdateAsTheMarkerAppears(tree);
+    ASSERT_TRUE(run.game) << "the game was not started, or the update not renamed in";
     ASSERT_TRUE(run.game);
     EXPECT_TRUE(run.game->archive == m_.bytes || run.game->archive == u_.bytes)
         << "the game saw neither M nor U: " << BytesDifference(run.game->archive, m_.bytes);
@@ -314,20 +324,8 @@ TEST_F(OtherProgramsTest, UpdateRenamedInAsTheMarkerAppearsWithThreeKept) {
         ASSERT_TRUE(SetLastWrite(
             path, (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime));
     }
-    tree.Write(kStaged, u_.bytes);
-    DWORD updated = ERROR_INVALID_FUNCTION;
-    std::thread updater([&] {
-        updated =
-            RenameInOnceTheMarkerAppears(tree.Path(kMarker), tree.Path(kStaged), tree.Path(kLive));
-    });
-    Process& launcher = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
-    const bool started = WaitForStandinReport(tree.Root()).has_value();
-    updater.join();
-    tree.Write(L"quit.txt", "");
-    const RunSeen run = Finish(tree, launcher);
-    DeleteFileW(tree.Path(L"quit.txt").c_str());
-    ASSERT_TRUE(started) << "the game was not started";
-    ASSERT_EQ(updated, 0u) << "the update was not renamed in (the marker never appeared?)";
+    const RunSeen run = RunWithUpdateAsTheMarkerAppears(tree);
+    ASSERT_TRUE(run.game) << "the game was not started, or the update not renamed in";
     ExpectTold(run, "the run the update landed in");
     EXPECT_FALSE(tree.Read(kMarker)) << "the marker stayed: a mod's archive may be live";
     kept.push_back(g_);
