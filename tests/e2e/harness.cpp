@@ -153,7 +153,7 @@ std::wstring WorkFolder() { return WindowsPath(RequiredEnv("E2E_WORK_DIR")); }
 
 std::wstring DriveR() {
     const char* configured = std::getenv("E2E_DRIVE");
-    const std::wstring drive = Wide(configured && *configured ? configured : "R:") + L"\\";
+    std::wstring drive = Wide(configured && *configured ? configured : "R:") + L"\\";
     const std::wstring marker = L"drive-r-check.txt";
     const std::wstring folderSide = WindowsPath(RequiredEnv("E2E_DRIVE_R")) + L"\\" + marker;
     WriteBytes(folderSide, "R");
