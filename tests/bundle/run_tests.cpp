@@ -23,6 +23,7 @@
 
 #include "platform/unique_handle.h"
 #include "platform/utf8.h"
+#include "tests/bundle/wine_version.h"
 
 namespace {
 
@@ -70,14 +71,6 @@ std::wstring OwnFolder() {
     std::wstring path(32768, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
     return path.substr(0, path.find_last_of(L'\\'));
-}
-
-std::optional<std::string> WineVersion() {
-    using GetVersion = const char*(CDECL*)();
-    const auto get = reinterpret_cast<GetVersion>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
-    if (!get) return std::nullopt;
-    return std::string(get());
 }
 
 // "Windows 11 (10.0.22631)", from the kernel's own version (GetVersionEx

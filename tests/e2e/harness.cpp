@@ -167,14 +167,6 @@ std::wstring DriveR() {
 
 // ---- Wine or Windows ----
 
-std::optional<std::string> WineVersion() {
-    using GetVersion = const char*(CDECL*)();
-    const auto get = reinterpret_cast<GetVersion>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
-    if (!get) return std::nullopt;
-    return std::string(get());
-}
-
 std::string OnlyOnWindows(const std::string& why) {
     const std::optional<std::string> wine = WineVersion();
     return wine ? "only Windows shows this (Wine " + *wine + "): " + why : "";

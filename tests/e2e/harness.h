@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "tests/bundle/wine_version.h"
 
 namespace e2e {
 
@@ -44,8 +45,7 @@ std::wstring DriveR();
 
 // ---- Wine or Windows ----
 
-// The Wine version (ntdll's wine_get_version), or nothing on Windows.
-std::optional<std::string> WineVersion();
+// WineVersion(): the Wine version, or nothing on Windows (wine_version.h).
 // Empty on Windows; under Wine why a test that only Windows can show skips
 // there, naming the Wine version.
 std::string OnlyOnWindows(const std::string& why);

@@ -209,14 +209,9 @@ TEST_F(E2eTest, ArchivePathsLongerThan260Characters) {
     ASSERT_GT(tree.Path(kMarker).size(), 260u) << Narrow(tree.Root());
     for (int run = 0; run < 2; ++run) {
         DeleteFileW(tree.Path(L"standin-report.txt").c_str());
-        LaunchOptions options;
-        options.exe = tree.Launcher();
-        options.commandLine = Quoted(tree.Launcher());
-        options.folder = tree.ModFolder();
-        options.std = StdHandles::File;
-        options.outputFile = tree.Path(L"stdout.txt");
-        const std::optional<DWORD> exitCode = Start(options).WaitForExit();
-        const std::string output = tree.Read(L"stdout.txt").value_or("");
+        Process& launcher = StartLauncherWithOutput(tree);
+        const std::optional<DWORD> exitCode = launcher.WaitForExit();
+        const std::string output = launcher.ReadOutput();
         std::optional<StandinReport> game = ReadStandinReport(tree.Root());
         ASSERT_TRUE(game) << "run " << run << ": the game was not started; root of " << root
                           << " characters, output:\n"
