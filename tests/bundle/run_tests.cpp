@@ -145,21 +145,30 @@ void RemoveTree(const std::wstring& folder) {
 }
 
 // A drive letter that shows a folder, for as long as the object lives, as
-// subst makes one: the tests of a game in a drive's root need one.
+// subst makes one: the tests of a game in a drive's root need one. A letter
+// counts only once a file made in the folder is seen through it: Wine
+// accepts the definition but its file calls do not see the drive.
 class SubstitutedDrive {
 public:
     explicit SubstitutedDrive(const std::wstring& folder) : folder_(folder) {
+        const std::wstring marker = L"substituted-drive-check";
+        UniqueHandle made(CreateFileW((folder + L"\\" + marker).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         const DWORD used = GetLogicalDrives();
         for (wchar_t letter = L'R'; letter > L'D' && drive_.empty(); --letter) {
             if (used & (1u << (letter - L'A'))) continue;
             const std::wstring drive{letter, L':'};
-            if (DefineDosDeviceW(0, drive.c_str(), folder.c_str())) drive_ = drive;
+            if (!DefineDosDeviceW(0, drive.c_str(), folder.c_str())) continue;
+            if (GetFileAttributesW((drive + L"\\" + marker).c_str()) != INVALID_FILE_ATTRIBUTES) {
+                drive_ = drive;
+                break;
+            }
+            Remove(drive);
+            break;  // the system's drives do not follow a definition at all
         }
     }
     ~SubstitutedDrive() {
-        if (!drive_.empty())
-            DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive_.c_str(),
-                             folder_.c_str());
+        if (!drive_.empty()) Remove(drive_);
     }
     SubstitutedDrive(const SubstitutedDrive&) = delete;
     SubstitutedDrive& operator=(const SubstitutedDrive&) = delete;
@@ -167,6 +176,10 @@ public:
     const std::wstring& Drive() const { return drive_; }
 
 private:
+    void Remove(const std::wstring& drive) const {
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive.c_str(),
+                         folder_.c_str());
+    }
     std::wstring folder_;
     std::wstring drive_;
 };
@@ -380,7 +393,7 @@ int wmain(int argc, wchar_t** argv) {
         {L"MODLAUNCHER_FAULTS_EXE", folder + L"\\ModLauncherFaults.exe"},
         {L"STANDIN_GAME_EXE", standin},
         {L"E2E_WORK_DIR", work + L"\\e2e"},
-        {L"E2E_DRIVE_R", work + L"\\drive"},
+        {L"E2E_DRIVE_R", drive.Drive().empty() ? L"" : work + L"\\drive"},
         {L"E2E_DRIVE", drive.Drive()},
         // The shell tests' files go to the temporary folder.
         {L"TMP", work + L"\\temp"},

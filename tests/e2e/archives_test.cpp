@@ -205,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
 // holds them: the backup folders are still made and used, and "..\bf2" from
 // the root is the root's own bf2.
 TEST_F(E2eTest, DriveRootStillBacksUpSwapsAndRestores) {
+    if (const std::string skip = NoSecondDrive(); !skip.empty()) GTEST_SKIP() << skip;
     GameLayout layout;
     layout.modName = L"";
     layout.modArchive = "M";

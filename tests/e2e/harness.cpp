@@ -165,6 +165,13 @@ std::wstring DriveR() {
     return drive;
 }
 
+std::string NoSecondDrive() {
+    const char* folder = std::getenv("E2E_DRIVE_R");
+    if ((folder && *folder) || !WineVersion()) return "";
+    return "no second drive was given: Wine's file calls do not see a drive that "
+           "DefineDosDevice (subst) makes, and only ctest's prefix has one of its own";
+}
+
 // ---- Wine or Windows ----
 
 std::string OnlyOnWindows(const std::string& why) {

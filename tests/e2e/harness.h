@@ -40,8 +40,11 @@ std::wstring StandinExe();         // STANDIN_GAME_EXE
 std::wstring WorkFolder();         // E2E_WORK_DIR
 // The second drive's root (E2E_DRIVE, R: by default), after checking that
 // it shows the folder E2E_DRIVE_R: the prefix's drive under ctest, a
-// substituted drive on Windows.
+// substituted drive in the bundle.
 std::wstring DriveR();
+// Empty when a second drive was given; under Wine without one (the bundle:
+// Wine does not see a substituted drive) why a test of it skips.
+std::string NoSecondDrive();
 
 // ---- Wine or Windows ----
 
