@@ -325,7 +325,8 @@ std::vector<TestResult> ParseResults(const std::string& xml) {
         const std::string tag = xml.substr(at, tagEnd - at);
         const bool empty = tag.back() == '/';
         const std::size_t bodyEnd = empty ? tagEnd : xml.find("</testcase>", tagEnd);
-        const std::string body = xml.substr(tagEnd + 1, bodyEnd - tagEnd - 1);
+        // A test that passed is one empty tag, with no body at all.
+        const std::string body = empty ? "" : xml.substr(tagEnd + 1, bodyEnd - tagEnd - 1);
         if (Attribute(tag, "status") == "notrun") continue;
         TestResult result{Wide(Attribute(tag, "classname") + "." + Attribute(tag, "name")),
                           Outcome::Passed, L"", Wide(Attribute(tag, "time"))};
