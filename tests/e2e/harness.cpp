@@ -630,7 +630,10 @@ std::uintptr_t SetFolderIn32BitProcess() {
 
 // Runs SetCurrentDirectoryW on a thread of the suspended process, before its
 // own code runs. Wine maps kernel32 at the same address in every process of
-// one width.
+// one width, and so does Windows for one boot; only the test of a folder past
+// 260 characters, which skips on Windows, uses this, and the bundle's driver
+// is 32-bit like the launcher, so the preferred base below serves only this
+// machine's native driver under Wine.
 void SetFolderFromInside(HANDLE process, const std::wstring& folder) {
     const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
     void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
