@@ -205,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
 // holds them: the backup folders are still made and used, and "..\bf2" from
 // the root is the root's own bf2.
 TEST_F(E2eTest, DriveRootStillBacksUpSwapsAndRestores) {
+    if (const std::string skip = NoSecondDrive(); !skip.empty()) GTEST_SKIP() << skip;
     GameLayout layout;
     layout.modName = L"";
     layout.modArchive = "M";
@@ -375,8 +376,8 @@ TEST_P(UnwritableContentFolderTest, GameStartsWithItsOwnArchiveAndThePlayerIsTol
     layout.gameArchive = "G";
     layout.modArchive = "M";
     GameTree& tree = LayTree(layout);
-    if (CanWriteThroughReadOnly(tree.Root()))
-        GTEST_SKIP() << "read-only folders can be written here (running as root?)";
+    if (const std::string skip = WhyNoUnwritableFolder(tree.Root()); !skip.empty())
+        GTEST_SKIP() << skip;
     contentFolder_ = tree.Path(L"mods\\bf2");
     ASSERT_TRUE(SetFolderWritable(contentFolder_, false));
     const Snapshot before = TakeSnapshot(contentFolder_);
@@ -454,6 +455,8 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveWhoseTimeMovedAfterAKill) {
 // runs: the old version is kept aside, the update live and backed up.
 TEST_F(ArchiveRecoveryTest, SecondNameForTheGamesFolderIsNoCopyOfItsBackup) {
     GameTree& tree = Installation();
+    if (const std::string skip = FolderLink::WhyNot(tree.Root()); !skip.empty())
+        GTEST_SKIP() << skip;
     ASSERT_EQ(StartLauncher(tree).WaitForExit(), 0u);
     ASSERT_TRUE(tree.Holds(kGameBackup, game_));
     FolderLink link(tree.Path(L"mods\\bf2link"), tree.Path(L"mods\\bf2"));

@@ -499,5 +499,109 @@ INSTANTIATE_TEST_SUITE_P(
                                   }}),
     [](const ::testing::TestParamInfo<OrdinaryRun>& info) { return info.param.name; });
 
+// ---- What only Windows shows ----
+
+// After a kill during the game (the mod's archive live, the marker there),
+// an update U is renamed over the live archive, and another program holds a
+// file of the game's while the next run needs it, in a way Wine does not
+// enforce. The run destroys no version of the archive, and once the file is
+// let go the next runs settle as ever: U live and backed up, G kept once.
+struct HeldFile {
+    const char* name;
+    const char* onlyWindows;  // why Wine cannot show it
+    // Holds a file from a handle of its own until that handle closes.
+    std::function<UniqueHandle(const GameTree&)> hold;
+};
+
+void PrintTo(const HeldFile& row, std::ostream* os) { *os << row.name; }
+
+class HeldFileTest : public OtherProgramsTest, public ::testing::WithParamInterface<HeldFile> {
+protected:
+    void KilledDuringTheGame(const GameTree& tree) {
+        Process& first = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
+        ASSERT_TRUE(WaitForStandinReport(tree.Root())) << "the game was not started";
+        first.Kill();
+        tree.Write(L"quit.txt", "");
+        ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+        DeleteFileW(tree.Path(L"quit.txt").c_str());
+        ASSERT_TRUE(tree.Read(kMarker)) << "the kill left no marker";
+    }
+
+    // Each version is in some file under mods.
+    void ExpectNoneLost(const GameTree& tree, const std::vector<Version>& versions) {
+        const Snapshot files = TakeSnapshot(tree.Path(L"mods"));
+        for (const Version& version : versions)
+            EXPECT_TRUE(std::any_of(files.begin(), files.end(),
+                                    [&](const auto& file) { return file.second == version.bytes; }))
+                << version.name << " is in no file under mods after the run that found it held";
+    }
+};
+
+// Where the update stops being readable: before it, U is the mod's
+// archive's first part, so a read that stopped there would take U for a
+// copy of the mod's archive cut short, and remove it.
+constexpr DWORD kReadable = 64 << 10;
+
+TEST_P(HeldFileTest, NothingLostThenSettled) {
+    const HeldFile& row = GetParam();
+    if (const std::string skip = OnlyOnWindows(row.onlyWindows); !skip.empty())
+        GTEST_SKIP() << skip;
+    GameTree& tree = Installation();
+    ASSERT_NO_FATAL_FAILURE(KilledDuringTheGame(tree));
+    Version update = MakeVersion("U, an update that begins like the mod's archive", 260 << 10);
+    update.bytes.replace(0, kReadable, m_.bytes, 0, kReadable);
+    tree.Write(kStaged, update.bytes);
+    ASSERT_TRUE(MoveFileExW(tree.Path(kStaged).c_str(), tree.Path(kLive).c_str(),
+                            MOVEFILE_REPLACE_EXISTING))
+        << "the update was not renamed in: error " << GetLastError();
+    {
+        const UniqueHandle held = row.hold(tree);
+        ASSERT_TRUE(held) << "the file could not be held: error " << GetLastError();
+        const RunSeen run = RunOnce(tree);
+        ASSERT_TRUE(run.game) << "the game was not started";
+        EXPECT_TRUE(run.exitCode == 0u || run.exitCode == 4u)
+            << "exit code " << run.exitCode.value_or(0xFFFFFFFF) << ", output:\n"
+            << run.output;
+    }
+    ExpectNoneLost(tree, {g_, m_, update});
+    const RunSeen next = RunOnce(tree);
+    ASSERT_TRUE(next.game) << "the game was not started after the file was let go";
+    ExpectSettled(tree, update, {g_});
+    ExpectQuietNextRun(tree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowsOnly, HeldFileTest,
+    ::testing::Values(
+        // Locked from its 64th KiB on (LockFileEx): on Windows no other
+        // handle reads that range.
+        HeldFile{"RangeLockedUpdate",
+                 "another program's byte-range lock makes a read fail on Windows; Wine reads "
+                 "the locked range",
+                 [](const GameTree& tree) {
+                     UniqueHandle file(
+                         CreateFileW(tree.Path(kLive).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+                     OVERLAPPED from{};
+                     from.Offset = kReadable;
+                     if (file && !LockFileEx(file.get(),
+                                             LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                             1u << 30, 0, &from))
+                         file.reset();
+                     return file;
+                 }},
+        // A scanner holds the game's backup, sharing reading and writing
+        // but not deletion, while the update must be backed up over it.
+        HeldFile{"BackupHeldWithoutDeleteSharing",
+                 "Windows refuses every program a rename over, or a removal of, a file held "
+                 "without delete sharing; Wine holds only its own processes to that",
+                 [](const GameTree& tree) {
+                     return UniqueHandle(CreateFileW(tree.Path(kGameBackup).c_str(), GENERIC_READ,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+                 }}),
+    [](const ::testing::TestParamInfo<HeldFile>& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace e2e
