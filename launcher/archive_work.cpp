@@ -5,23 +5,25 @@
 
 #include "launcher/kept.h"
 
-const Failed& StepOutcome::Add(StepOutcome other) {
-    for (KeptAside& kept : other.kept) this->kept.push_back(std::move(kept));
-    if (!other.backupKeptAs.empty()) backupKeptAs = std::move(other.backupKeptAs);
-    failed = std::move(other.failed);
+const Failed& StepOutcome::Add(const StepOutcome& other) {
+    kept.insert(kept.end(), other.kept.begin(), other.kept.end());
+    if (!other.backupKeptAs.empty()) backupKeptAs = other.backupKeptAs;
+    failed = other.failed;
     return failed;
 }
 
 void ArchiveWork::Warn(Text text) { warnings_.push_back(std::move(text)); }
 
-Failed ArchiveWork::Take(StepOutcome outcome) {
-    // A backup kept aside by a step that then failed is told on its own.
-    if (outcome.failed && !outcome.backupKeptAs.empty())
-        outcome.kept.push_back({paths.GameArchiveBackup(), outcome.backupKeptAs});
+Failed ArchiveWork::Take(const StepOutcome& outcome) {
     for (const KeptAside& kept : outcome.kept) {
         Warn(KeptAsideText(Files().FullPath(kept.from), Named(kept.as)));
     }
-    return std::move(outcome.failed);
+    // A backup kept aside by a step that then failed is told on its own.
+    if (outcome.failed && !outcome.backupKeptAs.empty()) {
+        Warn(KeptAsideText(Files().FullPath(paths.GameArchiveBackup()),
+                           Named(outcome.backupKeptAs)));
+    }
+    return outcome.failed;
 }
 
 Text ArchiveWork::Named(const Text& keptAs) {

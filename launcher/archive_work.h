@@ -35,7 +35,7 @@ struct [[nodiscard]] StepOutcome {
     Text backupKeptAs;
 
     // Takes in what a step it ran did, and gives back that step's failure.
-    [[nodiscard]] const Failed& Add(StepOutcome other);
+    [[nodiscard]] const Failed& Add(const StepOutcome& other);
 };
 
 // One run's archive work: where the files are, the mod's folder that a
@@ -51,7 +51,7 @@ public:
     // A warning for the player; a step's kept versions each become one.
     void Warn(Text text);
     // The step's kept versions told, its failure given back.
-    [[nodiscard]] Failed Take(StepOutcome outcome);
+    [[nodiscard]] Failed Take(const StepOutcome& outcome);
     // A kept version as the player is told of it (nothing for none); it
     // takes that name once told.
     Text Named(const Text& keptAs);
