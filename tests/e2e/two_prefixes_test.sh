@@ -4,15 +4,17 @@
 # first byte holds across them. The second is refused while the first one's
 # game runs, changes nothing, and is let through once the first has ended.
 #
-#   two_prefixes_test.sh LAUNCHER_EXE STANDIN_EXE WORK_FOLDER
+#   two_prefixes_test.sh LAUNCHER_EXE STANDIN_EXE WORK_FOLDER SECOND_PREFIX
+#
+# The first prefix is the work tree's (tools/wine-env.sh); the second one is
+# made when missing.
 set -euo pipefail
-launcher=$1 standin=$2 work=$3
+launcher=$1 standin=$2 work=$3 second_prefix=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../../tools/wine-env.sh
 source "$here/../../tools/wine-env.sh"
 "$here/../../tools/wine-prefix.sh"
 first_prefix=$WINEPREFIX
-second_prefix="$program_build/wineprefix-second"
 WINEPREFIX=$second_prefix "$here/../../tools/wine-prefix.sh"
 
 fail() {
