@@ -18,17 +18,36 @@
 // crash leaves the old file or the new one, never half of one. The marker
 // says what is under way before the live archive changes. One launcher at a
 // time works on a game's archives: it locks a file in the game's backup folder.
-#include <optional>
-#include <string>
-
+//
+// The states of the game's place and the moves between them. Files, in
+// mods\bf2: L the live archive, C the capture (L.ModLauncher-captured), N a
+// copy beside its target (<target>.ModLauncher-new), B the game's backup,
+// K a kept version, and the marker in Backup\. G is the game's archive, M
+// the mod's, U one that another program wrote.
+//
+//    ordinary, no marker        swap                       game runs
+//   [L=G  B=G|none] --copy M->N, write marker--> [L=G N=M marker]
+//          ^              --capture L->C, rename N->L (free name)-->
+//          |                                        [L=M C=G marker]
+//          |                                                 |
+//          |      after the game (rules.cpp, kRules):       |
+//          |  C=B's bytes: C renamed over B ---------------->+
+//          |  copy B->N, capture L->C, rename N->L, C goes   |
+//          +----------- marker removed <--------------------+
+//
+//   At any point a kill leaves N (settled first: RemoveLeftovers), C
+//   (SettleCapture: back to a free L, over B when it is B's bytes, kept
+//   aside, or B's successor when a mod's archive is live), or the marker
+//   (SettleMarker: one row of kRules by what L is). Another program's U in
+//   L makes the row "the game's new archive": U backed up to B, the old B
+//   kept as K unless its bytes are elsewhere. Without a marker
+//   (SettleGamesArchive): L missing and B there, B goes back; L a mod's
+//   archive, B goes back; L neither B's bytes nor a mod's, L is kept as the
+//   game's new archive. Every removal and every rename over a file is the
+//   gate's (gate.h): N, C, B and K go only when their bytes are elsewhere.
 #include "launcher/layout.h"
-#include "launcher/platform.h"
 #include "launcher/run_record.h"
-#include "launcher/text.h"
 
-// Past this many kept versions a run that would keep one more changes nothing
-// and asks the player to delete what is no longer needed.
-inline constexpr std::size_t kKeptAtMost = 3;
 // What PrepareArchives leaves in the game's place.
 enum class Prepared {
     GamesArchive,         // the game's own archive, or what an earlier run left there
@@ -48,32 +67,3 @@ Prepared PrepareArchives(const GameLayout& paths, RunRecord& run);
 // the marker stays for the next run and the player is told. True when the
 // marker is gone.
 bool RestoreGameArchive(const GameLayout& paths, RunRecord& run);
-
-// The marker's record. Its first line names the mod's folder; the second
-// what the live archive was before the swap ("game <size> <time>", or "game
-// none" for a game without an archive); the third "swapping <size> <time>",
-// the stamp the mod's archive has once in the game's place. Markers of
-// earlier releases have the first line alone (1.1.0), or it and "swapping"
-// or "swapped <size> <time>" (the stamp of what went in); they read as a
-// game that had an archive, with nothing known of its stamp.
-struct Marker {
-    Text modFolder;
-    bool gameHadArchive = true;
-    std::optional<FileStamp> gameStamp;  // the live archive before the swap
-    std::optional<FileStamp> swappedIn;  // the mod's archive in its place
-};
-Text MarkerText(const Marker& marker);
-Marker ReadMarker(TextView text);
-
-// How a live archive stands to a file the launcher knows: the same bytes, a
-// copy of it cut short (its first part, or that and zeros up to some size,
-// as a copy that set the full size first leaves), or something else.
-enum class Likeness { Same, CutShort, Different };
-Likeness Compare(const Text& live, const Text& known);
-
-// The name a kept version gets from its last-write time (a FILETIME, in
-// UTC), and a number after it when that name is taken: 0 for none.
-Text KeptName(std::uint64_t lastWrite, unsigned number);
-
-// The pauses between the tries of a change that finds its file held.
-inline constexpr unsigned kRetryPausesMs[] = {60, 120, 250, 500, 1000};

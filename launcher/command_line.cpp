@@ -1,3 +1,4 @@
+// The launcher's command line read into the arguments handed to the game.
 #include "launcher/command_line.h"
 
 #include "launcher/platform.h"

@@ -1,3 +1,4 @@
+// The failure kinds that end a run, with their names and messages.
 #include "launcher/failure.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// The file questions every step asks, and making a folder exist.
 #include "launcher/file_system.h"
 
 #include "launcher/failure.h"

@@ -1,3 +1,4 @@
+// The game's start and the wait for its end.
 #include "launcher/launch.h"
 
 #include "launcher/fault_hook.h"

@@ -16,12 +16,14 @@
 //   ..\bf2\Backup\Shaders_client.zip.swapped       the marker: a swap under way
 //   ..\bf2\Backup\ModLauncher.lock                 one launcher at a time per game
 //   ..\bf2\Backup\Shaders_client.kept-<time>.zip   versions found in no other file
+//                                                  (<time>.untold.zip until told)
 //   ..\bf2\Backup\Shaders_client.zip.old           the one that release 1.2.0 kept
 //   <file>.ModLauncher-new                         a copy or a write under way beside
 //                                                  its target: what a kill can leave
 //
 // The captured and temporary names are the launcher's alone: no other
 // program writes them, so what stands there is surely the launcher's.
+#include <cstdint>
 #include <vector>
 
 #include "launcher/text.h"
@@ -68,14 +70,30 @@ public:
     Text ArchiveLock() const { return GameBackupFolder() + u"\\ModLauncher.lock"; }
 
     // The versions kept aside: each under a name of its own in the game's
-    // backup folder ("Shaders_client.kept-<time>.zip", KeptName in
-    // archives.h), and the one release 1.2.0 kept.
+    // backup folder, "Shaders_client.kept-<time>.zip" with <time> its
+    // last-write time in UTC as "YYYY-MM-DD-hhmmss" (and "-2", "-3"... when
+    // that name is taken), and the one release 1.2.0 kept.
     static constexpr const char16_t* kKeptPrefix = u"Shaders_client.kept-";
     static constexpr const char16_t* kKeptSuffix = u".zip";
     Text KeptVersion(const Text& name) const { return GameBackupFolder() + u"\\" + name; }
     // Matches every name a kept version gets, for a listing of the folder.
     Text KeptVersionsPattern() const { return KeptVersion(Text(kKeptPrefix) + u"*" + kKeptSuffix); }
     Text OldKeptVersion() const { return GameArchiveBackup() + u".old"; }
+    // A kept version's name from its last-write time (a FILETIME), with
+    // `number` 0 for the first free one; and whether a name is one.
+    static Text KeptName(std::uint64_t lastWrite, unsigned number);
+    static bool IsKeptName(TextView name);
+    // A version is kept under its name with ".untold" before ".zip" until the
+    // player has been told of it, then renamed to its name: one that a kill
+    // left untold is told by the next run. Both count as kept.
+    static constexpr const char16_t* kUntoldMark = u".untold";
+    static bool IsUntoldKeptName(TextView name);
+    static Text UntoldKeptPath(const Text& keptPath);
+    // The name the player is told: the untold mark left out.
+    static Text ToldKeptPath(const Text& keptPath);
+    Text UntoldKeptPattern() const {
+        return KeptVersion(Text(kKeptPrefix) + u"*" + kUntoldMark + kKeptSuffix);
+    }
 
     // What a copy or a write is made as, beside its target, before the rename.
     static Text Temporary(const Text& target) { return target + u".ModLauncher-new"; }

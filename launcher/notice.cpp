@@ -1,3 +1,4 @@
+// The player's messages: their texts, the advice, and how they are shown.
 #include "launcher/notice.h"
 
 #include "launcher/layout.h"
@@ -36,7 +37,7 @@ Text SystemWords(std::uint32_t error, TextView fileName) {
 
 bool NamesAFolder(const StepFailure& failed) {
     const TextView action = failed.action;
-    return action == kMakeFolderAction || action == kWriteInFolderAction;
+    return action == kMakeFolderAction;
 }
 
 // What a player can do, from the cause found: what is really at the path
@@ -78,6 +79,11 @@ Text Advice(const StepFailure& failed, const Text& fullPath) {
 // The step, the platform's words for the error, and what a player can do about it.
 Text WhatFailedAndAdvice(const StepFailure& failed) {
     const Text path = Files().FullPath(failed.path);
+    if (failed.why == StepFailure::Why::SourceChanged) {
+        return u"Could not " + Text(failed.action) + u" " + path +
+               u": another program wrote it while it was being copied. Start the launcher "
+               u"again once that program is done.";
+    }
     return u"Could not " + Text(failed.action) + u" " + path + u": " +
            SystemWords(failed.error, LastName(path)) + u" " + Advice(failed, path);
 }
@@ -205,6 +211,26 @@ Text KeptAsideText(const Text& path, const Text& keptAs) {
            keptAs + u". Delete it once you know you do not need it.";
 }
 
+Text BackupMadeAgainText(const Text& backup) {
+    return u"The backup of the game's own shaders, " + backup +
+           u", was gone (an antivirus program may have moved it away): it is made again from "
+           u"the game's shaders as they were before the mod's were put in place.";
+}
+
+Text KeptCopyRemovedText(const Text& kept, const Text& backup) {
+    return kept +
+           u", a version of the game's shaders kept aside earlier, holds the same bytes "
+           u"as " +
+           backup + u" now: it is removed, as nothing is lost with it.";
+}
+
+Text KeptEarlierText(const Text& keptAs) {
+    return keptAs +
+           u" holds a version of the game's shaders found in no other file, which an "
+           u"earlier run of the launcher kept aside and was stopped before it could "
+           u"say so. Delete it once you know you do not need it.";
+}
+
 Text LeftBehindPutBackText(const Text& live, const Text& backup) {
     return live + u" held a mod's shaders that an earlier run left in place: the game's own " +
            u"shaders are put back from " + backup + u".";
@@ -214,15 +240,14 @@ Text LiveMissingText(const Text& live, const Text& backup) {
     return live + u" was missing: the game's own shaders are put back from " + backup + u".";
 }
 
-Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame) {
+Text TooManyKeptText(const std::vector<Text>& kept) {
     Text text = u"The game's shaders changed once more, and the launcher already keeps " +
                 DecimalText(kept.size()) + u" earlier versions of them:";
     for (const Text& path : kept) text += u" " + path + u";";
     text.back() = u'.';
     text +=
-        u" Delete the ones you no longer need, then start the launcher again; it changes "
-        u"nothing until then.";
-    if (beforeTheGame) text += u" The game starts with whatever is in place now.";
+        u" The mod's shaders were not put in place: the game starts with its own. Delete the "
+        u"kept versions you no longer need, then start the launcher again.";
     return text;
 }
 

@@ -15,19 +15,24 @@
 // exit code still says what happened. A warning marks the run's record.
 void TellPlayer(RunRecord& run, MessageKind kind, const Text& text);
 
-// A step that failed: what it tried, on which file or folder, and the
-// platform's error.
+// A step that failed: what it tried, on which file or folder, and why: the
+// platform's error, or one of the launcher's own reasons.
 struct StepFailure {
+    enum class Why {
+        SystemError,    // `error` says it
+        NoRoomToKeep,   // the kept versions are as many as the launcher keeps
+        SourceChanged,  // another program wrote the source while it was copied
+    };
     const char16_t* action = u"";  // e.g. u"copy over", completes "Could not ..."
     Text path;
     std::uint32_t error = 0;
+    Why why = Why::SystemError;
 };
 
 // The actions whose path names a folder; every other action's names a file.
 // The advice looks at what is really at the path: a folder where a file
 // belongs (or the other way round) is said as such, whatever the error.
 inline constexpr const char16_t* kMakeFolderAction = u"make the folder";
-inline constexpr const char16_t* kWriteInFolderAction = u"write in the folder";
 
 // The texts, short and plain: a player reads them in a box.
 Text GameNotFoundText(const Text& gameExe);
@@ -48,8 +53,13 @@ Text UpdateKeptText(const Text& live, const Text& setAside);
 Text UpdateFoundText(const Text& live, const Text& keptAs);
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
 Text KeptAsideText(const Text& path, const Text& keptAs);
+Text KeptEarlierText(const Text& keptAs);
+// The game's backup was gone after the game and is made again from the capture.
+Text BackupMadeAgainText(const Text& backup);
+// A kept version that the backup holds again (an update rolled back) goes.
+Text KeptCopyRemovedText(const Text& kept, const Text& backup);
 Text LeftBehindPutBackText(const Text& live, const Text& backup);
 Text LiveMissingText(const Text& live, const Text& backup);
-// The kept versions are as many as the launcher keeps: what it did not do,
-// and the files the player may delete.
-Text TooManyKeptText(const std::vector<Text>& kept, bool beforeTheGame);
+// The kept versions are as many as the launcher keeps, so the mod's
+// archive was not swapped in: the files the player may delete.
+Text TooManyKeptText(const std::vector<Text>& kept);

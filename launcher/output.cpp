@@ -1,3 +1,4 @@
+// The launcher's standard output stream.
 #include "launcher/output.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// The installed platform, and each concern of it.
 #include "launcher/platform.h"
 
 namespace {

@@ -45,7 +45,7 @@ constexpr std::uint32_t kFileTypeChar = 2;
 // What every call that can fail gives back: whether it succeeded and, when
 // not, the system's error, read at once so that no later call can overwrite
 // it. A caller that drops one says why.
-struct OsResult {
+struct [[nodiscard]] OsResult {
     bool ok = true;
     std::uint32_t error = 0;
     explicit operator bool() const { return ok; }
@@ -64,6 +64,16 @@ struct FileStamp {
     std::uint64_t lastWrite = 0;
     bool operator==(const FileStamp& o) const { return size == o.size && lastWrite == o.lastWrite; }
     bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+
+// Which file a name leads to, whatever its spelling: the volume and the
+// file's index on it. Two names of one file (a linked folder, a hard link,
+// a short name, another case) give the same identity.
+struct FileIdentity {
+    std::uint32_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity& o) const { return volume == o.volume && index == o.index; }
+    bool operator!=(const FileIdentity& o) const { return !(*this == o); }
 };
 
 // How a message to the player is shown when there is no standard output.
@@ -138,13 +148,18 @@ public:
     // wildcards, as the system reads them), "." and ".." left out. No entry
     // matching is success with none.
     virtual OsResult ListFolder(const Text& pattern, std::vector<FolderEntry>& entries) = 0;
-    // Reads a small UTF-8 text file whole.
+    // Reads a small UTF-8 text file whole. A read that fails is a failure,
+    // never the file's end.
     virtual OsResult ReadSmallFile(const Text& path, Text& text) = 0;
-    // Up to `count` bytes from `offset` on; fewer at the file's end.
+    // Up to `count` bytes from `offset` on; fewer only at the file's end. A
+    // read that fails (another program's locked range, a bad sector, a share
+    // that drops) is a failure with the system's error, never a short part.
     virtual OsResult ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                               std::string& bytes) = 0;
     virtual OsResult RemoveFile(const Text& path) = 0;
     virtual OsResult ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
+    // Which file the path leads to; read without access to its contents.
+    virtual OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) = 0;
     // Whether two paths name one folder, by its identity, not its spelling;
     // false too when either cannot be opened.
     virtual bool IsSameFolder(const Text& one, const Text& other) = 0;

@@ -1,3 +1,4 @@
+// The failure line on standard output, and the box without one.
 #include "launcher/report.h"
 
 Text OutputFailureMessage(std::int32_t status) {

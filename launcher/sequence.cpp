@@ -1,3 +1,4 @@
+// The launch sequence: the whole run, start to exit code.
 #include "launcher/sequence.h"
 
 #include <cstdlib>

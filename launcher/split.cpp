@@ -1,3 +1,4 @@
+// The working folder cut into its parts, and the mod's name.
 #include "launcher/split.h"
 
 void SplitText(char16_t delimiter, const Text& text, std::vector<Text>& list, CharStep next) {

@@ -218,8 +218,10 @@ OsResult WindowsPlatform::ReadSmallFile(const Text& path, Text& text) {
     std::string bytes;
     char piece[kReadPieceBytes];
     DWORD got = 0;
-    // A read of nothing is the file's end.
-    while (::ReadFile(file.get(), piece, sizeof piece, &got, nullptr) && got > 0) {
+    // A read of nothing is the file's end; a read that fails is no end.
+    for (;;) {
+        if (!::ReadFile(file.get(), piece, sizeof piece, &got, nullptr)) return FailureOfLastCall();
+        if (got == 0) break;
         bytes.append(piece, got);
         if (bytes.size() > kMaxSmallFileBytes) return {false, ERROR_FILE_TOO_LARGE};
     }
@@ -238,10 +240,14 @@ OsResult WindowsPlatform::ReadPart(const Text& path, std::uint64_t offset, std::
     bytes.resize(count);
     DWORD got = 0;
     std::uint32_t filled = 0;
-    // A read of nothing is the file's end: the bytes so far are the part.
-    while (filled < count &&
-           ::ReadFile(file.get(), bytes.data() + filled, count - filled, &got, nullptr) &&
-           got > 0) {
+    // A read of nothing is the file's end: the bytes so far are the part. A
+    // read that fails is no end: the part is not known, and the caller must
+    // not take what came so far for the whole file.
+    while (filled < count) {
+        if (!::ReadFile(file.get(), bytes.data() + filled, count - filled, &got, nullptr)) {
+            return FailureOfLastCall();
+        }
+        if (got == 0) break;
         filled += got;
     }
     bytes.resize(filled);
@@ -260,6 +266,14 @@ OsResult WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     stamp.size = JoinHalves(data.nFileSizeHigh, data.nFileSizeLow);
     stamp.lastWrite =
         JoinHalves(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return {};
+}
+
+OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IdentityOf(path, info)) return FailureOfLastCall();
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = JoinHalves(info.nFileIndexHigh, info.nFileIndexLow);
     return {};
 }
 

@@ -48,6 +48,7 @@ public:
                       std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
+    OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;

@@ -16,6 +16,7 @@ base() {
   printf '#pragma once\n#include "launcher/text.h"\n' >launcher/failure.h
   printf '#pragma once\n#include "launcher/platform.h"\n' >launcher/sequence.h
   printf '#include "launcher/sequence.h"\n' >launcher/sequence.cpp
+  printf '#include "launcher/sequence.h"\nvoid Drop() { Files().RemoveFile(u"x"); }\n' >launcher/gate.cpp
   printf '#pragma once\n#include <windows.h>\n#include "launcher/platform.h"\n' >platform/windows_platform.h
   printf '#include "platform/windows_platform.h"\n#include "launcher/failure.h"\n' >platform/windows_platform.cpp
   printf '#pragma once\n#include "platform/windows_platform.h"\n' >shell/app_shell.h
@@ -31,6 +32,8 @@ cases=(
   'Windows header in launcher|#include <Windows.h>|launcher/sequence.cpp|includes the Windows header <Windows.h>'
   'a file that does not exist|#include "launcher/gone.h"|launcher/sequence.cpp|"launcher/gone.h", which is no file'
   'a circle|#include "launcher/sequence.h"|launcher/platform.h|a circle of includes'
+  'a removal around the gate|void Drop() { Files().RemoveFile(u"x"); }|launcher/sequence.cpp|launcher/sequence.cpp:2 calls RemoveFile: only launcher/gate.cpp'
+  'a rename over a file around the gate|auto moved = Files().MoveOver (a, b);|shell/main.cpp|shell/main.cpp:3 calls MoveOver'
 )
 
 passed=0

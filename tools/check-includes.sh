@@ -58,6 +58,15 @@ for file in $files; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file" || true)
 done
 
+# Every call that replaces or removes a file goes through the gate.
+for file in $files; do
+  case "$file" in launcher/gate.cpp | platform/*) continue ;; esac
+  while IFS= read -r found; do
+    fault "$file:${found%%:*} calls ${found#*:}: only launcher/gate.cpp destroys files"
+  done < <(grep -noE '(\.|->)(MoveOver|RemoveFile|CopyWholeFile|WriteNewFile)[[:space:]]*\(' "$file" |
+    sed -E 's/:(\.|->)/:/; s/[[:space:]]*\($//' || true)
+done
+
 # A circle among the files themselves (a.h includes b.h includes a.h).
 if ! loops=$(tsort "$edges" 2>&1 >/dev/null); then
   fault "a circle of includes: $(sed -n 's/^tsort: //p' <<<"$loops" | grep -v 'input contains a loop' | tr '\n' ' ')"

@@ -9,7 +9,7 @@
 #   tools/test.sh              everything
 #   tools/test.sh unit e2e     the build, then only the tests labelled so; the
 #                              labels: unit enumerations shell e2e program_file
-#                              demo reproducible analysis
+#                              demo reproducible analysis bundle
 #
 # Root writes through a read-only file on Linux, and so would Wine: the tests
 # run without that capability, as an ordinary Windows user would.
@@ -40,7 +40,7 @@ mkdir -p "$build"
 # Only when a test under Wine is chosen.
 setup_pid=""
 wine_setup="no"
-if [ "$labels_wanted" = "  " ] || [[ "$labels_wanted" =~ \ (unit|enumerations|shell|e2e|demo)\  ]]; then
+if [ "$labels_wanted" = "  " ] || [[ "$labels_wanted" =~ \ (unit|enumerations|shell|e2e|demo|bundle)\  ]]; then
   wine_setup="yes"
   (
     started=$SECONDS

@@ -205,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
 // holds them: the backup folders are still made and used, and "..\bf2" from
 // the root is the root's own bf2.
 TEST_F(E2eTest, DriveRootStillBacksUpSwapsAndRestores) {
+    if (const std::string skip = NoSecondDrive(); !skip.empty()) GTEST_SKIP() << skip;
     GameLayout layout;
     layout.modName = L"";
     layout.modArchive = "M";
@@ -262,6 +263,18 @@ protected:
         EXPECT_NE(output.find("kept as " + Narrow(tree.Path(kGameBackupFolder + L"\\" + name))),
                   std::string::npos)
             << output;
+    }
+
+    // The game updated between runs: the next run keeps the update live and
+    // backs it up, keeps the game's archive aside, and tells the player.
+    void ExpectUpdateBetweenRunsKept(GameTree& tree) {
+        tree.Write(kLive, update_);
+        DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+        Process& next = StartLauncherWithOutput(tree);
+        EXPECT_EQ(next.WaitForExit(), 4u);
+        EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+        EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
+        ExpectKeptAside(tree, game_, next.ReadOutput());
     }
 
     const std::string game_ = "the game's own archive\r\n" + std::string(70000, 'G');
@@ -363,8 +376,8 @@ TEST_P(UnwritableContentFolderTest, GameStartsWithItsOwnArchiveAndThePlayerIsTol
     layout.gameArchive = "G";
     layout.modArchive = "M";
     GameTree& tree = LayTree(layout);
-    if (CanWriteThroughReadOnly(tree.Root()))
-        GTEST_SKIP() << "read-only folders can be written here (running as root?)";
+    if (const std::string skip = WhyNoUnwritableFolder(tree.Root()); !skip.empty())
+        GTEST_SKIP() << skip;
     contentFolder_ = tree.Path(L"mods\\bf2");
     ASSERT_TRUE(SetFolderWritable(contentFolder_, false));
     const Snapshot before = TakeSnapshot(contentFolder_);
@@ -437,6 +450,20 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveWhoseTimeMovedAfterAKill) {
     EXPECT_EQ(KeptFiles(tree).size(), 0u) << "the mod's archive was taken for an update";
 }
 
+// A mod manager's linked folder in mods\ leads to mods\bf2: the game's
+// backup under that second name is no copy of it. The game updated between
+// runs: the old version is kept aside, the update live and backed up.
+TEST_F(ArchiveRecoveryTest, SecondNameForTheGamesFolderIsNoCopyOfItsBackup) {
+    GameTree& tree = Installation();
+    if (const std::string skip = FolderLink::WhyNot(tree.Root()); !skip.empty())
+        GTEST_SKIP() << skip;
+    ASSERT_EQ(StartLauncher(tree).WaitForExit(), 0u);
+    ASSERT_TRUE(tree.Holds(kGameBackup, game_));
+    FolderLink link(tree.Path(L"mods\\bf2link"), tree.Path(L"mods\\bf2"));
+    ASSERT_TRUE(link.Made());
+    ExpectUpdateBetweenRunsKept(tree);
+}
+
 // Another program holds the live archive while the swap is tried: the swap
 // is not made, no marker says it was, and the player is told it is in use.
 // An update written after that is the game's new archive: backed up, and
@@ -462,13 +489,7 @@ TEST_F(ArchiveRecoveryTest, LiveArchiveHeldDuringTheSwapThenUpdated) {
     EXPECT_TRUE(
         SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive, game_));
     EXPECT_FALSE(tree.Read(kMarker));
-    tree.Write(kLive, update_);
-    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
-    Process& next = StartLauncherWithOutput(tree);
-    EXPECT_EQ(next.WaitForExit(), 4u);
-    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
-    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
-    ExpectKeptAside(tree, game_, next.ReadOutput());
+    ExpectUpdateBetweenRunsKept(tree);
 }
 
 // The game's updater (or a repair) writes the game's archive while the game

@@ -1,4 +1,8 @@
 #include "harness.h"
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -133,8 +137,10 @@ std::string Narrow(const std::wstring& text) { return Utf8(text); }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-std::wstring WindowsPath(const std::string& unixPath) {
-    std::wstring path = L"Z:" + Wide(unixPath);
+std::wstring WindowsPath(const std::string& configured) {
+    const bool windows =
+        (configured.size() >= 2 && configured[1] == ':') || configured.rfind("\\\\", 0) == 0;
+    std::wstring path = (windows ? L"" : L"Z:") + Wide(configured);
     std::replace(path.begin(), path.end(), L'/', L'\\');
     while (path.size() > 3 && path.back() == L'\\') path.pop_back();
     return path;
@@ -146,14 +152,46 @@ std::wstring StandinExe() { return WindowsPath(RequiredEnv("STANDIN_GAME_EXE"));
 std::wstring WorkFolder() { return WindowsPath(RequiredEnv("E2E_WORK_DIR")); }
 
 std::wstring DriveR() {
+    const char* configured = std::getenv("E2E_DRIVE");
+    std::wstring drive = Wide(configured && *configured ? configured : "R:") + L"\\";
     const std::wstring marker = L"drive-r-check.txt";
-    const std::wstring unixSide = WindowsPath(RequiredEnv("E2E_DRIVE_R")) + L"\\" + marker;
-    WriteBytes(unixSide, "R");
-    if (ReadBytes(L"R:\\" + marker) != std::optional<std::string>("R"))
-        ADD_FAILURE()
-            << "drive R: does not show E2E_DRIVE_R; was the prefix made by wine-prefix.sh?";
-    DeleteFileW(unixSide.c_str());
-    return L"R:\\";
+    const std::wstring folderSide = WindowsPath(RequiredEnv("E2E_DRIVE_R")) + L"\\" + marker;
+    WriteBytes(folderSide, "R");
+    if (ReadBytes(drive + marker) != std::optional<std::string>("R"))
+        ADD_FAILURE() << "drive " << Narrow(drive)
+                      << " does not show E2E_DRIVE_R; was the prefix made by wine-prefix.sh,"
+                         " or the drive substituted by the bundle's runner?";
+    DeleteFileW(folderSide.c_str());
+    return drive;
+}
+
+std::string NoSecondDrive() {
+    const char* folder = std::getenv("E2E_DRIVE_R");
+    if ((folder && *folder) || !WineVersion()) return "";
+    return "no second drive was given: Wine's file calls do not see a drive that "
+           "DefineDosDevice (subst) makes, and only ctest's prefix has one of its own";
+}
+
+// ---- Wine or Windows ----
+
+std::string OnlyOnWindows(const std::string& why) {
+    const std::optional<std::string> wine = WineVersion();
+    return wine ? "only Windows shows this (Wine " + *wine + "): " + why : "";
+}
+
+std::string OnlyUnderWine(const std::string& why) {
+    return WineVersion() ? "" : "an expectation of Wine's own, not Windows': " + why;
+}
+
+FileSystem FileSystemOf(const std::wstring& path) {
+    wchar_t volume[MAX_PATH * 4];
+    wchar_t name[MAX_PATH + 1] = L"";
+    DWORD flags = 0;
+    if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH * 4) ||
+        !GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, name, MAX_PATH + 1))
+        return {"unknown (error " + std::to_string(GetLastError()) + ")"};
+    return {Narrow(name), (flags & FILE_PERSISTENT_ACLS) != 0,
+            (flags & FILE_SUPPORTS_REPARSE_POINTS) != 0};
 }
 
 // ---- Files ----
@@ -210,26 +248,122 @@ bool CanWriteThroughReadOnly(const std::wstring& folder) {
     return writable;
 }
 
-bool SetFolderWritable(const std::wstring& folder, bool writable) {
-    if (folder.size() < 3 || _wcsnicmp(folder.c_str(), L"Z:\\", 3) != 0) {
-        ADD_FAILURE() << Narrow(folder) << " is not on drive Z:";
-        return false;
-    }
-    std::wstring unixPath = folder.substr(2);
-    std::replace(unixPath.begin(), unixPath.end(), L'\\', L'/');
-    std::wstring commandLine = std::wstring(L"chmod ") + (writable ? L"u+w " : L"a-w ") + unixPath;
+namespace {
+
+// A Linux program of the machine under Wine, by its path on drive Z:.
+// Wine gives no handle that waits for a Unix program: the caller waits for
+// its effect.
+bool StartUnixProgram(const wchar_t* program, std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(L"Z:\\bin\\chmod", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        ADD_FAILURE() << "cannot run chmod: error " << GetLastError();
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        ADD_FAILURE() << "cannot run " << Narrow(program) << ": error " << GetLastError();
         return false;
     }
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
-    // Wine gives no handle that waits for a Unix program: wait for its
-    // effect instead, seen by making (and removing) a folder in it.
+    return true;
+}
+
+// The path on the Linux side of a path on drive Z:.
+std::optional<std::wstring> UnixPath(const std::wstring& path) {
+    if (path.size() < 3 || _wcsnicmp(path.c_str(), L"Z:\\", 3) != 0) {
+        ADD_FAILURE() << Narrow(path) << " is not on drive Z:";
+        return std::nullopt;
+    }
+    std::wstring unixPath = path.substr(2);
+    std::replace(unixPath.begin(), unixPath.end(), L'\\', L'/');
+    return unixPath;
+}
+
+}  // namespace
+
+namespace {
+
+// Under Wine: chmod on the Unix side.
+bool ChmodFolder(const std::wstring& folder, bool writable) {
+    const std::optional<std::wstring> unixPath = UnixPath(folder);
+    return unixPath &&
+           StartUnixProgram(L"Z:\\bin\\chmod",
+                            std::wstring(L"chmod ") + (writable ? L"u+w " : L"a-w ") + *unixPath);
+}
+
+// On Windows: the folder's access list before a deny entry was added, by
+// folder, as text, to be set back whole.
+std::map<std::wstring, std::wstring>& SavedAccessLists() {
+    static std::map<std::wstring, std::wstring> saved;
+    return saved;
+}
+
+struct LocalFreed {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+bool DenyFolderWrites(const std::wstring& folder) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
+        return false;
+    const std::unique_ptr<void, LocalFreed> descriptor(raw);
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            raw, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return false;
+    SavedAccessLists()[folder] = text;
+    LocalFree(text);
+    // Everyone is refused new entries and the removal of entries; the
+    // files already there stay as they are, as under chmod a-w.
+    EXPLICIT_ACCESSW deny{};
+    deny.grfAccessPermissions = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
+    deny.grfAccessMode = DENY_ACCESS;
+    deny.grfInheritance = NO_INHERITANCE;
+    deny.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    deny.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    wchar_t everyone[] = L"EVERYONE";
+    deny.Trustee.ptstrName = everyone;
+    PACL denied = nullptr;
+    if (SetEntriesInAclW(1, &deny, dacl, &denied) != ERROR_SUCCESS) return false;
+    const std::unique_ptr<void, LocalFreed> deniedOwner(denied);
+    return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, denied,
+                                 nullptr) == ERROR_SUCCESS;
+}
+
+bool RestoreFolderWrites(const std::wstring& folder) {
+    const auto saved = SavedAccessLists().find(folder);
+    if (saved == SavedAccessLists().end()) return true;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(saved->second.c_str(),
+                                                              SDDL_REVISION_1, &raw, nullptr))
+        return false;
+    const std::unique_ptr<void, LocalFreed> descriptor(raw);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(raw, &present, &dacl, &defaulted) ||
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                              nullptr) != ERROR_SUCCESS)
+        return false;
+    SavedAccessLists().erase(saved);
+    return true;
+}
+
+}  // namespace
+
+bool SetFolderWritable(const std::wstring& folder, bool writable) {
+    const bool asked = WineVersion() ? ChmodFolder(folder, writable)
+                       : writable    ? RestoreFolderWrites(folder)
+                                     : DenyFolderWrites(folder);
+    if (!asked) {
+        ADD_FAILURE() << "cannot make " << Narrow(folder) << (writable ? " " : " not ")
+                      << "writable: error " << GetLastError();
+        return false;
+    }
+    // Seen by making (and removing) a folder in it.
     const std::wstring probe = folder + L"\\write-probe";
     const bool done = PollUntil(kExitTimeoutMs, [&] {
         // A probe made just before the folder turned read-only cannot be
@@ -240,9 +374,101 @@ bool SetFolderWritable(const std::wstring& folder, bool writable) {
         return made == writable;
     });
     if (!done)
-        ADD_FAILURE() << "chmod did not make " << Narrow(folder) << (writable ? " " : " not ")
+        ADD_FAILURE() << "the folder " << Narrow(folder) << " was not made"
+                      << (writable ? " " : " not ")
                       << "writable (running as root with its power to write anywhere?)";
     return done;
+}
+
+std::string WhyNoUnwritableFolder(const std::wstring& folder) {
+    if (CanWriteThroughReadOnly(folder))
+        return "read-only folders can be written here (running as root?)";
+    const FileSystem fileSystem = FileSystemOf(folder);
+    if (!WineVersion() && !fileSystem.acls)
+        return "the work folder's file system, " + fileSystem.name +
+               ", keeps no access lists: no folder refuses writes there";
+    return "";
+}
+
+namespace {
+
+// A directory junction at link that leads to target, as mod managers make
+// them: an empty folder with a mount point's reparse data.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+    UniqueHandle folder(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    if (!folder) return false;
+    // The mount point's layout: the tag, the data's length, then the
+    // substitute name (the target in the object manager's form) and the
+    // name shown, each followed by a zero.
+    const std::wstring substitute = L"\\??\\" + target;
+    std::wstring names = substitute + L'\0' + target + L'\0';
+    const auto units = [](std::size_t count) { return static_cast<WORD>(count * sizeof(wchar_t)); };
+    std::vector<BYTE> data(16 + units(names.size()));
+    auto put16 = [&](std::size_t at, WORD value) { std::memcpy(&data[at], &value, sizeof value); };
+    constexpr DWORD kMountPoint = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT
+    std::memcpy(&data[0], &kMountPoint, sizeof kMountPoint);
+    put16(4, static_cast<WORD>(data.size() - 8));
+    put16(8, 0);
+    put16(10, units(substitute.size()));
+    put16(12, units(substitute.size() + 1));
+    put16(14, units(target.size()));
+    std::memcpy(&data[16], names.data(), units(names.size()));
+    DWORD returned = 0;
+    return DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, data.data(),
+                           static_cast<DWORD>(data.size()), nullptr, 0, &returned, nullptr);
+}
+
+}  // namespace
+
+std::string FolderLink::WhyNot(const std::wstring& folder) {
+    if (WineVersion()) return "";
+    const FileSystem fileSystem = FileSystemOf(folder);
+    return fileSystem.reparsePoints ? ""
+                                    : "the work folder's file system, " + fileSystem.name +
+                                          ", has no junctions or symbolic links";
+}
+
+FolderLink::FolderLink(const std::wstring& link, const std::wstring& target) : link_(link) {
+    if (WineVersion()) {
+        const std::optional<std::wstring> unixLink = UnixPath(link);
+        const std::optional<std::wstring> unixTarget = UnixPath(target);
+        if (!unixLink || !unixTarget ||
+            !StartUnixProgram(L"Z:\\bin\\ln", L"ln -s " + *unixTarget + L" " + *unixLink)) {
+            return;
+        }
+    } else if (!MakeJunction(link, target)) {
+        ADD_FAILURE() << "cannot make the junction " << Narrow(link) << ": error "
+                      << GetLastError();
+        RemoveDirectoryW(link.c_str());
+        return;
+    }
+    const std::wstring through = link + L"\\Backup";
+    made_ = PollUntil(kExitTimeoutMs, [&] {
+        const DWORD attributes = GetFileAttributesW(through.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    });
+    if (!made_)
+        ADD_FAILURE() << "no folder " << Narrow(link) << " was made that leads to "
+                      << Narrow(target);
+}
+
+FolderLink::~FolderLink() {
+    // The link goes before the tree does: a removal of the tree would go
+    // through it into the folder it leads to. A junction goes as the empty
+    // folder it is.
+    if (WineVersion()) {
+        const std::optional<std::wstring> unixLink = UnixPath(link_);
+        if (!unixLink || !StartUnixProgram(L"Z:\\bin\\rm", L"rm " + *unixLink)) return;
+    } else {
+        RemoveDirectoryW(link_.c_str());
+    }
+    if (!PollUntil(kExitTimeoutMs,
+                   [&] { return GetFileAttributesW(link_.c_str()) == INVALID_FILE_ATTRIBUTES; })) {
+        ADD_FAILURE() << "the link " << Narrow(link_) << " was left";
+    }
 }
 
 // ---- Comparing bytes ----
@@ -404,7 +630,10 @@ std::uintptr_t SetFolderIn32BitProcess() {
 
 // Runs SetCurrentDirectoryW on a thread of the suspended process, before its
 // own code runs. Wine maps kernel32 at the same address in every process of
-// one width.
+// one width, and so does Windows for one boot; only the test of a folder past
+// 260 characters, which skips on Windows, uses this, and the bundle's driver
+// is 32-bit like the launcher, so the preferred base below serves only this
+// machine's native driver under Wine.
 void SetFolderFromInside(HANDLE process, const std::wstring& folder) {
     const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
     void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);

@@ -1,8 +1,9 @@
 #pragma once
 // The end-to-end harness: throwaway game installations, the real launcher
 // started under exactly the conditions a test names, the stand-in game's
-// report, and the launcher's windows. Everything runs under Wine, so paths
-// are Windows paths (Z:\... for the build's Unix folders).
+// report, and the launcher's windows. The places come from the environment
+// (ctest's, or the bundle's runner on Windows): a Windows path is taken as
+// it is, a Unix path as Wine's drive Z: shows it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "tests/bundle/wine_version.h"
 
 namespace e2e {
 
@@ -28,15 +30,39 @@ constexpr DWORD kLongRunMs = 120000;
 std::wstring Wide(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 std::wstring Quoted(const std::wstring& text);
-// A Unix path as Wine's drive Z: shows it.
-std::wstring WindowsPath(const std::string& unixPath);
+// A path from the environment: a Windows path (a drive letter or \\) as
+// it is, a Unix path as Wine's drive Z: shows it.
+std::wstring WindowsPath(const std::string& path);
 // The programs and folders that ctest names in the environment.
 std::wstring LauncherExe();        // MODLAUNCHER_EXE
 std::wstring FaultsLauncherExe();  // MODLAUNCHER_FAULTS_EXE
 std::wstring StandinExe();         // STANDIN_GAME_EXE
 std::wstring WorkFolder();         // E2E_WORK_DIR
-// R:\, after checking that the prefix maps it to E2E_DRIVE_R.
+// The second drive's root (E2E_DRIVE, R: by default), after checking that
+// it shows the folder E2E_DRIVE_R: the prefix's drive under ctest, a
+// substituted drive in the bundle.
 std::wstring DriveR();
+// Empty when a second drive was given; under Wine without one (the bundle:
+// Wine does not see a substituted drive) why a test of it skips.
+std::string NoSecondDrive();
+
+// ---- Wine or Windows ----
+
+// WineVersion(): the Wine version, or nothing on Windows (wine_version.h).
+// Empty on Windows; under Wine why a test that only Windows can show skips
+// there, naming the Wine version.
+std::string OnlyOnWindows(const std::string& why);
+// Empty under Wine; on Windows why a test whose expectation is Wine's own
+// skips there.
+std::string OnlyUnderWine(const std::string& why);
+// The file system of the volume a path lies on ("NTFS", "FAT32", "exFAT"),
+// and whether it keeps access lists and reparse points.
+struct FileSystem {
+    std::string name;
+    bool acls = false;
+    bool reparsePoints = false;
+};
+FileSystem FileSystemOf(const std::wstring& path);
 
 // ---- Files ----
 
@@ -53,10 +79,35 @@ void EmptyFolder(const std::wstring& folder);
 // with its power to override permissions does; tried on a file in the folder.
 bool CanWriteThroughReadOnly(const std::wstring& folder);
 
-// Makes a folder writable or not for everyone, on the Unix side (Wine keeps
-// no read-only attribute on folders); runs chmod, which Wine starts as the
-// Unix program it is. Only for folders on drive Z:.
+// Makes a folder writable or not for everyone. Under Wine on the Unix side
+// (Wine keeps no read-only attribute on folders and no access lists): runs
+// chmod, which Wine starts as the Unix program it is, for folders on drive
+// Z:. On Windows with an access list entry that denies making, renaming and
+// removing entries in it, removed again to make it writable.
 bool SetFolderWritable(const std::wstring& folder, bool writable);
+// Empty when SetFolderWritable can refuse writes in the folder; else why not
+// (this process writes through read-only folders, or the file system keeps
+// no access lists).
+std::string WhyNoUnwritableFolder(const std::wstring& folder);
+// `link` made a second name of the folder `target` for the object's life,
+// and the target holds a Backup folder: under Wine a symbolic link on the
+// Linux side, which Wine shows as a folder (both on drive Z:); on Windows a
+// directory junction, as mod managers make. Waits until the link leads
+// there, and until it is gone.
+class FolderLink {
+public:
+    FolderLink(const std::wstring& link, const std::wstring& target);
+    ~FolderLink();
+    FolderLink(const FolderLink&) = delete;
+    FolderLink& operator=(const FolderLink&) = delete;
+    bool Made() const { return made_; }
+    // Empty when a link can be made in the folder; else why not (FAT).
+    static std::string WhyNot(const std::wstring& folder);
+
+private:
+    std::wstring link_;
+    bool made_ = false;
+};
 // ---- Comparing bytes ----
 
 // Empty when the two are the same (both missing counts as the same);

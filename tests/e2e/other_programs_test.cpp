@@ -262,6 +262,28 @@ protected:
             << "the next ordinary run changed the files above (under mods)";
     }
 
+    // A run during which an updater renames U in as soon as the marker
+    // appears; the game runs until the update is in. No game in the result
+    // when the game did not start or the update was not renamed in.
+    RunSeen RunWithUpdateAsTheMarkerAppears(const GameTree& tree) {
+        tree.Write(kStaged, u_.bytes);
+        DWORD updated = ERROR_INVALID_FUNCTION;
+        std::thread updater([&] {
+            updated = RenameInOnceTheMarkerAppears(tree.Path(kMarker), tree.Path(kStaged),
+                                                   tree.Path(kLive));
+        });
+        Process& launcher = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
+        const bool started = WaitForStandinReport(tree.Root()).has_value();
+        updater.join();
+        tree.Write(L"quit.txt", "");
+        RunSeen run = Finish(tree, launcher);
+        DeleteFileW(tree.Path(L"quit.txt").c_str());
+        EXPECT_TRUE(started) << "the game was not started";
+        EXPECT_EQ(updated, 0u) << "the update was not renamed in (the marker never appeared?)";
+        if (!started || updated != 0) run.game.reset();
+        return run;
+    }
+
     const Version g_ = MakeVersion("G, the game's archive", 200 << 10);
     const Version m_ = MakeVersion("M, the mod's archive", 300 << 10);
     const Version u_ = MakeVersion("U, the game's update", 150 << 10);
@@ -275,26 +297,62 @@ protected:
 // is kept, in that run; the next ordinary run has nothing to add.
 TEST_F(OtherProgramsTest, UpdateRenamedInAsTheMarkerAppears) {
     GameTree& tree = Installation();
-    tree.Write(kStaged, u_.bytes);
-    DWORD updated = ERROR_INVALID_FUNCTION;
-    std::thread updater([&] {
-        updated =
-            RenameInOnceTheMarkerAppears(tree.Path(kMarker), tree.Path(kStaged), tree.Path(kLive));
-    });
-    Process& launcher = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
-    const bool started = WaitForStandinReport(tree.Root()).has_value();
-    updater.join();
-    tree.Write(L"quit.txt", "");
-    const RunSeen run = Finish(tree, launcher);
-    DeleteFileW(tree.Path(L"quit.txt").c_str());
-    ASSERT_TRUE(started) << "the game was not started";
-    ASSERT_EQ(updated, 0u) << "the update was not renamed in (the marker never appeared?)";
+    const RunSeen run = RunWithUpdateAsTheMarkerAppears(tree);
+    ASSERT_TRUE(run.game) << "the game was not started, or the update not renamed in";
     ASSERT_TRUE(run.game);
     EXPECT_TRUE(run.game->archive == m_.bytes || run.game->archive == u_.bytes)
         << "the game saw neither M nor U: " << BytesDifference(run.game->archive, m_.bytes);
     ExpectTold(run, "the run the update landed in");
     ExpectSettled(tree, u_, {g_});
     ExpectQuietNextRun(tree);
+}
+
+// The same with as many versions kept as the launcher keeps: the way back
+// still keeps what it must, one more, and no mod's archive stays live.
+TEST_F(OtherProgramsTest, UpdateRenamedInAsTheMarkerAppearsWithThreeKept) {
+    GameTree& tree = Installation();
+    std::vector<Version> kept;
+    for (WORD day = 1; day <= 3; ++day) {
+        kept.push_back(MakeVersion("K" + std::to_string(day) + ", kept earlier", (40 + day) << 10));
+        const std::wstring name =
+            kKeptPrefix + L"2020-01-0" + std::to_wstring(day) + L"-000000.zip";
+        const std::wstring path = tree.Path(kGameBackupFolder) + L"\\" + name;
+        tree.Write(kGameBackupFolder + L"\\" + name, kept.back().bytes);
+        SYSTEMTIME time{2020, 1, 0, day, 0, 0, 0, 0};
+        FILETIME written;
+        ASSERT_TRUE(SystemTimeToFileTime(&time, &written));
+        ASSERT_TRUE(SetLastWrite(
+            path, (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime));
+    }
+    const RunSeen run = RunWithUpdateAsTheMarkerAppears(tree);
+    ASSERT_TRUE(run.game) << "the game was not started, or the update not renamed in";
+    ExpectTold(run, "the run the update landed in");
+    EXPECT_FALSE(tree.Read(kMarker)) << "the marker stayed: a mod's archive may be live";
+    kept.push_back(g_);
+    ExpectSettled(tree, u_, kept);
+}
+
+// A run stopped between keeping a version aside and telling the player (the
+// faults variant fails there, as exhausted memory would): the version keeps
+// a name that says it is untold, and the next run names it.
+TEST_F(OtherProgramsTest, KeptVersionOfAStoppedRunIsNamedByTheNext) {
+    GameLayout layout;
+    layout.gameArchive = g_.bytes;
+    layout.modArchive = m_.bytes;
+    layout.launcherSource = FaultsLauncherExe();
+    GameTree& tree = LayTree(layout);
+    ExpectSilent(RunOnce(tree), "the first run");
+    tree.Write(kLive, u_.bytes);  // the game updated between runs
+    const RunSeen stopped = RunOnce(tree, {{L"MODLAUNCHER_FAULT", L"kept"}});
+    EXPECT_EQ(stopped.exitCode, 1u) << stopped.output;
+    ASSERT_EQ(stopped.newlyKept.size(), 1u) << "nothing kept before the stop";
+    EXPECT_NE(stopped.newlyKept[0].find(L".untold.zip"), std::wstring::npos)
+        << Narrow(stopped.newlyKept[0]);
+    const RunSeen next = RunOnce(tree);
+    ExpectTold(next, "the run after the stopped one");
+    ASSERT_EQ(next.newlyKept.size(), 1u);
+    EXPECT_EQ(next.newlyKept[0].find(L".untold"), std::wstring::npos) << Narrow(next.newlyKept[0]);
+    ExpectSettled(tree, u_, {g_});
 }
 
 // The game starts an updater that renames U over the live archive, where
@@ -440,6 +498,110 @@ INSTANTIATE_TEST_SUITE_P(
                                            MakeVersion("P, a patcher's", 64 << 10).bytes}};
                                   }}),
     [](const ::testing::TestParamInfo<OrdinaryRun>& info) { return info.param.name; });
+
+// ---- What only Windows shows ----
+
+// After a kill during the game (the mod's archive live, the marker there),
+// an update U is renamed over the live archive, and another program holds a
+// file of the game's while the next run needs it, in a way Wine does not
+// enforce. The run destroys no version of the archive, and once the file is
+// let go the next runs settle as ever: U live and backed up, G kept once.
+struct HeldFile {
+    const char* name;
+    const char* onlyWindows;  // why Wine cannot show it
+    // Holds a file from a handle of its own until that handle closes.
+    std::function<UniqueHandle(const GameTree&)> hold;
+};
+
+void PrintTo(const HeldFile& row, std::ostream* os) { *os << row.name; }
+
+class HeldFileTest : public OtherProgramsTest, public ::testing::WithParamInterface<HeldFile> {
+protected:
+    void KilledDuringTheGame(const GameTree& tree) {
+        Process& first = Begin(tree, {{L"STANDIN_RUN_UNTIL", L"quit.txt"}});
+        ASSERT_TRUE(WaitForStandinReport(tree.Root())) << "the game was not started";
+        first.Kill();
+        tree.Write(L"quit.txt", "");
+        ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true));
+        DeleteFileW(tree.Path(L"quit.txt").c_str());
+        ASSERT_TRUE(tree.Read(kMarker)) << "the kill left no marker";
+    }
+
+    // Each version is in some file under mods.
+    void ExpectNoneLost(const GameTree& tree, const std::vector<Version>& versions) {
+        const Snapshot files = TakeSnapshot(tree.Path(L"mods"));
+        for (const Version& version : versions)
+            EXPECT_TRUE(std::any_of(files.begin(), files.end(),
+                                    [&](const auto& file) { return file.second == version.bytes; }))
+                << version.name << " is in no file under mods after the run that found it held";
+    }
+};
+
+// Where the update stops being readable: before it, U is the mod's
+// archive's first part, so a read that stopped there would take U for a
+// copy of the mod's archive cut short, and remove it.
+constexpr DWORD kReadable = 64 << 10;
+
+TEST_P(HeldFileTest, NothingLostThenSettled) {
+    const HeldFile& row = GetParam();
+    if (const std::string skip = OnlyOnWindows(row.onlyWindows); !skip.empty())
+        GTEST_SKIP() << skip;
+    GameTree& tree = Installation();
+    ASSERT_NO_FATAL_FAILURE(KilledDuringTheGame(tree));
+    Version update = MakeVersion("U, an update that begins like the mod's archive", 260 << 10);
+    update.bytes.replace(0, kReadable, m_.bytes, 0, kReadable);
+    tree.Write(kStaged, update.bytes);
+    ASSERT_TRUE(MoveFileExW(tree.Path(kStaged).c_str(), tree.Path(kLive).c_str(),
+                            MOVEFILE_REPLACE_EXISTING))
+        << "the update was not renamed in: error " << GetLastError();
+    {
+        const UniqueHandle held = row.hold(tree);
+        ASSERT_TRUE(held) << "the file could not be held: error " << GetLastError();
+        const RunSeen run = RunOnce(tree);
+        ASSERT_TRUE(run.game) << "the game was not started";
+        EXPECT_TRUE(run.exitCode == 0u || run.exitCode == 4u)
+            << "exit code " << run.exitCode.value_or(0xFFFFFFFF) << ", output:\n"
+            << run.output;
+    }
+    ExpectNoneLost(tree, {g_, m_, update});
+    const RunSeen next = RunOnce(tree);
+    ASSERT_TRUE(next.game) << "the game was not started after the file was let go";
+    ExpectSettled(tree, update, {g_});
+    ExpectQuietNextRun(tree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowsOnly, HeldFileTest,
+    ::testing::Values(
+        // Locked from its 64th KiB on (LockFileEx): on Windows no other
+        // handle reads that range.
+        HeldFile{"RangeLockedUpdate",
+                 "another program's byte-range lock makes a read fail on Windows; Wine reads "
+                 "the locked range",
+                 [](const GameTree& tree) {
+                     UniqueHandle file(
+                         CreateFileW(tree.Path(kLive).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+                     OVERLAPPED from{};
+                     from.Offset = kReadable;
+                     if (file && !LockFileEx(file.get(),
+                                             LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                             1u << 30, 0, &from))
+                         file.reset();
+                     return file;
+                 }},
+        // A scanner holds the game's backup, sharing reading and writing
+        // but not deletion, while the update must be backed up over it.
+        HeldFile{"BackupHeldWithoutDeleteSharing",
+                 "Windows refuses every program a rename over, or a removal of, a file held "
+                 "without delete sharing; Wine holds only its own processes to that",
+                 [](const GameTree& tree) {
+                     return UniqueHandle(CreateFileW(tree.Path(kGameBackup).c_str(), GENERIC_READ,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+                 }}),
+    [](const ::testing::TestParamInfo<HeldFile>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e

@@ -82,6 +82,19 @@ const std::vector<Scenario> kScenarios = StartingStates({
          os.currentDirectory = Resolved(kPaths.GameContentFolder());
          os.base = os.currentDirectory + u"\\";
      }},
+    // As many versions kept as the launcher keeps, and a whole copy of the
+    // backup left beside it by a kill: the copy still goes.
+    {"ThreeKeptAndACopyLeft",
+     [](FakePlatform& os) {
+         AfterAnOrdinaryRun(os, "G-archive");
+         for (const char* version : {"K1-kept", "K2-kept", "K3-kept"}) {
+             os.AddFile(kBackupFolder + u"Shaders_client.kept-2020-01-0" +
+                            Text(1, static_cast<char16_t>(version[1])) + u"-000000.zip",
+                        version);
+             os.disk.versions.push_back(version);
+         }
+         os.AddFile(GameLayout::Temporary(kBackup), "G-archive");
+     }},
     {"SwapFails",
      [](FakePlatform& os) {
          GameAndMod(os);

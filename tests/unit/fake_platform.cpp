@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "launcher/archives.h"
+#include "launcher/marker.h"
 #include "launcher/notice.h"
 #include "launcher/output.h"
 
@@ -55,7 +55,80 @@ FakePlatform::~FakePlatform() { UsePlatform(nullptr); }
 
 Text FakePlatform::Resolve(const Text& path) const {
     const bool absolute = path.size() >= 2 && path[1] == u':';
-    return Resolved(absolute ? path : base + path);
+    return OnDisk(Resolved(absolute ? path : base + path));
+}
+
+namespace {
+bool SameIgnoringCase(TextView a, TextView b) {
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+}  // namespace
+
+Text FakePlatform::OnDisk(const Text& key) const {
+    if (disk.names.count(key) || disk.folders.count(key)) return key;
+    // Name by name from the drive: a folder's second name leads to the
+    // folder, and a name in another case to the one on the disk.
+    Text path;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= key.size(); ++i) {
+        if (i != key.size() && key[i] != u'\\') continue;
+        const Text name = key.substr(start, i - start);
+        Text next = path.empty() ? name : path + u"\\" + name;
+        start = i + 1;
+        if (!path.empty() && !disk.folders.count(next) && !disk.names.count(next)) {
+            for (const auto& [link, target] : disk.folderLinks) {
+                if (SameIgnoringCase(link, next)) next = target;
+            }
+            for (const Text& folder : disk.folders) {
+                if (SameIgnoringCase(folder, next)) next = folder;
+            }
+            for (const auto& [name, node] : disk.names) {
+                if (SameIgnoringCase(name, next)) next = name;
+            }
+        }
+        path = next;
+    }
+    return path;
+}
+
+bool FakePlatform::IsUnreadable(const Text& key, std::uint64_t upTo) const {
+    const auto name = disk.names.find(key);
+    if (name == disk.names.end()) return false;
+    const auto locked = unreadableFrom.find(name->second);
+    return locked != unreadableFrom.end() && upTo > locked->second;
+}
+
+void FakePlatform::MakeUnreadableFrom(const Text& path, std::uint64_t offset) {
+    unreadableFrom[disk.names.at(Resolve(path))] = offset;
+}
+
+bool FakePlatform::IsHoldingPlace(const Text& key) const {
+    const GameLayout paths = Paths();
+    if (key == Resolve(paths.GameArchiveBackup()) || key == Resolve(paths.CapturedArchive()) ||
+        key == Resolve(paths.OldKeptVersion())) {
+        return true;
+    }
+    const Text backupFolder = Resolve(paths.GameBackupFolder()) + u"\\";
+    const Text keptPrefix = backupFolder + GameLayout::kKeptPrefix;
+    const Text keptSuffix = GameLayout::kKeptSuffix;
+    if (key.compare(0, keptPrefix.size(), keptPrefix) == 0 && key.size() > keptSuffix.size() &&
+        key.compare(key.size() - keptSuffix.size(), keptSuffix.size(), keptSuffix) == 0 &&
+        key.find(u'\\', backupFolder.size()) == Text::npos) {
+        return true;
+    }
+    // A mod's archive or its backup: mods\<folder>\..., any folder but the game's own.
+    const Text mods = Resolve(paths.ModsFolder()) + u"\\";
+    if (key.compare(0, mods.size(), mods) != 0) return false;
+    const Text rest = key.substr(mods.size());
+    const std::size_t cut = rest.find(u'\\');
+    if (cut == Text::npos || SameIgnoringCase(rest.substr(0, cut), GameLayout::kGameContentName))
+        return false;
+    const Text inFolder = rest.substr(cut + 1);
+    return inFolder == kArchiveName || inFolder == Text(u"Backup\\") + kArchiveName;
 }
 
 Text Resolved(const Text& full) {
@@ -257,13 +330,24 @@ int FakePlatform::Change(const std::string& entry, const Text* copyFrom, const T
     throw Crashed{};
 }
 
-void FakePlatform::Destroying(const Text& key) {
+void FakePlatform::Destroying(const Text& key, const Text& from) {
     const FakeFile* file = disk.Find(key);
     if (!file) return;
+    // The gate looks at what it destroys just before the call.
+    if (lookedAt_ != key) destroyed.push_back(log.back() + " goes around the gate");
+    lookedAt_.clear();
     const auto& versions = disk.versions;
     if (std::find(versions.begin(), versions.end(), file->bytes) == versions.end()) return;
-    if (disk.Copies(file->bytes, key) > 0) return;
-    destroyed.push_back(log.back() + " destroys the last copy of " + file->bytes);
+    // Held only by another file in a place no other program writes, or by
+    // the rename's source: files, not names, so a second name is no copy.
+    const int node = disk.names.at(key);
+    const int source = from.empty() || !disk.names.count(from) ? 0 : disk.names.at(from);
+    for (const auto& [name, id] : disk.names) {
+        if (id == node || (id != source && !IsHoldingPlace(name))) continue;
+        if (disk.nodes.at(id).now.bytes == file->bytes) return;
+    }
+    destroyed.push_back(log.back() + " destroys the last copy of " + file->bytes +
+                        " in a place no other program writes");
 }
 
 bool FakePlatform::IsHeld(const Text& path) const { return heldOpen.count(Resolve(path)) != 0; }
@@ -392,6 +476,7 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
     }
     const FakeFile* source = disk.Find(Resolve(from));
     if (!source) return {false, kErrorFileNotFound};
+    if (IsUnreadable(Resolve(from), source->bytes.size())) return {false, kErrorLockViolation};
     Text target = Resolve(to);
     if (!disk.folders.count(target.substr(0, target.rfind(u'\\')))) {
         return {false, kErrorPathNotFound};
@@ -482,10 +567,10 @@ OsResult FakePlatform::Rename(const Text& from, const Text& to, bool replace) {
     // Another program may have been first.
     if (!disk.Find(source)) return {false, kErrorFileNotFound};
     if (!replace && disk.Find(target)) return {false, kErrorAlreadyExists};
-    Destroying(target);
+    Destroying(target, source);
     disk.Move(source, target);
     disk.WrittenThrough();
-    if (at == lostReplyAt) return {false, 64};  // ERROR_NETNAME_DELETED
+    if (at == lostReplyAt) return {false, lostReplyError};
     return {};
 }
 
@@ -521,6 +606,7 @@ OsResult FakePlatform::ListFolder(const Text& pattern, std::vector<FolderEntry>&
         entries.push_back({name, isFolder});
     };
     for (const Text& path : disk.folders) consider(path, true);
+    for (const auto& [link, target] : disk.folderLinks) consider(link, true);
     for (const auto& [path, node] : disk.names) consider(path, false);
     return {};
 }
@@ -528,6 +614,7 @@ OsResult FakePlatform::ListFolder(const Text& pattern, std::vector<FolderEntry>&
 OsResult FakePlatform::ReadSmallFile(const Text& path, Text& text) {
     const FakeFile* found = disk.Find(Resolve(path));
     if (!found) return {false, kErrorFileNotFound};
+    if (IsUnreadable(Resolve(path), found->bytes.size())) return {false, kErrorLockViolation};
     text = Widen(found->bytes);
     return {};
 }
@@ -536,6 +623,8 @@ OsResult FakePlatform::ReadPart(const Text& path, std::uint64_t offset, std::uin
                                 std::string& bytes) {
     const FakeFile* found = disk.Find(Resolve(path));
     if (!found) return {false, kErrorFileNotFound};
+    if (IsUnreadable(Resolve(path), std::min<std::uint64_t>(offset + count, found->bytes.size())))
+        return {false, kErrorLockViolation};
     bytes = offset < found->bytes.size() ? found->bytes.substr(offset, count) : std::string();
     return {};
 }
@@ -556,6 +645,15 @@ OsResult FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     const FakeFile* found = disk.Find(Resolve(path));
     if (!found) return {false, kErrorFileNotFound};
     stamp = {found->bytes.size(), found->lastWrite};
+    return {};
+}
+
+OsResult FakePlatform::ReadFileIdentity(const Text& path, FileIdentity& identity) {
+    const Text key = Resolve(path);
+    lookedAt_ = key;
+    const auto name = disk.names.find(key);
+    if (name == disk.names.end()) return {false, kErrorFileNotFound};
+    identity = {1, static_cast<std::uint64_t>(name->second)};
     return {};
 }
 

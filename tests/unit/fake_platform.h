@@ -52,6 +52,10 @@ struct FakeDisk {
     std::vector<NameChange> pending;   // the changes since, in order
     std::map<int, Node> nodes;
     std::set<Text> folders;  // made once and kept: no test needs a folder to vanish
+    // Second names of folders (a linked folder, a junction), full path ->
+    // the folder they lead to: a path through one is the same file. The
+    // link is listed in its folder as a folder of its own.
+    std::map<Text, Text> folderLinks;
     int nextNode = 1;
     // The archive that the game calls its own now (empty: it has none); a
     // game update changes it. The tests check the disk against it.
@@ -153,12 +157,21 @@ public:
     // A rename that takes effect but reports failure (its reply lost on a
     // network share): the rename at this change.
     int lostReplyAt = -1;
+    // What that rename answers: the share's own error, or "already exists"
+    // when the system tried it again and found the name taken.
+    std::uint32_t lostReplyError = 64;  // ERROR_NETNAME_DELETED
     // Each of the launcher's replacing or removing calls that destroyed the
     // last copy of a version in `disk.versions`.
     std::vector<std::string> destroyed;
     // Full paths that another program holds open without
     // delete sharing: they cannot be replaced, removed or written.
     std::set<Text> heldOpen;
+    // Files (by node) that another program holds with a byte-range lock, or
+    // that have a bad sector, from this offset on: a read that reaches it
+    // fails, and so does a copy from the file. The file keeps it through
+    // renames, for the run.
+    std::map<int, std::uint64_t> unreadableFrom;
+    void MakeUnreadableFrom(const Text& path, std::uint64_t offset);
 
     // Failures on demand, by call name and path relative to `base`.
     // target -> the error of each try in turn (0: that try goes through)
@@ -223,6 +236,7 @@ public:
                       std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
+    OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
@@ -253,8 +267,19 @@ private:
     // Returns the change's number.
     int Change(const std::string& entry, const Text* copyFrom = nullptr,
                const Text* copyTo = nullptr);
-    // The launcher is about to replace or remove what the name holds.
-    void Destroying(const Text& key);
+    // The launcher is about to replace or remove what the name holds; a
+    // rename's source (`from`) holds what it puts there.
+    void Destroying(const Text& key, const Text& from = Text());
+    // A place that counts as elsewhere: one that no other program writes.
+    bool IsHoldingPlace(const Text& key) const;
+    // The path on the disk: through a folder's second name, and in the case
+    // that the disk has it.
+    Text OnDisk(const Text& key) const;
+    bool IsUnreadable(const Text& key, std::uint64_t upTo) const;
+    // The last path whose identity was read: the gate reads what it is about
+    // to destroy just before, and a destroying call on any other is one
+    // that went around it.
+    Text lookedAt_;
     bool IsHeld(const Text& path) const;
     // A rename over the target, or (without `replace`) to a free name only.
     OsResult Rename(const Text& from, const Text& to, bool replace);

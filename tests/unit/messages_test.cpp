@@ -77,8 +77,9 @@ const std::string kTooManyKept =
     "versions of them: " +
     kBackupFolder + "Shaders_client.zip.old; " + kBackupFolder +
     "Shaders_client.kept-2023-05-01-080000.zip; " + kBackupFolder +
-    "Shaders_client.kept-2023-11-30-221500.zip. Delete the ones you no longer need, then start "
-    "the launcher again; it changes nothing until then.";
+    "Shaders_client.kept-2023-11-30-221500.zip. The mod's shaders were not put in place: the "
+    "game starts with its own. Delete the kept versions you no longer need, then start the "
+    "launcher again.";
 
 // An earlier run killed while its game ran: the mod's archive is live, the
 // game's in its backup, and the marker says so.
@@ -371,15 +372,21 @@ const MessageCase kMessages[] = {
          os.AddFile(kGameBackup, "G0");
          ThreeKept(os);
      },
-     kTooManyKept + " The game starts with whatever is in place now.", When::BeforeTheGame,
-     kExitGameRanWithWarning},
+     kTooManyKept, When::BeforeTheGame, kExitGameRanWithWarning},
+    // The limit never stops the way back: the update is kept, and so is the
+    // backup it replaces, one more.
     {"TooManyKeptAfterTheGame",
      [](FakePlatform& os) {
          BothArchives(os);
          ThreeKept(os);
          os.duringGame = [](FakePlatform& game) { game.AddFile(kGame, "G2"); };
      },
-     kTooManyKept, When::AfterTheGame, kExitGameRanWithWarning},
+     "Warning: " + kLive +
+         " was changed while a mod's shaders were in place (the game was updated or repaired, "
+         "say): it is kept as the game's own shaders and backed up. The backup it replaces is "
+         "kept as " +
+         kKeptAtNoon + ".",
+     When::AfterTheGame, kExitGameRanWithWarning},
 };
 
 class Messages : public testing::TestWithParam<MessageCase> {};

@@ -13,11 +13,6 @@ bool StartsWith(const Text& text, const Text& start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
-bool EndsWith(const Text& text, const Text& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 std::string Bytes(const FakeDisk& disk, const Text& path) {
     const FakeFile* file = disk.Find(path);
     return file ? file->bytes : "<none>";
@@ -37,8 +32,8 @@ bool MayStay(const Text& path) {
 
 bool IsKept(const Text& path) {
     return path == Resolved(kPaths.OldKeptVersion()) ||
-           (StartsWith(path, kBackupFolder + GameLayout::kKeptPrefix) &&
-            EndsWith(path, GameLayout::kKeptSuffix));
+           (StartsWith(path, kBackupFolder) &&
+            GameLayout::IsKeptName(TextView(path).substr(kBackupFolder.size())));
 }
 
 std::vector<Text> KeptFiles(const FakeDisk& disk) {
@@ -111,6 +106,8 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
                     [](const std::string& line) { return line.rfind("Warning: ", 0) == 0; }) ||
         std::any_of(os.boxes.begin(), os.boxes.end(),
                     [](const std::string& box) { return box.rfind("warning: ", 0) == 0; });
+    for (const std::string& line : os.writes) run.said += line;
+    for (const std::string& box : os.boxes) run.said += box + "\n";
     run.destroyed = os.destroyed;
     run.changes = os.changeLog;
     return run;
@@ -119,11 +116,15 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
 std::string Misbehaved(const RunResult& run) {
     std::string wrong;
     for (const std::string& destroyed : run.destroyed) wrong += destroyed + "; ";
+    // A kill may come between keeping and naming: only a whole run must name.
+    if (!run.completed) return wrong;
     const std::vector<Text> was = KeptFiles(run.start);
     for (const Text& kept : KeptFiles(run.disk)) {
-        // A kill may come between keeping and telling: only a whole run must tell.
-        if (std::find(was.begin(), was.end(), kept) == was.end() && run.completed && !run.warned) {
-            wrong += "kept " + Narrow(kept) + " without telling the player; ";
+        if (GameLayout::IsUntoldKeptName(LastName(kept))) {
+            wrong += "kept " + Narrow(kept) + " left without its name; ";
+        } else if (std::find(was.begin(), was.end(), kept) == was.end() &&
+                   run.said.find(Narrow(kept)) == std::string::npos) {
+            wrong += "kept " + Narrow(kept) + " without naming it to the player; ";
         }
     }
     return wrong;
@@ -182,6 +183,21 @@ std::vector<Scenario> StartingStates(std::vector<Scenario> more) {
         // not kept in order), or whose rename's reply was lost.
         {"FindsAModsArchiveLiveWithoutMarker", LeftBehindWithoutMarker},
         {"GameWithoutAnArchive", GameWithoutAnArchive},
+        // A mod manager's linked folder in mods\ that leads to mods\bf2.
+        {"SecondNameForTheGamesFolder",
+         [](FakePlatform& os) {
+             GameAndMod(os);
+             os.disk.folderLinks[Resolved(kPaths.ModsFolder()) + u"\\bf2link"] =
+                 Resolved(kPaths.GameContentFolder());
+         }},
+        // An update renamed in after a kill during the game, held by its
+        // program with a byte-range lock from its middle on for this run.
+        {"RangeLockedUpdateAfterAKill",
+         [](FakePlatform& os) {
+             KilledDuringTheGame(os);
+             RenameUpdateOver(os, "U-update");
+             os.MakeUnreadableFrom(kLive, 4);
+         }},
     };
     states.insert(states.end(), more.begin(), more.end());
     return states;

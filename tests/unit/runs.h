@@ -38,6 +38,7 @@ struct RunResult {
     std::vector<CrashState> crashes;
     FakeDisk disk;
     bool warned = false;
+    std::string said;                    // every line and box, one after another
     std::vector<std::string> destroyed;  // the launcher's calls that broke the rule
     std::vector<std::string> changes;    // what each change of the run was
 };
@@ -46,8 +47,10 @@ struct RunResult {
 RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeDisk* from,
                   int crashAt = -1, bool killsOnly = true);
 
-// Something is wrong with a run itself: it broke the rule, or it kept a
-// version aside without telling the player.
+// Something is wrong with a run itself: it broke the rule, or a whole run
+// left a kept version unnamed: one it kept, or one an earlier run kept and
+// was killed before it could name (each is named once, by its kept name,
+// and has that name after the run).
 std::string Misbehaved(const RunResult& run);
 
 // A run's starting state, by name.

@@ -29,6 +29,7 @@ struct Installation : FakePlatform {
     }
 };
 
+// The one pinned log of every call of an ordinary run, the game between.
 TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
     Installation os;
     EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
@@ -43,6 +44,7 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "mkdir ..\\bf2\\Backup",
             "lock ..\\bf2\\Backup\\ModLauncher.lock",
             "mkdir Backup",
+            // The game's backup, on the disk before anything else changes.
             // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one entry cut in two
             "copy ..\\bf2\\Shaders_client.zip -> "
             "..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
@@ -51,6 +53,9 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "..\\bf2\\Backup\\Shaders_client.zip",
             "copy Shaders_client.zip -> Backup\\Shaders_client.zip.ModLauncher-new",
             "move Backup\\Shaders_client.zip.ModLauncher-new -> Backup\\Shaders_client.zip",
+            // The swap's copy beside the live archive; the marker says what is
+            // under way before the live archive changes; then the live archive
+            // is captured and the copy renamed in under the free name.
             "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.ModLauncher-new",
             "write ..\\bf2\\Backup\\Shaders_client.zip.swapped.ModLauncher-new",
             kMoveMarkerInPlace,
@@ -63,9 +68,13 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "await",
             "pump",
             "poll",
+            // After the game the capture, the backup's very bytes, goes over the
+            // backup once on the disk.
             "flush ..\\bf2\\Shaders_client.zip.ModLauncher-captured",
             "move ..\\bf2\\Shaders_client.zip.ModLauncher-captured -> "
             "..\\bf2\\Backup\\Shaders_client.zip",
+            // The restore's copy is on the disk before the mod's archive is
+            // captured, and the marker goes last.
             "copy ..\\bf2\\Backup\\Shaders_client.zip -> "
             "..\\bf2\\Shaders_client.zip.ModLauncher-new",
             "flush ..\\bf2\\Shaders_client.zip.ModLauncher-new",

@@ -1,0 +1,68 @@
+#pragma once
+// What the archive steps give back, and the one context of a run's archive
+// work. A step changes files and returns what happened: the failure that
+// stopped it, and the versions it kept aside on the way. It tells the
+// player nothing; the procedure (archives.cpp) and the marker's rules
+// (rules.cpp) turn what the steps returned into the player's messages,
+// kept in order in the context and told when the work is done.
+#include <optional>
+#include <vector>
+
+#include "launcher/layout.h"
+#include "launcher/notice.h"
+#include "launcher/platform.h"
+#include "launcher/run_record.h"
+#include "launcher/text.h"
+
+// Nothing when a step went through; else what it tried, on which file, and
+// why, for the player's message.
+using Failed = std::optional<StepFailure>;
+
+// A version kept aside: where it stood (as the player knows it), and the
+// kept file it is now.
+struct KeptAside {
+    Text from;
+    Text as;
+};
+
+// What a step did: the failure that stopped it, if any; every version it
+// kept aside on the way, each to be told; and, for a step that replaced
+// the game's backup, what the old backup was kept as (empty: it was
+// elsewhere, or there was none).
+struct [[nodiscard]] StepOutcome {
+    Failed failed;
+    std::vector<KeptAside> kept;
+    Text backupKeptAs;
+
+    // Takes in what a step it ran did, and gives back that step's failure.
+    [[nodiscard]] const Failed& Add(const StepOutcome& other);
+};
+
+// One run's archive work: where the files are, the mod's folder that a
+// marker names while its rules are settled (empty otherwise), and what the
+// player is to be told, in order.
+class ArchiveWork {
+public:
+    explicit ArchiveWork(const GameLayout& layout) : paths(layout) {}
+
+    const GameLayout& paths;
+    Text markerModFolder;
+
+    // A warning for the player; a step's kept versions each become one.
+    void Warn(Text text);
+    // The step's kept versions told, its failure given back.
+    [[nodiscard]] Failed Take(const StepOutcome& outcome);
+    // A kept version as the player is told of it (nothing for none); it
+    // takes that name once told.
+    Text Named(const Text& keptAs);
+    // The kept versions that an earlier run kept and was stopped before it
+    // could tell.
+    void TellEarlierKept();
+    // Tells the player everything, in order, once the work is done, then
+    // gives each kept version told its name.
+    void TellAll(RunRecord& run);
+
+private:
+    std::vector<Text> warnings_;
+    std::vector<Text> untold_;
+};

@@ -1,0 +1,102 @@
+// The capture: taking the live archive aside, giving it back, settling it.
+#include "launcher/capture.h"
+
+#include "launcher/file_steps.h"
+#include "launcher/file_system.h"
+#include "launcher/gate.h"
+
+namespace {
+
+// The capture goes when its bytes are elsewhere. One that holds the
+// backup's very bytes is renamed over the backup rather than removed:
+// should a virus scanner take the backup meanwhile, the capture takes its
+// place, and the bytes stay either way. The capture is flushed first, so
+// the backup stays on the disk. `unheld` says what becomes of a capture
+// whose bytes are nowhere else.
+Retired RetireCapture(const GameLayout& paths, const Text& markerModFolder, Unheld unheld) {
+    const Text captured = paths.CapturedArchive();
+    const Text backup = paths.GameArchiveBackup();
+    if (std::optional<Proof> same = ProveHeld(paths, backup, {captured}, Whole::Only)) {
+        if (Failed failed = Flush(captured)) return {Retired::How::Stays, {}, failed};
+        Retired replaced =
+            ReplaceOver(paths, markerModFolder, captured, backup, Unheld::Stay, same);
+        if (replaced.how == Retired::How::Gone || replaced.failed) return replaced;
+    }
+    return Retire(paths, markerModFolder, captured, unheld);
+}
+
+}  // namespace
+
+Failed CaptureLive(const GameLayout& paths) {
+    const Text live = paths.LiveArchive();
+    if (!IsExistingFile(live)) return std::nullopt;
+    const OsResult moved = WithRetries([&] { return MoveToFree(live, paths.CapturedArchive()); });
+    if (moved) return std::nullopt;
+    return StepFailure{u"replace", live, moved.error};
+}
+
+StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder) {
+    const Text backup = paths.GameArchiveBackup();
+    const Retired replaced =
+        ReplaceOver(paths, markerModFolder, paths.CapturedArchive(), backup, Unheld::KeepAside);
+    StepOutcome outcome;
+    outcome.failed = replaced.failed;
+    if (outcome.failed) return outcome;
+    outcome.backupKeptAs = replaced.keptAs;
+    outcome.failed = Flush(backup);
+    return outcome;
+}
+
+StepOutcome DisposeOfCapture(const GameLayout& paths, const Text& markerModFolder) {
+    StepOutcome outcome;
+    if (!IsExistingFile(paths.CapturedArchive())) return outcome;
+    const Retired retired = RetireCapture(paths, markerModFolder, Unheld::KeepAside);
+    outcome.failed = retired.failed;
+    if (retired.how == Retired::How::KeptAside)
+        outcome.kept.push_back({paths.LiveArchive(), retired.keptAs});
+    return outcome;
+}
+
+StepOutcome ReturnCapture(const GameLayout& paths, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
+    StepOutcome outcome;
+    if (!IsExistingFile(captured)) return outcome;
+    const OsResult moved = WithRetries([&] { return MoveToFree(captured, paths.LiveArchive()); });
+    if (moved) return outcome;
+    if (IsNameTaken(moved.error) && IsExistingFile(paths.LiveArchive()))
+        return DisposeOfCapture(paths, markerModFolder);
+    outcome.failed = StepFailure{u"put back", paths.LiveArchive(), moved.error};
+    return outcome;
+}
+
+CaptureSettled SettleCapture(const GameLayout& paths, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
+    CaptureSettled settled;
+    if (!IsExistingFile(captured)) return settled;
+    if (!IsExistingFile(paths.LiveArchive())) {
+        (void)settled.Add(ReturnCapture(paths, markerModFolder));  // the caller reads it
+        return settled;
+    }
+    const Retired retired = RetireCapture(paths, markerModFolder, Unheld::Stay);
+    settled.failed = retired.failed;
+    if (retired.failed || retired.how == Retired::How::Gone) return settled;
+    // The capture holds a version found nowhere else. A mod's archive live
+    // now was put there after it by a swap: the capture is the game's newest
+    // archive (an update that landed just before the swap). Anything else
+    // live came after the capture: the capture is the older one.
+    if (!ProveModsArchive(paths, paths.LiveArchive(), markerModFolder)) {
+        (void)settled.Add(DisposeOfCapture(paths, markerModFolder));  // the caller reads it
+        return settled;
+    }
+    const bool backupGone = !IsExistingFile(paths.GameArchiveBackup());
+    const bool done = !settled.Add(CaptureToBackup(paths, markerModFolder));
+    settled.becameBackup = done && !backupGone;
+    settled.backupMadeAgain = done && backupGone;
+    return settled;
+}
+
+void DiscardBackupCopy(const GameLayout& paths, const Text& copy) {
+    if (!IsExistingFile(copy)) return;
+    // Not checked: a copy left for the next run is settled there.
+    (void)ReplaceOver(paths, Text(), copy, paths.GameArchiveBackup(), Unheld::Stay);
+}

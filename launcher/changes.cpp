@@ -1,0 +1,89 @@
+// The changes that settle a swap: the backup put back, the mod's archive
+// taken out, an update kept.
+#include "launcher/changes.h"
+
+#include "launcher/capture.h"
+#include "launcher/copies.h"
+#include "launcher/file_steps.h"
+#include "launcher/file_system.h"
+#include "launcher/gate.h"
+
+// Its copy beside the live archive first, so that the live name is empty
+// only for two renames.
+PutBackOutcome PutBackupInPlace(const GameLayout& paths, const Text& markerModFolder) {
+    const Text live = paths.LiveArchive();
+    const Text captured = paths.CapturedArchive();
+    const Text backup = paths.GameArchiveBackup();
+    PutBackOutcome outcome;
+    if (outcome.Add(CopyBeside(paths, backup, live, Durable::Yes))) return outcome;
+    if ((outcome.failed = CaptureLive(paths))) {
+        DiscardBackupCopy(paths, GameLayout::Temporary(live));
+        return outcome;
+    }
+    // What the launcher put there: a mod's archive, or a copy of one or of
+    // the backup cut short.
+    std::optional<Proof> launchers;
+    if (IsExistingFile(captured)) {
+        const Likeness toBackup = Compare(captured, backup);
+        if (toBackup != Likeness::Same) {
+            std::vector<Text> places = ModsArchives(paths, markerModFolder);
+            places.push_back(backup);
+            launchers = ProveHeld(paths, captured, places, Whole::OrCutShort);
+        }
+        if (!launchers) {
+            // The game's own archive after all, or an update that landed
+            // after the look: it goes back, and nothing else changes here.
+            DiscardBackupCopy(paths, GameLayout::Temporary(live));
+            if (toBackup != Likeness::Same) outcome.found = PutBack::UpdateFound;
+            (void)outcome.Add(ReturnCapture(paths, markerModFolder));  // the caller reads it
+            return outcome;
+        }
+    }
+    const OsResult in = WithRetries([&] { return MoveToFree(GameLayout::Temporary(live), live); });
+    if (!in) {
+        DiscardBackupCopy(paths, GameLayout::Temporary(live));
+        if (!IsNameTaken(in.error)) {
+            // The failure told is the rename's; a capture that cannot go
+            // back now is settled first thing by the next run.
+            (void)outcome.Add(ReturnCapture(paths, markerModFolder));
+            outcome.failed = StepFailure{u"replace", live, in.error};
+            return outcome;
+        }
+        outcome.found = PutBack::UpdateFound;
+        (void)outcome.Add(DisposeOfCapture(paths, markerModFolder));  // the caller reads it
+        return outcome;
+    }
+    const Retired retired = Retire(paths, markerModFolder, captured, Unheld::KeepAside, launchers);
+    outcome.failed = retired.failed;
+    if (retired.how == Retired::How::KeptAside) outcome.kept.push_back({live, retired.keptAs});
+    return outcome;
+}
+
+PutBackOutcome TakeModsArchiveOut(const GameLayout& paths, const Text& markerModFolder) {
+    const Text captured = paths.CapturedArchive();
+    PutBackOutcome outcome;
+    if ((outcome.failed = CaptureLive(paths)) || !IsExistingFile(captured)) return outcome;
+    const std::optional<Proof> mods = ProveModsArchive(paths, captured, markerModFolder);
+    if (!mods) {
+        outcome.found = PutBack::UpdateFound;
+        (void)outcome.Add(ReturnCapture(paths, markerModFolder));  // the caller reads it
+        return outcome;
+    }
+    const Retired retired = Retire(paths, markerModFolder, captured, Unheld::KeepAside, mods);
+    // Told as the live archive's: that is where the player saw it.
+    if (retired.failed)
+        outcome.failed =
+            StepFailure{retired.failed->action, paths.LiveArchive(), retired.failed->error};
+    if (retired.how == Retired::How::KeptAside)
+        outcome.kept.push_back({paths.LiveArchive(), retired.keptAs});
+    return outcome;
+}
+
+StepOutcome KeepUpdate(const GameLayout& paths, const Text& markerModFolder) {
+    const Text backup = paths.GameArchiveBackup();
+    StepOutcome outcome;
+    if (outcome.Add(CopyBeside(paths, paths.LiveArchive(), backup, Durable::Yes))) return outcome;
+    (void)outcome.Add(
+        ReplaceWithCopy(paths, markerModFolder, backup, true));  // the caller reads it
+    return outcome;
+}

@@ -1,0 +1,51 @@
+// The small file steps the archive code shares: attributes, retries,
+// renames to a free name, flushes.
+#include "launcher/file_steps.h"
+
+#include "launcher/file_system.h"
+
+void ClearBlockingAttributes(const Text& path) {
+    const std::uint32_t blocking = kAttributeReadOnly | kAttributeHidden;
+    std::uint32_t attributes = Files().FileAttributes(path).attributes;
+    if (attributes == kInvalidFileAttributes || (attributes & kAttributeDirectory) ||
+        !(attributes & blocking)) {
+        return;
+    }
+    // Not checked: a change that the attribute still blocks fails on its
+    // own, with the error the player's advice is made from.
+    (void)Files().SetAttributes(path, attributes & ~blocking);
+}
+
+bool IsMomentaryHold(std::uint32_t error) {
+    return error == kErrorSharingViolation || error == kErrorLockViolation ||
+           error == kErrorAccessDenied;
+}
+
+bool IsNameTaken(std::uint32_t error) {
+    return error == kErrorAlreadyExists || error == kErrorFileExists;
+}
+
+OsResult MoveToFree(const Text& from, const Text& to) {
+    FileIdentity source;
+    const bool known = Files().ReadFileIdentity(from, source).ok;
+    const OsResult moved = Files().MoveToFreeName(from, to);
+    if (moved) return moved;
+    if (IsNameTaken(moved.error)) {
+        // A reply lost and the rename tried again by the system answers
+        // "name taken" with the name taken by this very file: done.
+        FileIdentity there;
+        if (known && !IsExistingFile(from) && Files().ReadFileIdentity(to, there) &&
+            there == source) {
+            return {};
+        }
+        return moved;
+    }
+    if (!IsExistingFile(from) && IsExistingFile(to)) return {};
+    return moved;
+}
+
+std::optional<StepFailure> Flush(const Text& path) {
+    const OsResult flushed = Files().FlushToDisk(path);
+    if (flushed) return std::nullopt;
+    return StepFailure{u"flush to disk", path, flushed.error};
+}

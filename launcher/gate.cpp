@@ -1,0 +1,282 @@
+// The one rule's gate: what counts as elsewhere, the proofs, and every
+// call that replaces or removes a file.
+#include "launcher/gate.h"
+
+#include <string>
+
+#include "launcher/file_steps.h"
+#include "launcher/file_system.h"
+#include "launcher/kept.h"
+
+namespace {
+
+bool SameNameIgnoringCase(TextView a, TextView b) {
+    if (a.size() != b.size()) return false;
+    auto lower = [](char16_t unit) {
+        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool Look(const Text& path, FileLook& look) {
+    return Files().ReadFileStamp(path, look.stamp) && Files().ReadFileIdentity(path, look.identity);
+}
+
+// The proof still holds: both files are as they were when compared. The
+// path is looked at last, so that the destroying call follows its look at once.
+bool StillHolds(const Proof& proof) {
+    FileLook holder, path;
+    return Look(proof.holder, holder) && holder == proof.holderLook && Look(proof.path, path) &&
+           path == proof.pathLook;
+}
+
+// A look at what is about to be replaced or removed, made just before the
+// call: true when a file stands there.
+bool LookBeforeChange(const Text& path) {
+    FileIdentity identity;
+    return Files().ReadFileIdentity(path, identity).ok;
+}
+
+bool IsMarkerFile(const GameLayout& paths, const Text& path) {
+    return path == paths.SwapMarker() || path == GameLayout::Temporary(paths.SwapMarker());
+}
+
+// A rename over the target, once the caller has proven what it replaces.
+// A rename that reported failure but took effect counts as done.
+OsResult MoveOverProven(const Text& from, const Text& to) {
+    FileIdentity source;
+    const bool known = Files().ReadFileIdentity(from, source).ok;
+    ClearBlockingAttributes(to);
+    LookBeforeChange(to);  // what it replaces was proven a moment ago
+    const OsResult moved = Files().MoveOver(from, to);
+    if (moved) return moved;
+    // Whatever the lost reply said, the source gone and the target the very
+    // file that was renamed is this rename done.
+    FileIdentity there;
+    if (known && !IsExistingFile(from) && Files().ReadFileIdentity(to, there) && there == source)
+        return {};
+    return moved;
+}
+
+// The sentinel for a proof that no longer holds when the change is made.
+constexpr std::uint32_t kChangedMeanwhile = ~std::uint32_t{0};
+
+}  // namespace
+
+Likeness Compare(const Text& file, const Text& known) {
+    constexpr std::uint32_t kPart = 1 << 20;
+    std::string a, b;
+    Likeness likeness = Likeness::Same;
+    for (std::uint64_t at = 0;; at += kPart) {
+        // A read that fails says nothing of the bytes: not even that they differ.
+        if (!Files().ReadPart(file, at, kPart, a) || !Files().ReadPart(known, at, kPart, b)) {
+            return Likeness::Unread;
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            // After the first difference only zeros: the end of a copy that
+            // set the file's full size before it wrote.
+            if (likeness == Likeness::CutShort ? a[i] != '\0'
+                                               : i >= b.size() || (a[i] != b[i] && a[i] != '\0')) {
+                return Likeness::Different;
+            }
+            if (likeness == Likeness::Same && a[i] != b[i]) likeness = Likeness::CutShort;
+        }
+        if (a.size() < b.size()) return Likeness::CutShort;  // the file ends first
+        if (a.size() < kPart) return likeness;               // both end here
+    }
+}
+
+std::vector<Text> ModsArchives(const GameLayout& paths, const Text& markerModFolder) {
+    std::vector<Text> archives{paths.ModArchive(), paths.ModArchiveBackup()};
+    if (!markerModFolder.empty() && markerModFolder != paths.ModFolder()) {
+        archives.push_back(GameLayout::ModArchiveIn(markerModFolder));
+        archives.push_back(GameLayout::ModBackupIn(markerModFolder));
+    }
+    std::vector<FolderEntry> entries;
+    if (!Files().ListFolder(paths.ModsFolderEntries(), entries)) return archives;
+    for (const FolderEntry& entry : entries) {
+        if (!entry.isFolder || SameNameIgnoringCase(entry.name, GameLayout::kGameContentName) ||
+            SameNameIgnoringCase(entry.name, LastName(paths.ModFolder())) ||
+            SameNameIgnoringCase(entry.name, LastName(markerModFolder))) {
+            continue;
+        }
+        const Text folder = paths.ModFolderNamed(entry.name);
+        archives.push_back(GameLayout::ModArchiveIn(folder));
+        archives.push_back(GameLayout::ModBackupIn(folder));
+    }
+    return archives;
+}
+
+// The places that count as elsewhere, and why each may:
+// - the game's backup: only the launcher writes it, and only by a rename
+//   through this gate;
+// - the capture: a name of the launcher's own, which no other program writes;
+// - the kept versions: the launcher's own names, which only the player removes;
+// - the mods' archives and their backups: each mod's own files, which no
+//   program of the game's writes. A mod's backup is the launcher's copy of
+//   the mod's archive, replaced whenever the mod's archive changes
+//   (ReplaceOver): it counts for the bytes it holds now.
+// Not the live archive, under any name: other programs write it at moments
+// of their own. Not a copy beside its target: it is what a step is making.
+std::vector<Text> HoldingPlaces(const GameLayout& paths, const Text& markerModFolder) {
+    std::vector<Text> places{paths.GameArchiveBackup(), paths.CapturedArchive()};
+    for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
+    for (Text& archive : ModsArchives(paths, markerModFolder)) places.push_back(std::move(archive));
+    return places;
+}
+
+std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
+                               const std::vector<Text>& places, Whole whole) {
+    FileLook before;
+    if (!Look(path, before)) return std::nullopt;
+    // The live archive's identity, read once a place is worth reading: a
+    // place that is the live archive under another name holds nothing.
+    std::optional<FileIdentity> live;
+    bool liveRead = false;
+    for (const Text& place : places) {
+        FileLook other;
+        if (!Files().ReadFileStamp(place, other.stamp)) continue;
+        if (whole == Whole::Only ? other.stamp.size != before.stamp.size
+                                 : other.stamp.size < before.stamp.size) {
+            continue;
+        }
+        if (!Files().ReadFileIdentity(place, other.identity)) continue;  // not proven
+        if (other.identity == before.identity) continue;                 // the same file
+        if (!liveRead) {
+            liveRead = true;
+            FileIdentity identity;
+            if (Files().ReadFileIdentity(paths.LiveArchive(), identity)) {
+                live = identity;
+            } else if (IsExistingFile(paths.LiveArchive())) {
+                return std::nullopt;  // a live archive that cannot be told from a place
+            }
+        }
+        if (live && other.identity == *live) continue;
+        const Likeness likeness = Compare(path, place);
+        if (likeness != Likeness::Same &&
+            !(whole == Whole::OrCutShort && likeness == Likeness::CutShort)) {
+            continue;
+        }
+        // Either file written while it was read proves nothing.
+        FileLook pathAfter, placeAfter;
+        if (!Look(path, pathAfter) || !(pathAfter == before)) return std::nullopt;
+        if (!Look(place, placeAfter) || !(placeAfter == other)) continue;
+        return Proof{path, before, place, other};
+    }
+    return std::nullopt;
+}
+
+std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
+                                      const Text& markerModFolder) {
+    return ProveHeld(paths, path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
+}
+
+std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known) {
+    FileLook before, other;
+    if (!Look(path, before) || !Look(known, other) || before.identity == other.identity) {
+        return std::nullopt;
+    }
+    if (Compare(path, known) != Likeness::CutShort) return std::nullopt;
+    FileLook pathAfter, knownAfter;
+    if (!Look(path, pathAfter) || !(pathAfter == before) || !Look(known, knownAfter) ||
+        !(knownAfter == other)) {
+        return std::nullopt;
+    }
+    return Proof{path, before, known, other};
+}
+
+bool LookAt(const Text& path, FileLook& look) { return Look(path, look); }
+
+Retired DiscardMixedCopy(const Text& copy, const Text& source, const FileLook& sourceBefore) {
+    FileLook now;
+    if (!Look(source, now) || now.identity != sourceBefore.identity ||
+        now.stamp == sourceBefore.stamp || Compare(copy, source) != Likeness::Different) {
+        return {Retired::How::Stays, {}, std::nullopt};
+    }
+    ClearBlockingAttributes(copy);
+    LookBeforeChange(copy);  // a mix read through a file rewritten in place: no version
+    const OsResult removed = Files().RemoveFile(copy);
+    if (removed || !IsExistingFile(copy)) return {};
+    return {Retired::How::Stays, {}, StepFailure{u"remove", copy, removed.error}};
+}
+
+Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text& path,
+               Unheld unheld, const std::optional<Proof>& given) {
+    if (!IsExistingFile(path)) return {};
+    std::optional<Proof> proof = given;
+    if (!proof || proof->path != path) {
+        proof = ProveHeld(paths, path, HoldingPlaces(paths, markerModFolder), Whole::OrCutShort);
+    }
+    if (proof) {
+        ClearBlockingAttributes(path);
+        const OsResult removed = WithRetries([&] {
+            if (!StillHolds(*proof)) return OsResult{false, kChangedMeanwhile};
+            return Files().RemoveFile(path);
+        });
+        if (removed || !IsExistingFile(path)) return {};
+        if (removed.error != kChangedMeanwhile) {
+            return {Retired::How::Stays, {}, StepFailure{u"remove", path, removed.error}};
+        }
+    }
+    if (unheld == Unheld::Stay) return {Retired::How::Stays, {}, std::nullopt};
+    Kept kept = KeepAside(paths, path);
+    if (kept.failed) return {Retired::How::Stays, {}, kept.failed};
+    return {Retired::How::KeptAside, kept.as, std::nullopt};
+}
+
+Retired ReplaceOver(const GameLayout& paths, const Text& markerModFolder, const Text& from,
+                    const Text& to, Unheld unheld, const std::optional<Proof>& given) {
+    Retired retired;
+    if (IsExistingFile(to) && to != paths.ModArchiveBackup()) {
+        std::optional<Proof> proof = given;
+        if (!proof || proof->path != to) {
+            std::vector<Text> places{from};
+            for (Text& place : HoldingPlaces(paths, markerModFolder))
+                places.push_back(std::move(place));
+            proof = ProveHeld(paths, to, places, Whole::Only);
+        }
+        if (!proof || !StillHolds(*proof)) {
+            if (unheld == Unheld::Stay) return {Retired::How::Stays, {}, std::nullopt};
+            Kept kept = KeepAside(paths, to);
+            if (kept.failed) return {Retired::How::Stays, {}, kept.failed};
+            retired = {Retired::How::KeptAside, kept.as, std::nullopt};
+        }
+    }
+    if (const OsResult moved = MoveOverProven(from, to); !moved) {
+        // What was kept aside stays kept, and is told as such.
+        retired.failed = StepFailure{u"replace", to, moved.error};
+        if (retired.how == Retired::How::Gone) retired.how = Retired::How::Stays;
+    }
+    return retired;
+}
+
+OsResult CopyToFreeName(const Text& from, const Text& to) {
+    if (LookBeforeChange(to) || IsExistingFile(to)) return {false, kErrorAlreadyExists};
+    return Files().CopyWholeFile(from, to);
+}
+
+OsResult WriteMarkerText(const GameLayout& paths, const Text& path, TextView content) {
+    if (!IsMarkerFile(paths, path)) return {false, kErrorAccessDenied};
+    LookBeforeChange(path);  // the marker's own text: no version of anything
+    return Files().WriteNewFile(path, content);
+}
+
+OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from, const Text& to) {
+    if (!IsMarkerFile(paths, from) || !IsMarkerFile(paths, to)) return {false, kErrorAccessDenied};
+    return MoveOverProven(from, to);
+}
+
+OsResult RemoveMarkerText(const GameLayout& paths, const Text& path) {
+    if (!IsMarkerFile(paths, path)) return {false, kErrorAccessDenied};
+    if (!IsExistingFile(path)) return {};
+    ClearBlockingAttributes(path);
+    const OsResult removed = WithRetries([&] {
+        LookBeforeChange(path);  // the marker's own text: no version of anything
+        return Files().RemoveFile(path);
+    });
+    if (removed || !IsExistingFile(path)) return {};
+    return removed;
+}

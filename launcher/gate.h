@@ -1,0 +1,130 @@
+#pragma once
+// The one rule, decided here and nowhere else: the launcher never destroys
+// bytes that exist nowhere else. Every call that replaces or removes a file
+// of the archive code (the live archive, a backup, the capture, a copy beside
+// its target, a kept version, the marker) is made in gate.cpp, and only once
+// the bytes that go are proven to be in another file, or have been kept
+// aside under a name of their own.
+//
+// The proof is by bytes and by file identity:
+// - "Another file" is one of the places that no other program writes
+//   (HoldingPlaces), or the source of a rename over the target. The live
+//   name is never one: what stands there now may be gone the next moment.
+// - A file, not a name: a place that is the same file as the one that goes
+//   (a linked folder, a second spelling) is no other file, and neither is
+//   one that is the live archive under another name.
+// - A proof holds for the files as they were compared. Each destroying call
+//   reads both again at once before it is made; a file whose stamp or
+//   identity has moved since, or cannot be read, is not proven.
+// - A read that fails proves nothing: it is never taken for the file's end.
+// Stamps (size and time) only choose what is worth reading; they never prove.
+#include <optional>
+#include <vector>
+
+#include "launcher/layout.h"
+#include "launcher/notice.h"
+#include "launcher/platform.h"
+#include "launcher/text.h"
+
+// How a file stands to a file the launcher knows: the same bytes, a copy of
+// it cut short (its first part, or that and zeros up to some size, as a copy
+// that set the full size first leaves), something else, or not known: a
+// read of either failed.
+enum class Likeness { Same, CutShort, Different, Unread };
+Likeness Compare(const Text& file, const Text& known);
+
+// Which file a name leads to, and its stamp, as one look saw them.
+struct FileLook {
+    FileIdentity identity;
+    FileStamp stamp;
+    bool operator==(const FileLook& o) const { return identity == o.identity && stamp == o.stamp; }
+};
+
+// The gate's word that the bytes of `path` are in `holder` (whole, or `path`
+// is a copy of it cut short), for the two files as they were compared.
+struct Proof {
+    Text path;
+    FileLook pathLook;
+    Text holder;
+    FileLook holderLook;
+};
+
+enum class Whole { Only, OrCutShort };
+
+// Every mod's archive and its backup: this mod's first, then the marker's
+// mod's (empty: none), then each other folder's in the mods folder, the
+// game's own content folder left out by name (a second name of it is left
+// out by identity when a proof is made).
+std::vector<Text> ModsArchives(const GameLayout& paths, const Text& markerModFolder);
+
+// The places that count as "elsewhere", each a file that no other program
+// writes (see gate.cpp for why each is there).
+std::vector<Text> HoldingPlaces(const GameLayout& paths, const Text& markerModFolder);
+
+// Whether one of the places holds the file's bytes, proven as above.
+std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
+                               const std::vector<Text>& places, Whole whole);
+
+// Whether the file is a mod's archive, whole or cut short: what a swap puts
+// in the game's place. An empty file is that too, and holds nothing to lose.
+std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
+                                      const Text& markerModFolder);
+
+// Whether the file is a copy of `known` cut short: it holds nothing to lose,
+// whatever becomes of `known` later, so any file may serve here, the live
+// archive included.
+std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known);
+
+// What to do with a file whose bytes are not proven to be elsewhere.
+enum class Unheld {
+    KeepAside,  // kept aside as a version of its own
+    Stay,       // left where it is, for a later run to settle
+};
+
+// What became of a file that was to go.
+struct Retired {
+    enum class How {
+        Gone,       // removed or replaced: its bytes are elsewhere (or it was not there)
+        KeptAside,  // kept aside, as `keptAs`
+        Stays,      // still where it was: not proven, or `failed` says why
+    };
+    How how = How::Gone;
+    Text keptAs;
+    std::optional<StepFailure> failed;
+};
+
+// Removes the file once its bytes are proven elsewhere (or it is a copy of
+// one cut short): by `proof` when one is given, else by the holding places.
+[[nodiscard]] Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text& path,
+                             Unheld unheld, const std::optional<Proof>& proof = std::nullopt);
+
+// Renames `from` over `to`. What stood at `to` goes only when it was not
+// there, or its whole bytes are in `from` or in a holding place; otherwise it
+// is kept aside first, or (Unheld::Stay) the rename is not made. The mod's
+// backup is the launcher's copy of the mod's archive, replaced whenever the
+// mod's archive changes: it needs no proof.
+[[nodiscard]] Retired ReplaceOver(const GameLayout& paths, const Text& markerModFolder,
+                                  const Text& from, const Text& to, Unheld unheld,
+                                  const std::optional<Proof>& proof = std::nullopt);
+
+// A copy of `source` read while another program rewrote `source` in place
+// (the same file before and after, other bytes now): at worst a mix of two
+// versions, which was never a file of anyone's, at best the earlier version
+// that the other program itself overwrote. It is no version the launcher
+// keeps: removed when the source still is the file it was, with new bytes.
+[[nodiscard]] Retired DiscardMixedCopy(const Text& copy, const Text& source,
+                                       const FileLook& sourceBefore);
+
+// The look at a file now; false when it cannot be had.
+bool LookAt(const Text& path, FileLook& look);
+
+// A copy under a name of the launcher's own, which must be free: nothing is
+// ever copied over a file left there.
+[[nodiscard]] OsResult CopyToFreeName(const Text& from, const Text& to);
+
+// The marker and its copy hold the launcher's own text, no version of any
+// archive: written beside the marker, renamed over it, and removed, with no
+// proof needed. Any other path is refused.
+[[nodiscard]] OsResult WriteMarkerText(const GameLayout& paths, const Text& path, TextView content);
+[[nodiscard]] OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from, const Text& to);
+[[nodiscard]] OsResult RemoveMarkerText(const GameLayout& paths, const Text& path);

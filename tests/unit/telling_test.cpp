@@ -1,0 +1,184 @@
+// Never stuck, never silent: what a run leaves in the game's place when the
+// kept versions are as many as the launcher keeps, that every kept version
+// is named to the player (also after a kill), and that each message says
+// what really happened.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fake_platform.h"
+#include "launcher/sequence.h"
+#include "runs.h"
+
+namespace {
+
+using namespace runs;
+
+const std::string kSwapCopy =
+    "copy Shaders_client.zip -> ..\\bf2\\Shaders_client.zip.ModLauncher-new";
+const std::string kSwapRename =
+    "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip";
+
+// As many versions kept as the launcher keeps.
+void ThreeKept(FakePlatform& os) {
+    for (const char* version : {"K1-kept", "K2-kept", "K3-kept"}) {
+        os.AddFile(kBackupFolder + u"Shaders_client.kept-2020-01-0" +
+                       Text(1, static_cast<char16_t>(version[1])) + u"-000000.zip",
+                   version);
+        os.disk.versions.push_back(version);
+    }
+}
+
+// The number of the first change of an ordinary run from this state that
+// begins so (the changes are counted from 0).
+int ChangeNumber(const std::function<void(FakePlatform&)>& arrange, const std::string& begins) {
+    const std::vector<std::string> changes = RunOnce(arrange, nullptr).changes;
+    const auto found = std::find_if(changes.begin(), changes.end(),
+                                    [&](const std::string& c) { return c.rfind(begins, 0) == 0; });
+    return found == changes.end() ? -1 : static_cast<int>(found - changes.begin());
+}
+
+std::string Said(const FakePlatform& os) {
+    std::string said;
+    for (const std::string& line : os.writes) said += line;
+    return said;
+}
+
+void UpdatedBetweenRuns(FakePlatform& os) {
+    AfterAnOrdinaryRun(os, "G-archive");
+    RenameUpdateOver(os, "U-update");
+}
+
+// A full kept list never leaves a mod's archive live: an update renamed in
+// as the swap's copy begins is kept as the game's archive after the game,
+// one more version kept for it, and the player told.
+TEST(NeverStuck, FullKeptListStillPutsTheGamesArchiveBack) {
+    auto arrange = [](FakePlatform& os) {
+        AfterAnOrdinaryRun(os, "G-archive");
+        ThreeKept(os);
+    };
+    const int swapCopy = ChangeNumber(arrange, kSwapCopy);
+    ASSERT_GE(swapCopy, 0);
+    FakePlatform os;
+    arrange(os);
+    os.otherAt = swapCopy;
+    os.other = [](FakePlatform& other) { RenameUpdateOver(other, "U-update"); };
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    EXPECT_EQ(os.Content(kLive), "U-update") << "a mod's archive left live";
+    EXPECT_EQ(os.Content(kBackup), "U-update");
+    EXPECT_FALSE(os.HasFile(kMarkerPath));
+    EXPECT_EQ(Lost(os.disk), "");
+    EXPECT_EQ(KeptFiles(os.disk).size(), 4u);
+    EXPECT_NE(Said(os).find("kept as"), std::string::npos) << Said(os);
+}
+
+// Past the limit, an update between runs refuses the swap without a copy,
+// in this run and the next.
+TEST(NeverStuck, FullKeptListRefusesTheSwapWithoutCopyingAgain) {
+    RunResult run = RunOnce(
+        [](FakePlatform& os) {
+            UpdatedBetweenRuns(os);
+            ThreeKept(os);
+        },
+        nullptr);
+    for (int again = 0; again < 2; ++again) {
+        ASSERT_TRUE(run.completed);
+        for (const std::string& change : run.changes)
+            EXPECT_NE(change.rfind("copy ", 0), 0u) << change << " in run " << again;
+        EXPECT_NE(run.said.find("The mod's shaders were not put in place"), std::string::npos)
+            << run.said;
+        EXPECT_EQ(run.disk.Find(kLive)->bytes, "U-update");
+        EXPECT_EQ(run.disk.Find(GameLayout::Temporary(kBackup)), nullptr)
+            << "a copy left in run " << again;
+        run = RunOnce(nullptr, &run.disk);
+    }
+}
+
+// A kill between keeping the old backup aside and telling: the next whole
+// run names the kept version by its name.
+TEST(NeverSilent, KeptVersionOfAKilledRunIsNamedByTheNext) {
+    const int kept =
+        ChangeNumber(UpdatedBetweenRuns, "move ..\\bf2\\Backup\\Shaders_client.zip -> new");
+    ASSERT_GE(kept, 0);
+    RunResult killed = RunOnce(UpdatedBetweenRuns, nullptr, kept + 1, true);
+    ASSERT_FALSE(killed.completed);
+    ASSERT_FALSE(killed.crashes.empty());
+    RunResult next = RunOnce(nullptr, &killed.crashes.front().disk);
+    ASSERT_TRUE(next.completed);
+    const std::vector<Text> keptFiles = KeptFiles(next.disk);
+    ASSERT_EQ(keptFiles.size(), 1u);
+    EXPECT_FALSE(GameLayout::IsUntoldKeptName(LastName(keptFiles[0])));
+    EXPECT_NE(next.said.find(Narrow(keptFiles[0])), std::string::npos) << next.said;
+}
+
+// A swap whose rename took effect but answered "already exists" (its reply
+// lost, the system's retry finding the name taken by the renamed file): the
+// swap is made, and the game starts with the mod's archive.
+TEST(NeverSilent, SwapWhoseLostReplySaidNameTakenIsMade) {
+    const int rename = ChangeNumber(GameAndMod, kSwapRename);
+    ASSERT_GE(rename, 0);
+    FakePlatform os;
+    GameAndMod(os);
+    os.lostReplyAt = rename;
+    os.lostReplyError = kErrorAlreadyExists;
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
+    EXPECT_EQ(os.liveArchiveAtStart, "M-archive");
+    EXPECT_EQ(os.Content(kLive), "G-archive");
+    EXPECT_EQ(Said(os), "");
+}
+
+// The messages say what happened: a backup a scanner took during the game
+// is gone, not an update; a source written while it was copied is changed,
+// not in use, and the mix read from it is not kept as a version.
+TEST(NeverSilent, MessagesSayWhatReallyHappened) {
+    {
+        FakePlatform os;
+        GameAndMod(os);
+        os.duringGame = [](FakePlatform& game) {
+            game.disk.Remove(kBackup);
+            game.disk.Commit();
+        };
+        EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+        EXPECT_NE(Said(os).find("was gone"), std::string::npos) << Said(os);
+        EXPECT_EQ(Said(os).find("updated or repaired"), std::string::npos) << Said(os);
+        EXPECT_EQ(os.Content(kLive), "G-archive");
+        EXPECT_EQ(os.Content(kBackup), "G-archive");
+    }
+    {
+        auto arrange = [](FakePlatform& os) { GameAndMod(os); };
+        const int backupCopy = ChangeNumber(arrange, "copy ..\\bf2\\Shaders_client.zip -> ");
+        ASSERT_GE(backupCopy, 0);
+        FakePlatform os;
+        GameAndMod(os);
+        os.otherAt = backupCopy;
+        os.otherInsideCopy = true;
+        os.other = [](FakePlatform& other) {
+            FakeFile* live = other.disk.Find(kLive);
+            live->bytes = "W-rewrite";
+            live->lastWrite = ++other.clock;
+        };
+        EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+        EXPECT_NE(Said(os).find("another program wrote it while it was being copied"),
+                  std::string::npos)
+            << Said(os);
+        EXPECT_EQ(Said(os).find("Close the program"), std::string::npos) << Said(os);
+        EXPECT_TRUE(KeptFiles(os.disk).empty()) << "a mix of two versions kept";
+    }
+}
+
+// G, then an update U, then G again: the kept G is the backup's bytes once
+// more, and goes, named; U is kept.
+TEST(NeverSilent, RollbackKeepsNoDuplicate) {
+    RunResult first = RunOnce(UpdatedBetweenRuns, nullptr);
+    ASSERT_TRUE(first.completed);
+    RunResult second =
+        RunOnce([](FakePlatform& os) { RenameUpdateOver(os, "G-archive"); }, &first.disk);
+    ASSERT_TRUE(second.completed);
+    std::vector<std::string> kept;
+    for (const Text& path : KeptFiles(second.disk)) kept.push_back(second.disk.Find(path)->bytes);
+    EXPECT_EQ(kept, std::vector<std::string>{"U-update"});
+    EXPECT_NE(second.said.find("it is removed"), std::string::npos) << second.said;
+    EXPECT_EQ(Wrong(second.disk), "");
+}
+
+}  // namespace
