@@ -29,7 +29,7 @@ OsResult MoveToFree(const Text& from, const Text& to) {
     FileIdentity source;
     const bool known = Files().ReadFileIdentity(from, source).ok;
     const OsResult moved = Files().MoveToFreeName(from, to);
-    if (moved) return moved;
+    if (moved.ok) return {};
     if (IsNameTaken(moved.error)) {
         // A reply lost and the rename tried again by the system answers
         // "name taken" with the name taken by this very file: done.

@@ -52,7 +52,7 @@ OsResult MoveOverProven(const Text& from, const Text& to) {
     ClearBlockingAttributes(to);
     LookBeforeChange(to);  // what it replaces was proven a moment ago
     const OsResult moved = Files().MoveOver(from, to);
-    if (moved) return moved;
+    if (moved.ok) return {};
     // Whatever the lost reply said, the source gone and the target the very
     // file that was renamed is this rename done.
     FileIdentity there;
