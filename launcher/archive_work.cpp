@@ -12,6 +12,11 @@ const Failed& StepOutcome::Add(const StepOutcome& other) {
     return failed;
 }
 
+void StepOutcome::Add(const Retired& retired, const Text& from) {
+    failed = retired.failed;
+    if (retired.how == Retired::How::KeptAside) kept.push_back({from, retired.keptAs});
+}
+
 void ArchiveWork::Warn(Text text) { warnings_.push_back(std::move(text)); }
 
 Failed ArchiveWork::Take(const StepOutcome& outcome) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "launcher/gate.h"
 #include "launcher/layout.h"
 #include "launcher/notice.h"
 #include "launcher/platform.h"
@@ -36,6 +37,9 @@ struct [[nodiscard]] StepOutcome {
 
     // Takes in what a step it ran did, and gives back that step's failure.
     [[nodiscard]] const Failed& Add(const StepOutcome& other);
+    // Takes in what the gate did with a file that stood at `from`: its
+    // failure, and the version kept aside, told as `from`'s.
+    void Add(const Retired& retired, const Text& from);
 };
 
 // One run's archive work: where the files are, the mod's folder that a

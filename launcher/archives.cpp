@@ -38,15 +38,6 @@ void TellNothingChanged(ArchiveWork& work, bool modArchive, const StepFailure& f
     return std::nullopt;
 }
 
-// Whether the backup holds the file's very bytes already, as it does after
-// an ordinary run: a copy keeps its source's time, so the stamps tell which
-// backups are worth reading.
-bool AlreadyBackedUp(const Text& file, const Text& backup) {
-    FileStamp original, copy;
-    return Files().ReadFileStamp(file, original) && Files().ReadFileStamp(backup, copy) &&
-           original == copy && Compare(file, backup) == Likeness::Same;
-}
-
 // What a put-back before the game came to: done (and told with its text),
 // or not because it found an update in the live name; and its failure.
 struct [[nodiscard]] PutBackBefore {
@@ -85,8 +76,7 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
         if ((failed = work.Take(CopyBeside(paths, live, backup, Durable::Yes)))) return failed;
         return work.Take(ReplaceWithCopy(paths, work.markerModFolder, backup, false));
     }
-    if (AlreadyBackedUp(live, backup) || Compare(live, backup) == Likeness::Same)
-        return Flush(backup);
+    if (Compare(live, backup) == Likeness::Same) return Flush(backup);
     if (ProveModsArchive(paths, live, work.markerModFolder)) {
         const PutBackBefore putBack = PutBackBeforeTheGame(work, LeftBehindPutBackText);
         if (putBack.done || putBack.failed) return putBack.failed;
@@ -108,7 +98,8 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
 
 void BackUpModArchive(ArchiveWork& work) {
     const GameLayout& paths = work.paths;
-    if (AlreadyBackedUp(paths.ModArchive(), paths.ModArchiveBackup())) return;
+    // After an ordinary run the backup holds the mod's very bytes already.
+    if (IsWholeCopyOf(paths.ModArchiveBackup(), paths.ModArchive())) return;
     // A failed backup of the mod's archive stops nothing and is not told:
     // the mod's archive itself stays where it is, the swap copies from it,
     // and the next run makes the backup again.

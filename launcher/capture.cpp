@@ -50,10 +50,7 @@ StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder
 StepOutcome DisposeOfCapture(const GameLayout& paths, const Text& markerModFolder) {
     StepOutcome outcome;
     if (!IsExistingFile(paths.CapturedArchive())) return outcome;
-    const Retired retired = RetireCapture(paths, markerModFolder, Unheld::KeepAside);
-    outcome.failed = retired.failed;
-    if (retired.how == Retired::How::KeptAside)
-        outcome.kept.push_back({paths.LiveArchive(), retired.keptAs});
+    outcome.Add(RetireCapture(paths, markerModFolder, Unheld::KeepAside), paths.LiveArchive());
     return outcome;
 }
 

@@ -53,9 +53,7 @@ PutBackOutcome PutBackupInPlace(const GameLayout& paths, const Text& markerModFo
         (void)outcome.Add(DisposeOfCapture(paths, markerModFolder));  // the caller reads it
         return outcome;
     }
-    const Retired retired = Retire(paths, markerModFolder, captured, Unheld::KeepAside, launchers);
-    outcome.failed = retired.failed;
-    if (retired.how == Retired::How::KeptAside) outcome.kept.push_back({live, retired.keptAs});
+    outcome.Add(Retire(paths, markerModFolder, captured, Unheld::KeepAside, launchers), live);
     return outcome;
 }
 
@@ -69,13 +67,10 @@ PutBackOutcome TakeModsArchiveOut(const GameLayout& paths, const Text& markerMod
         (void)outcome.Add(ReturnCapture(paths, markerModFolder));  // the caller reads it
         return outcome;
     }
-    const Retired retired = Retire(paths, markerModFolder, captured, Unheld::KeepAside, mods);
+    outcome.Add(Retire(paths, markerModFolder, captured, Unheld::KeepAside, mods),
+                paths.LiveArchive());
     // Told as the live archive's: that is where the player saw it.
-    if (retired.failed)
-        outcome.failed =
-            StepFailure{retired.failed->action, paths.LiveArchive(), retired.failed->error};
-    if (retired.how == Retired::How::KeptAside)
-        outcome.kept.push_back({paths.LiveArchive(), retired.keptAs});
+    if (outcome.failed) outcome.failed->path = paths.LiveArchive();
     return outcome;
 }
 

@@ -17,10 +17,10 @@ bool IsWholeCopyOf(const Text& copy, const Text& source) {
 }
 
 // A copy whose source another program wrote while it was read is good only
-// if it holds what the source holds now; otherwise it is an earlier version
-// whole (the source renamed over) or a mix of two (the source rewritten in
-// place), which the launcher cannot tell apart: it is kept aside unless its
-// bytes are elsewhere.
+// if it holds what the source holds now. Otherwise, with the source the same
+// file as before (rewritten in place), it is a mix of two versions and goes;
+// with the source renamed over, it is the earlier version whole, kept aside
+// unless its bytes are elsewhere.
 StepOutcome CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable) {
     const Text temporary = GameLayout::Temporary(to);
     StepOutcome outcome;
@@ -41,13 +41,8 @@ StepOutcome CopyBeside(const GameLayout& paths, const Text& from, const Text& to
         const bool changed =
             looked && !(Files().ReadFileStamp(from, after) && after == before.stamp);
         if (changed && Compare(temporary, from) != Likeness::Same) {
-            // Rewritten in place: a mix, which is no version. Renamed over:
-            // the earlier version whole, kept unless its bytes are elsewhere.
-            if (DiscardMixedCopy(temporary, from, before).how != Retired::How::Gone) {
-                const Retired retired = Retire(paths, Text(), temporary, Unheld::KeepAside);
-                if (retired.how == Retired::How::KeptAside)
-                    outcome.kept.push_back({from, retired.keptAs});
-            }
+            if (DiscardMixedCopy(temporary, from, before).how != Retired::How::Gone)
+                outcome.Add(Retire(paths, Text(), temporary, Unheld::KeepAside), from);
             outcome.failed =
                 StepFailure{u"copy", from, kErrorSharingViolation, StepFailure::Why::SourceChanged};
             return outcome;

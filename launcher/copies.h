@@ -28,7 +28,8 @@ StepOutcome ReplaceWithCopy(const GameLayout& paths, const Text& markerModFolder
 // else left for the next run to settle.
 void DropCopy(const GameLayout& paths, const Text& copy);
 
-// Whether `copy` holds the very bytes of `source`, as a copy keeps its time.
+// Whether `copy` holds the very bytes of `source`: a copy keeps its source's
+// size and time, so only one of the same stamp is read.
 bool IsWholeCopyOf(const Text& copy, const Text& source);
 
 // The marker, written whole beside it and renamed over it; and removed.

@@ -25,22 +25,24 @@ bool IsNameTaken(std::uint32_t error) {
     return error == kErrorAlreadyExists || error == kErrorFileExists;
 }
 
+std::optional<FileIdentity> IdentityBeforeRename(const Text& from) {
+    FileIdentity identity;
+    if (!Files().ReadFileIdentity(from, identity)) return std::nullopt;
+    return identity;
+}
+
+bool RenameTookEffect(const std::optional<FileIdentity>& source, std::uint32_t error,
+                      const Text& from, const Text& to) {
+    if (IsExistingFile(from)) return false;
+    if (!source) return !IsNameTaken(error) && IsExistingFile(to);
+    FileIdentity there;
+    return Files().ReadFileIdentity(to, there) && there == *source;
+}
+
 OsResult MoveToFree(const Text& from, const Text& to) {
-    FileIdentity source;
-    const bool known = Files().ReadFileIdentity(from, source).ok;
+    const std::optional<FileIdentity> source = IdentityBeforeRename(from);
     const OsResult moved = Files().MoveToFreeName(from, to);
-    if (moved.ok) return {};
-    if (IsNameTaken(moved.error)) {
-        // A reply lost and the rename tried again by the system answers
-        // "name taken" with the name taken by this very file: done.
-        FileIdentity there;
-        if (known && !IsExistingFile(from) && Files().ReadFileIdentity(to, there) &&
-            there == source) {
-            return {};
-        }
-        return moved;
-    }
-    if (!IsExistingFile(from) && IsExistingFile(to)) return {};
+    if (moved.ok || RenameTookEffect(source, moved.error, from, to)) return {};
     return moved;
 }
 

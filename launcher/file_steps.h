@@ -44,13 +44,20 @@ OsResult WithRetries(Change change) {
     return TryAgainWhile(IsMomentaryHold, change);
 }
 
-// Renames the file to a name that must be free. A rename that reported
-// failure but took effect (its reply lost on a network share, say) counts
-// as done: the source gone and the target there can only be this rename's
-// doing, since the targets are names no other program writes, or the live
-// name the launcher has just emptied. "Name taken" is given back as it is,
-// unless the name is taken by the very file that was renamed: a reply lost
-// and answered on a retry.
+// A rename's reply may be lost on a network share and answered with any
+// error, "name taken" included when the system tried it again and found the
+// name taken by the renamed file itself. The source's identity, read before
+// the rename, tells: the rename took effect when the source is gone and the
+// target is that very file. With the identity unknown, a target there after
+// any error but "name taken" is taken for it, as no other program writes
+// the targets.
+std::optional<FileIdentity> IdentityBeforeRename(const Text& from);
+bool RenameTookEffect(const std::optional<FileIdentity>& source, std::uint32_t error,
+                      const Text& from, const Text& to);
+
+// Renames the file to a name that must be free: "name taken" from another
+// program's file is given back as it is. A rename that took effect although
+// its reply said otherwise counts as done.
 [[nodiscard]] OsResult MoveToFree(const Text& from, const Text& to);
 
 // Flushing any file puts every rename made before it on the disk, even

@@ -21,15 +21,11 @@ bool SameNameIgnoringCase(TextView a, TextView b) {
     return true;
 }
 
-bool Look(const Text& path, FileLook& look) {
-    return Files().ReadFileStamp(path, look.stamp) && Files().ReadFileIdentity(path, look.identity);
-}
-
 // The proof still holds: both files are as they were when compared. The
 // path is looked at last, so that the destroying call follows its look at once.
 bool StillHolds(const Proof& proof) {
     FileLook holder, path;
-    return Look(proof.holder, holder) && holder == proof.holderLook && Look(proof.path, path) &&
+    return LookAt(proof.holder, holder) && holder == proof.holderLook && LookAt(proof.path, path) &&
            path == proof.pathLook;
 }
 
@@ -47,24 +43,37 @@ bool IsMarkerFile(const GameLayout& paths, const Text& path) {
 // A rename over the target, once the caller has proven what it replaces.
 // A rename that reported failure but took effect counts as done.
 OsResult MoveOverProven(const Text& from, const Text& to) {
-    FileIdentity source;
-    const bool known = Files().ReadFileIdentity(from, source).ok;
+    const std::optional<FileIdentity> source = IdentityBeforeRename(from);
     ClearBlockingAttributes(to);
     LookBeforeChange(to);  // what it replaces was proven a moment ago
     const OsResult moved = Files().MoveOver(from, to);
-    if (moved.ok) return {};
-    // Whatever the lost reply said, the source gone and the target the very
-    // file that was renamed is this rename done.
-    FileIdentity there;
-    if (known && !IsExistingFile(from) && Files().ReadFileIdentity(to, there) && there == source)
-        return {};
+    if (moved.ok || RenameTookEffect(source, moved.error, from, to)) return {};
     return moved;
 }
 
-// The sentinel for a proof that no longer holds when the change is made.
+// The sentinel for a file that may no longer go when the change is made.
 constexpr std::uint32_t kChangedMeanwhile = ~std::uint32_t{0};
 
+// Removes the file, tried again while another program holds it. Before each
+// try `mayGo` looks at it (its identity read last, so that the removal
+// follows its look at once) and says whether it may still go; when not, the
+// answer is kChangedMeanwhile. A file already gone counts as removed.
+template <typename MayGo>
+OsResult RemoveLooked(const Text& path, MayGo mayGo) {
+    ClearBlockingAttributes(path);
+    const OsResult removed = WithRetries([&] {
+        if (!mayGo()) return OsResult{false, kChangedMeanwhile};
+        return Files().RemoveFile(path);
+    });
+    if (removed || !IsExistingFile(path)) return {};
+    return removed;
+}
+
 }  // namespace
+
+bool LookAt(const Text& path, FileLook& look) {
+    return Files().ReadFileStamp(path, look.stamp) && Files().ReadFileIdentity(path, look.identity);
+}
 
 Likeness Compare(const Text& file, const Text& known) {
     constexpr std::uint32_t kPart = 1 << 20;
@@ -131,7 +140,7 @@ std::vector<Text> HoldingPlaces(const GameLayout& paths, const Text& markerModFo
 std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
                                const std::vector<Text>& places, Whole whole) {
     FileLook before;
-    if (!Look(path, before)) return std::nullopt;
+    if (!LookAt(path, before)) return std::nullopt;
     // The live archive's identity, read once a place is worth reading: a
     // place that is the live archive under another name holds nothing.
     std::optional<FileIdentity> live;
@@ -162,8 +171,8 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
         }
         // Either file written while it was read proves nothing.
         FileLook pathAfter, placeAfter;
-        if (!Look(path, pathAfter) || !(pathAfter == before)) return std::nullopt;
-        if (!Look(place, placeAfter) || !(placeAfter == other)) continue;
+        if (!LookAt(path, pathAfter) || !(pathAfter == before)) return std::nullopt;
+        if (!LookAt(place, placeAfter) || !(placeAfter == other)) continue;
         return Proof{path, before, place, other};
     }
     return std::nullopt;
@@ -176,30 +185,27 @@ std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
 
 std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known) {
     FileLook before, other;
-    if (!Look(path, before) || !Look(known, other) || before.identity == other.identity) {
+    if (!LookAt(path, before) || !LookAt(known, other) || before.identity == other.identity) {
         return std::nullopt;
     }
     if (Compare(path, known) != Likeness::CutShort) return std::nullopt;
     FileLook pathAfter, knownAfter;
-    if (!Look(path, pathAfter) || !(pathAfter == before) || !Look(known, knownAfter) ||
+    if (!LookAt(path, pathAfter) || !(pathAfter == before) || !LookAt(known, knownAfter) ||
         !(knownAfter == other)) {
         return std::nullopt;
     }
     return Proof{path, before, known, other};
 }
 
-bool LookAt(const Text& path, FileLook& look) { return Look(path, look); }
-
 Retired DiscardMixedCopy(const Text& copy, const Text& source, const FileLook& sourceBefore) {
     FileLook now;
-    if (!Look(source, now) || now.identity != sourceBefore.identity ||
+    if (!LookAt(source, now) || now.identity != sourceBefore.identity ||
         now.stamp == sourceBefore.stamp || Compare(copy, source) != Likeness::Different) {
         return {Retired::How::Stays, {}, std::nullopt};
     }
-    ClearBlockingAttributes(copy);
-    LookBeforeChange(copy);  // a mix read through a file rewritten in place: no version
-    const OsResult removed = Files().RemoveFile(copy);
-    if (removed || !IsExistingFile(copy)) return {};
+    // A mix read through a file rewritten in place: no version.
+    const OsResult removed = RemoveLooked(copy, [&] { return LookBeforeChange(copy); });
+    if (removed) return {};
     return {Retired::How::Stays, {}, StepFailure{u"remove", copy, removed.error}};
 }
 
@@ -211,12 +217,8 @@ Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text&
         proof = ProveHeld(paths, path, HoldingPlaces(paths, markerModFolder), Whole::OrCutShort);
     }
     if (proof) {
-        ClearBlockingAttributes(path);
-        const OsResult removed = WithRetries([&] {
-            if (!StillHolds(*proof)) return OsResult{false, kChangedMeanwhile};
-            return Files().RemoveFile(path);
-        });
-        if (removed || !IsExistingFile(path)) return {};
+        const OsResult removed = RemoveLooked(path, [&] { return StillHolds(*proof); });
+        if (removed) return {};
         if (removed.error != kChangedMeanwhile) {
             return {Retired::How::Stays, {}, StepFailure{u"remove", path, removed.error}};
         }
@@ -254,7 +256,8 @@ Retired ReplaceOver(const GameLayout& paths, const Text& markerModFolder, const 
 }
 
 OsResult CopyToFreeName(const Text& from, const Text& to) {
-    if (LookBeforeChange(to) || IsExistingFile(to)) return {false, kErrorAlreadyExists};
+    if (IsExistingFile(to)) return {false, kErrorAlreadyExists};
+    LookBeforeChange(to);  // nothing there: the copy destroys nothing
     return Files().CopyWholeFile(from, to);
 }
 
@@ -272,11 +275,8 @@ OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from, const Text
 OsResult RemoveMarkerText(const GameLayout& paths, const Text& path) {
     if (!IsMarkerFile(paths, path)) return {false, kErrorAccessDenied};
     if (!IsExistingFile(path)) return {};
-    ClearBlockingAttributes(path);
-    const OsResult removed = WithRetries([&] {
-        LookBeforeChange(path);  // the marker's own text: no version of anything
-        return Files().RemoveFile(path);
+    return RemoveLooked(path, [&] {
+        LookBeforeChange(path);
+        return true;  // the marker's own text: no version of anything
     });
-    if (removed || !IsExistingFile(path)) return {};
-    return removed;
 }

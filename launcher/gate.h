@@ -115,7 +115,8 @@ struct Retired {
 [[nodiscard]] Retired DiscardMixedCopy(const Text& copy, const Text& source,
                                        const FileLook& sourceBefore);
 
-// The look at a file now; false when it cannot be had.
+// A look at a file now: its stamp and identity; false when either cannot
+// be read.
 bool LookAt(const Text& path, FileLook& look);
 
 // A copy under a name of the launcher's own, which must be free: nothing is
