@@ -40,9 +40,10 @@ StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder
     const Retired replaced =
         ReplaceOver(paths, markerModFolder, paths.CapturedArchive(), backup, Unheld::KeepAside);
     StepOutcome outcome;
+    // Kept aside even when the rename then failed: told either way.
+    outcome.backupKeptAs = replaced.keptAs;
     outcome.failed = replaced.failed;
     if (outcome.failed) return outcome;
-    outcome.backupKeptAs = replaced.keptAs;
     outcome.failed = Flush(backup);
     return outcome;
 }

@@ -111,6 +111,24 @@ TEST(NeverSilent, KeptVersionOfAKilledRunIsNamedByTheNext) {
     EXPECT_NE(next.said.find(Narrow(keptFiles[0])), std::string::npos) << next.said;
 }
 
+// The capture of an update becomes the backup, the old backup kept aside
+// first, and then the rename over the backup fails: the kept version is
+// named in this run, not left for the next.
+TEST(NeverSilent, BackupKeptByAStepThatThenFailedIsNamedAtOnce) {
+    FakePlatform os;
+    KilledDuringTheGame(os);
+    os.AddFile(kPaths.CapturedArchive(), "U-update");
+    os.disk.versions.push_back("U-update");
+    os.moveErrors[u"..\\bf2\\Backup\\Shaders_client.zip"] = {kErrorSharingViolation};
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
+    const std::vector<Text> kept = KeptFiles(os.disk);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(os.disk.Find(kept[0])->bytes, "G-archive");
+    EXPECT_FALSE(GameLayout::IsUntoldKeptName(LastName(kept[0]))) << Narrow(kept[0]);
+    EXPECT_NE(Said(os).find(Narrow(kept[0])), std::string::npos) << Said(os);
+    EXPECT_EQ(Lost(os.disk), "");
+}
+
 // A swap whose rename took effect but answered "already exists" (its reply
 // lost, the system's retry finding the name taken by the renamed file): the
 // swap is made, and the game starts with the mod's archive.
