@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "launcher/layout.h"
@@ -23,6 +24,9 @@ struct FakeFile {
     std::string bytes;
     std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
     std::uint64_t lastWrite = 0;
+
+    auto Fields() const { return std::tie(bytes, attributes, lastWrite); }
+    bool operator<(const FakeFile& other) const { return Fields() < other.Fields(); }
 };
 
 // A small model of a disk behind a cache. Names point at files; a file's
@@ -43,6 +47,9 @@ struct FakeDisk {
     struct Node {
         FakeFile now;      // what a reader sees
         FakeFile durable;  // what is on the disk
+
+        auto Fields() const { return std::tie(now, durable); }
+        bool operator<(const Node& other) const { return Fields() < other.Fields(); }
     };
     // One change of names, made at once: (name, node), node 0 for a name gone.
     using NameChange = std::vector<std::pair<Text, int>>;
@@ -64,6 +71,16 @@ struct FakeDisk {
     // first, and each update once written; one that another program itself
     // destroyed (its last copy overwritten or deleted) leaves the list.
     std::vector<std::string> versions;
+
+    // Every field above: two disks that order neither way are the same disk,
+    // and a run from either does the same (the enumerations count on it to
+    // run a disk they met before only once). A field added above goes here
+    // too; the size check after the class says when one is missing.
+    auto Fields() const {
+        return std::tie(model, names, durableNames, pending, nodes, folders, folderLinks, nextNode,
+                        gamesArchive, versions);
+    }
+    bool operator<(const FakeDisk& other) const { return Fields() < other.Fields(); }
 
     const FakeFile* Find(const Text& key) const;
     FakeFile* Find(const Text& key);
@@ -88,6 +105,29 @@ struct FakeDisk {
     // Takes a version off the list once no file holds it.
     void ForgetIfGone(const std::string& bytes);
 };
+
+// The fields that Fields() names, in their order: a file or a disk with any
+// other field is of another size, on the 32-bit build and the 64-bit one.
+namespace fake_disk_fields {
+struct File {
+    std::string bytes;
+    std::uint32_t attributes;
+    std::uint64_t lastWrite;
+};
+static_assert(sizeof(File) == sizeof(FakeFile), "FakeFile::Fields must name every field");
+struct Named {
+    FakeDisk::Model model;
+    std::map<Text, int> names, durableNames;
+    std::vector<FakeDisk::NameChange> pending;
+    std::map<int, FakeDisk::Node> nodes;
+    std::set<Text> folders;
+    std::map<Text, Text> folderLinks;
+    int nextNode;
+    std::string gamesArchive;
+    std::vector<std::string> versions;
+};
+static_assert(sizeof(Named) == sizeof(FakeDisk), "FakeDisk::Fields must name every field");
+}  // namespace fake_disk_fields
 
 // What the process's end at one point of a run leaves on the disk.
 struct CrashState {
