@@ -12,7 +12,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=wine-env.sh
 source "$root/tools/wine-env.sh"
 program_targets=(all)
-helper_targets=(standin_game e2e_tests kill_mid_game unit_tests)
+helper_targets=(standin_game e2e_tests kill_mid_game enumeration_tests)
 if [ "${1:-}" = --demo ]; then
   program_targets=(ModLauncher)
   helper_targets=(standin_game kill_mid_game)

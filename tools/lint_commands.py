@@ -8,6 +8,9 @@ program's configuration). A command with the switch is kept only for a file
 whose project includes, followed through the project's headers, reach the one
 header that reads it; for any other file it is the same source over again.
 Should the switch be read anywhere else, every command is kept.
+
+The build's precompiled headers are taken out: clang cannot read GCC's, and
+each file then reads the headers it includes itself, as it names them.
 """
 import json
 import os
@@ -18,6 +21,7 @@ import sys
 SWITCH = "MODLAUNCHER_FAULT_HOOK"
 HOOK_HEADER = "launcher/fault_hook.h"
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
+PRECOMPILED = re.compile(r' -Winvalid-pch| -include \S*/cmake_pch\.hxx')
 
 
 def main():
@@ -50,6 +54,8 @@ def main():
     def name_of(entry):
         return os.path.relpath(os.path.join(entry["directory"], entry["file"]), root)
 
+    # The precompiled headers' own commands are the build's, not sources.
+    entries = [entry for entry in entries if not entry["file"].endswith("cmake_pch.hxx.cxx")]
     plain = {name_of(entry) for entry in entries if not has_switch(entry)}
     kept, taken = [], set()
     for entry in entries:
@@ -60,6 +66,8 @@ def main():
             taken.add(name)
         elif name in plain and not keep_all and not reaches_hook(name):
             continue
+        if "command" in entry:
+            entry["command"] = PRECOMPILED.sub("", entry["command"])
         kept.append(entry)
     with open(out, "w", encoding="utf-8") as text:
         json.dump(kept, text, indent=1)
