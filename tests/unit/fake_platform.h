@@ -23,6 +23,10 @@ struct FakeFile {
     std::string bytes;
     std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
     std::uint64_t lastWrite = 0;
+    bool operator==(const FakeFile& o) const {
+        return bytes == o.bytes && attributes == o.attributes && lastWrite == o.lastWrite;
+    }
+    bool operator!=(const FakeFile& o) const { return !(*this == o); }
 };
 
 // A small model of a disk behind a cache. Names point at files; a file's
@@ -43,6 +47,13 @@ struct FakeDisk {
     struct Node {
         FakeFile now;      // what a reader sees
         FakeFile durable;  // what is on the disk
+        // The change time, as the system keeps it: moved by any change of the
+        // file's bytes, times or attributes (a test's own included, seen at
+        // the next read) and by each rename.
+        std::uint64_t changeTime = 0;
+        FakeFile changeSeen;
+        int moves = 0;
+        int movesSeen = 0;
     };
     // One change of names, made at once: (name, node), node 0 for a name gone.
     using NameChange = std::vector<std::pair<Text, int>>;
@@ -171,6 +182,13 @@ public:
     // fails, and so does a copy from the file. The file keeps it through
     // renames, for the run.
     std::map<int, std::uint64_t> unreadableFrom;
+    // The volume keeps no change time (FAT, exFAT).
+    bool noChangeTimes = false;
+    // How many parts of files the launcher has read.
+    int partsRead = 0;
+    // Whether the launcher keeps writers out of the file now: another
+    // program's write to it fails (an act that writes in place asks first).
+    bool IsKeptFromWriters(const Text& path) const;
     void MakeUnreadableFrom(const Text& path, std::uint64_t offset);
 
     // Failures on demand, by call name and path relative to `base`.
@@ -237,6 +255,9 @@ public:
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
+    OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
+    OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
+    void LetWritersIn(OsHandle handle) override;
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
@@ -281,6 +302,9 @@ private:
     // that went around it.
     Text lookedAt_;
     bool IsHeld(const Text& path) const;
+    // The files the launcher keeps writers out of: handle -> node.
+    std::map<OsHandle, int> writersKeptOut_;
+    OsHandle nextHold_ = 0x7000;
     // A rename over the target, or (without `replace`) to a free name only.
     OsResult Rename(const Text& from, const Text& to, bool replace);
 
