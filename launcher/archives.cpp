@@ -175,7 +175,7 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
         (void)RemoveMarker(paths);
         return outcome;
     }
-    MovedWithProof in = MoveWithProof(copy, live, copied.proof);
+    MovedWithProof in = MoveWithProof(copy, live, copied.proof, WrittenThere::ByAnyProgram);
     if (in.moved) {
         work.wayBack.liveIsModsCopy = std::move(in.proof);
         return {Swap::Made, std::nullopt};

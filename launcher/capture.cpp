@@ -34,7 +34,8 @@ Failed CaptureLive(const GameLayout& paths) {
 Captured CaptureLiveWithProof(const GameLayout& paths, const std::optional<Proof>& proofOfLive) {
     const Text live = paths.LiveArchive();
     if (!IsExistingFile(live)) return {};
-    MovedWithProof moved = MoveWithProof(live, paths.CapturedArchive(), proofOfLive);
+    MovedWithProof moved =
+        MoveWithProof(live, paths.CapturedArchive(), proofOfLive, WrittenThere::ByTheLauncherOnly);
     if (moved.moved) return {std::nullopt, std::move(moved.proof)};
     return {StepFailure{u"replace", live, moved.moved.error}, std::nullopt};
 }

@@ -2,6 +2,7 @@
 // call that replaces or removes a file.
 #include "launcher/gate.h"
 
+#include <algorithm>
 #include <string>
 
 #include "launcher/file_steps.h"
@@ -86,6 +87,30 @@ OsResult RemoveLooked(const Text& path, MayGo mayGo) {
     return removed;
 }
 
+// A file system stamps change times from a clock that moves in ticks (15.6
+// ms on Windows, a few ms on Linux): a write later in the tick that stamped
+// a change leaves the change time as it was. Past this much after it, a
+// write moves it.
+constexpr std::uint64_t kChangeTimeTick = 10 * 10000;  // 10 ms in file-time units
+// A change time ahead of the clock (a share's server whose clock runs
+// ahead) must not keep the launcher waiting: it waits a little, a few times,
+// and then keeps no proof.
+constexpr int kMostTickWaits = 5;
+constexpr std::uint64_t kMostWaitMs = 20;
+
+// Waits until the clock is past the change time's tick; false when it
+// does not get there.
+bool WaitPastTick(std::uint64_t changeTime) {
+    for (int wait = 0; wait < kMostTickWaits; ++wait) {
+        const std::uint64_t now = Files().SystemTime();
+        if (now > changeTime + kChangeTimeTick) return true;
+        constexpr std::uint64_t kMillisecond = 10000;
+        const std::uint64_t left = (changeTime + kChangeTimeTick - now) / kMillisecond + 1;
+        Files().Pause(static_cast<std::uint32_t>(std::min(left, kMostWaitMs)));
+    }
+    return false;
+}
+
 }  // namespace
 
 bool LookAt(const Text& path, FileLook& look) {
@@ -113,14 +138,16 @@ std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileL
     return Proof{copy, copyNow, source, sourceNow};
 }
 
-MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof) {
+MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
+                             WrittenThere writtenThere) {
     std::optional<WritersKeptOut> writersOut;
     if (proof && proof->path == from) writersOut.emplace(from);
     std::optional<Proof> moving;
     if (writersOut && *writersOut && StillUnchanged(*proof)) moving = proof;
     MovedWithProof outcome{WithRetries([&] { return MoveToFree(from, to); }), std::nullopt};
     FileLook look;
-    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook) {
+    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook &&
+        (writtenThere == WrittenThere::ByTheLauncherOnly || WaitPastTick(look.changeTime))) {
         outcome.proof = Proof{to, look, moving->holder, moving->holderLook};
     }
     return outcome;

@@ -97,13 +97,17 @@ std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileL
 // Renames `from` to the free name `to` (tried again while held), with
 // writers kept out of the file from before the proof for it is checked
 // until it is looked at under its new name: the proof moves with the file
-// (a rename moves its change time). The rename is made whether or not
-// there is a proof to move.
+// (a rename moves its change time). Where other programs write `to` (the
+// live name), writers stay out until the clock is past that change time,
+// so that any later write moves it again. The rename is made whether or
+// not there is a proof to move.
+enum class WrittenThere { ByTheLauncherOnly, ByAnyProgram };
 struct [[nodiscard]] MovedWithProof {
     OsResult moved;
     std::optional<Proof> proof;
 };
-MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof);
+MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
+                             WrittenThere writtenThere);
 
 // What to do with a file whose bytes are not proven to be elsewhere.
 enum class Unheld {

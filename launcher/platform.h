@@ -171,6 +171,9 @@ public:
     // while it may still be renamed. Fails with kErrorSharingViolation while
     // another program has it open to write.
     virtual OsResult KeepWritersOut(const Text& path, OsHandle& handle) = 0;
+    // The time now, in the units of file times (100 ns since 1601), from
+    // the clock the file system stamps files with.
+    virtual std::uint64_t SystemTime() = 0;
     virtual void LetWritersIn(OsHandle handle) = 0;
     // Whether two paths name one folder, by its identity, not its spelling;
     // false too when either cannot be opened.

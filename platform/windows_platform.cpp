@@ -306,6 +306,12 @@ OsResult WindowsPlatform::KeepWritersOut(const Text& path, OsHandle& handle) {
 
 void WindowsPlatform::LetWritersIn(OsHandle handle) { ::CloseHandle(AsHandle(handle)); }
 
+std::uint64_t WindowsPlatform::SystemTime() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return JoinHalves(now.dwHighDateTime, now.dwLowDateTime);
+}
+
 bool WindowsPlatform::IsSameFolder(const Text& one, const Text& other) {
     BY_HANDLE_FILE_INFORMATION first, second;
     return IdentityOf(one, first) && IdentityOf(other, second) &&

@@ -52,6 +52,7 @@ public:
     OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
     OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
     void LetWritersIn(OsHandle handle) override;
+    std::uint64_t SystemTime() override;
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;

@@ -535,8 +535,9 @@ TEST(Archives, WayBackReadsNothingWhileTheSwapsProofsLast) {
         os.duringGame = [&c](FakePlatform& game) {
             game.partsRead = 0;
             if (!c.rewrite) return;
-            FakeFile* live = game.disk.Find(game.Resolve(kGame));
-            live->bytes = c.rewrite;  // "M" had one byte too
+            // As soon as the game starts: in the clock's tick of the swap,
+            // unless the swap let it pass.
+            game.WroteKeepingItsStamp(kGame, c.rewrite);  // "M" had one byte too
         };
         EXPECT_EQ(RunLaunchSequence(), c.rewrite ? kExitGameRanWithWarning : kExitGameRan);
         EXPECT_EQ(os.partsRead > 0, c.reads) << os.partsRead << " parts read after the game";

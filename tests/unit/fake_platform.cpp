@@ -664,7 +664,7 @@ OsResult FakePlatform::ReadChangeTime(const Text& path, std::uint64_t& changeTim
     if (name == disk.names.end()) return {false, kErrorFileNotFound};
     FakeDisk::Node& node = disk.nodes.at(name->second);
     if (node.changeTime == 0 || node.now != node.changeSeen || node.moves != node.movesSeen) {
-        node.changeTime = ++clock;
+        node.changeTime = ChangeTimeNow();
         node.changeSeen = node.now;
         node.movesSeen = node.moves;
     }
@@ -683,6 +683,25 @@ OsResult FakePlatform::KeepWritersOut(const Text& path, OsHandle& handle) {
 }
 
 void FakePlatform::LetWritersIn(OsHandle handle) { writersKeptOut_.erase(handle); }
+
+std::uint64_t FakePlatform::SystemTime() {
+    constexpr std::uint64_t kYear2022 = 132854688000000000;
+    return kYear2022 + clock + paused;
+}
+
+std::uint64_t FakePlatform::ChangeTimeNow() {
+    ++clock;
+    return SystemTime() / kChangeTimeTick * kChangeTimeTick;
+}
+
+void FakePlatform::WroteKeepingItsStamp(const Text& path, const std::string& bytes) {
+    FakeFile* file = disk.Find(Resolve(path));
+    file->bytes = bytes;
+    FakeDisk::Node& node = disk.nodes.at(disk.names.at(Resolve(path)));
+    node.changeTime = ChangeTimeNow();
+    node.changeSeen = node.now;
+    node.movesSeen = node.moves;
+}
 
 bool FakePlatform::IsKeptFromWriters(const Text& path) const {
     const auto name = disk.names.find(Resolve(path));
@@ -729,6 +748,7 @@ Text FakePlatform::ErrorText(std::uint32_t error) {
 
 void FakePlatform::Pause(std::uint32_t milliseconds) {
     Call("pause " + std::to_string(milliseconds));
+    paused += std::uint64_t{milliseconds} * 10000;
 }
 
 OsHandle FakePlatform::AppWindow() {

@@ -258,6 +258,16 @@ public:
     OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
     OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
     void LetWritersIn(OsHandle handle) override;
+    // The clock, and the time that the launcher's pauses let pass.
+    std::uint64_t SystemTime() override;
+    std::uint64_t paused = 0;
+    // Change times are stamped from the clock in ticks of 10 ms, as a file
+    // system does: two changes in one tick leave one change time. A change
+    // the launcher did not make through the fake is stamped when it is
+    // first seen; one stamped at once:
+    static constexpr std::uint64_t kChangeTimeTick = 100000;
+    std::uint64_t ChangeTimeNow();
+    void WroteKeepingItsStamp(const Text& path, const std::string& bytes);
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;

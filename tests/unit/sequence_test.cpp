@@ -62,6 +62,10 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "move ..\\bf2\\Shaders_client.zip -> new "
             "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
             "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
+            // Writers are kept out of the mod's archive in the game's place
+            // until the clock's tick of its rename has passed: any write then
+            // moves its change time, which the way back looks at.
+            "pause 10",
             "start",
             "pump",
             "poll",
