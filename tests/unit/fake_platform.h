@@ -51,7 +51,7 @@ struct FakeDisk {
         // file's bytes, times or attributes (a test's own included, seen at
         // the next read) and by each rename.
         std::uint64_t changeTime = 0;
-        FakeFile changeSeen;
+        FakeFile changeSeen{};
         int moves = 0;
         int movesSeen = 0;
     };
