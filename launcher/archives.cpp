@@ -141,7 +141,10 @@ struct [[nodiscard]] SwapOutcome {
 // the stamp the mod's archive will have in its place (a copy keeps its
 // source's size and time). The live archive is captured, and the copy
 // renamed in under the free live name. The capture stays until the game
-// has ended, when comparing it with the backup costs the player nothing.
+// has ended, and goes back itself then. What the swap proves on the way
+// (the capture holds the backup's bytes; the live archive is its copy of
+// the mod's archive) is kept for the way back, which need read neither
+// while the proofs last.
 // The mod's archive need not be on the disk before the game: a power cut
 // that tears it leaves a copy of it cut short, which the next run
 // recognises as the launcher's own.

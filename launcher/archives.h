@@ -31,8 +31,11 @@
 //          |                                        [L=M C=G marker]
 //          |                                                 |
 //          |      after the game (rules.cpp, kRules):       |
-//          |  C=B's bytes: C renamed over B ---------------->+
-//          |  copy B->N, capture L->C, rename N->L, C goes   |
+//          |  C=B's bytes (the swap's proof while it lasts,  |
+//          |  else compared): C->N, capture L->C, N->L, C    |
+//          |  goes on the swap's proof (else compared)       |
+//          |  otherwise: C settled first, then copy B->N,    |
+//          |  capture L->C, rename N->L, C goes              |
 //          +----------- marker removed <--------------------+
 //
 //   At any point a kill leaves N (settled first: RemoveLeftovers), C
