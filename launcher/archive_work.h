@@ -42,15 +42,26 @@ struct [[nodiscard]] StepOutcome {
     void Add(const Retired& retired, const Text& from);
 };
 
+// What the swap proved, for the way back after the game. Each holds for its
+// two files as they were then, and lasts while neither has changed since
+// (StillUnchanged): the way back then reads no archive to know it.
+struct WayBack {
+    // The capture holds the game's backup's bytes: it may go back itself.
+    std::optional<Proof> captureHoldsBackup;
+    // The live archive is the launcher's copy of the mod's archive.
+    std::optional<Proof> liveIsModsCopy;
+};
+
 // One run's archive work: where the files are, the mod's folder that a
-// marker names while its rules are settled (empty otherwise), and what the
-// player is to be told, in order.
+// marker names while its rules are settled (empty otherwise), what the swap
+// proved for the way back, and what the player is to be told, in order.
 class ArchiveWork {
 public:
     explicit ArchiveWork(const GameLayout& layout) : paths(layout) {}
 
     const GameLayout& paths;
     Text markerModFolder;
+    WayBack wayBack;
 
     // A warning for the player; a step's kept versions each become one.
     void Warn(Text text);

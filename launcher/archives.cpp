@@ -47,7 +47,8 @@ struct [[nodiscard]] PutBackBefore {
 
 PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, const Text&)) {
     const GameLayout& paths = work.paths;
-    PutBackOutcome putBack = PutBackupInPlace(paths, work.markerModFolder);
+    PutBackOutcome putBack =
+        PutBackupInPlace(paths, work.markerModFolder, GoesBack::BackupsCopy, WayBack{});
     PutBackBefore outcome;
     outcome.done = putBack.found == PutBack::Done;
     if ((outcome.failed = work.Take(putBack)) || !outcome.done) return outcome;
@@ -76,7 +77,13 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
         if ((failed = work.Take(CopyBeside(paths, live, backup, Durable::Yes)))) return failed;
         return work.Take(ReplaceWithCopy(paths, work.markerModFolder, backup, false));
     }
-    if (Compare(live, backup) == Likeness::Same) return Flush(backup);
+    // The proof that they are the same lasts to the way back: the capture
+    // then needs no reading to go back (SwapModArchiveIn carries it).
+    const std::optional<Proof> same = ProveHeld(paths, live, {backup}, Whole::Only);
+    if (same || Compare(live, backup) == Likeness::Same) {
+        work.wayBack.captureHoldsBackup = same;
+        return Flush(backup);
+    }
     if (ProveModsArchive(paths, live, work.markerModFolder)) {
         const PutBackBefore putBack = PutBackBeforeTheGame(work, LeftBehindPutBackText);
         if (putBack.done || putBack.failed) return putBack.failed;
@@ -134,7 +141,10 @@ struct [[nodiscard]] SwapOutcome {
 // the stamp the mod's archive will have in its place (a copy keeps its
 // source's size and time). The live archive is captured, and the copy
 // renamed in under the free live name. The capture stays until the game
-// has ended, when comparing it with the backup costs the player nothing.
+// has ended, and goes back itself then. What the swap proves on the way
+// (the capture holds the backup's bytes; the live archive is its copy of
+// the mod's archive) is kept for the way back, which need read neither
+// while the proofs last.
 // The mod's archive need not be on the disk before the game: a power cut
 // that tears it leaves a copy of it cut short, which the next run
 // recognises as the launcher's own.
@@ -150,13 +160,17 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     if (Files().ReadFileStamp(paths.ModArchive(), stamp)) marker.swappedIn = stamp;
     SwapOutcome outcome;
     Failed& failed = outcome.failed;
-    if ((failed = work.Take(CopyBeside(paths, paths.ModArchive(), live, Durable::No))))
-        return outcome;
+    const Copied copied = CopyBeside(paths, paths.ModArchive(), live, Durable::No);
+    if ((failed = work.Take(copied))) return outcome;
     if ((failed = WriteMarker(paths, marker))) {
         DropCopy(paths, copy);
         return outcome;
     }
-    if ((failed = CaptureLive(paths))) {
+    // What was proven of the live archive moves to the capture with it, and
+    // the proof of the copy to the live name: the way back's (WayBack).
+    Captured captured = CaptureLiveWithProof(paths, work.wayBack.captureHoldsBackup);
+    work.wayBack.captureHoldsBackup = std::move(captured.proof);
+    if ((failed = captured.failed)) {
         DropCopy(paths, copy);
         // Nothing changed in the game's place: no marker may say otherwise.
         // One that cannot go now is dropped by the next run, which finds
@@ -164,16 +178,19 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
         (void)RemoveMarker(paths);
         return outcome;
     }
-    const OsResult in = MoveToFree(copy, live);
-    if (in) return {Swap::Made, std::nullopt};
+    MovedWithProof in = MoveWithProof(copy, live, copied.proof, WrittenThere::ByAnyProgram);
+    if (in.moved) {
+        work.wayBack.liveIsModsCopy = std::move(in.proof);
+        return {Swap::Made, std::nullopt};
+    }
     // A folder in the live archive's place takes its name too: no update.
-    const bool updateArrived = IsNameTaken(in.error) && !IsExistingFolder(live);
+    const bool updateArrived = IsNameTaken(in.moved.error) && !IsExistingFolder(live);
     // Not swapped: what was captured goes back, unless something took the
     // live name meanwhile; the marker's rules then settle what is live.
     DropCopy(paths, copy);
     if ((failed = work.Take(ReturnCapture(paths, paths.ModFolder())))) return outcome;
     if (!updateArrived) {
-        failed = StepFailure{u"replace", live, in.error};
+        failed = StepFailure{u"replace", live, in.moved.error};
         if (!SettleMarker(work, When::BeforeTheGame)) failed.reset();  // the player is told already
         return outcome;
     }
@@ -234,15 +251,17 @@ Prepared Prepare(ArchiveWork& work) {
 
 }  // namespace
 
-Prepared PrepareArchives(const GameLayout& paths, RunRecord& run) {
+Preparation PrepareArchives(const GameLayout& paths, RunRecord& run) {
     ArchiveWork work(paths);
     const Prepared prepared = Prepare(work);
     work.TellAll(run);
-    return prepared;
+    if (prepared != Prepared::ModsArchive) return {prepared, {}};
+    return {prepared, std::move(work.wayBack)};
 }
 
-bool RestoreGameArchive(const GameLayout& paths, RunRecord& run) {
+bool RestoreGameArchive(const GameLayout& paths, const WayBack& wayBack, RunRecord& run) {
     ArchiveWork work(paths);
+    work.wayBack = wayBack;
     const bool settled = SettleMarker(work, When::AfterTheGame);
     if (settled) RemoveKeptCopiesOfBackup(work);
     work.TellAll(run);

@@ -31,8 +31,11 @@
 //          |                                        [L=M C=G marker]
 //          |                                                 |
 //          |      after the game (rules.cpp, kRules):       |
-//          |  C=B's bytes: C renamed over B ---------------->+
-//          |  copy B->N, capture L->C, rename N->L, C goes   |
+//          |  C=B's bytes (the swap's proof while it lasts,  |
+//          |  else compared): C->N, capture L->C, N->L, C    |
+//          |  goes on the swap's proof (else compared)       |
+//          |  otherwise: C settled first, then copy B->N,    |
+//          |  capture L->C, rename N->L, C goes              |
 //          +----------- marker removed <--------------------+
 //
 //   At any point a kill leaves N (settled first: RemoveLeftovers), C
@@ -45,6 +48,7 @@
 //   archive, B goes back; L neither B's bytes nor a mod's, L is kept as the
 //   game's new archive. Every removal and every rename over a file is the
 //   gate's (gate.h): N, C, B and K go only when their bytes are elsewhere.
+#include "launcher/archive_work.h"
 #include "launcher/layout.h"
 #include "launcher/run_record.h"
 
@@ -55,15 +59,23 @@ enum class Prepared {
     AnotherLauncherRuns,  // another launcher holds this game's archives: nothing touched
 };
 
+// What is in the game's place, and, with the mod's archive there, what the
+// swap proved for the way back.
+struct Preparation {
+    Prepared prepared;
+    WayBack wayBack;
+};
+
 // Takes the game's lock, settles what an earlier run left, backs both
 // archives up and swaps the mod's archive in. Tells the player what did not
 // go as it should.
-Prepared PrepareArchives(const GameLayout& paths, RunRecord& run);
+Preparation PrepareArchives(const GameLayout& paths, RunRecord& run);
 
 // Puts the game's archive back after the game, as the marker says: the
 // game's backup over the mod's archive, or no archive where the game had
 // none; a live archive that something else wrote meanwhile is kept as the
 // game's new one. The marker goes once that is on the disk; when it cannot,
 // the marker stays for the next run and the player is told. True when the
-// marker is gone.
-bool RestoreGameArchive(const GameLayout& paths, RunRecord& run);
+// marker is gone. What the swap proved spares reading what it proves,
+// while it lasts.
+bool RestoreGameArchive(const GameLayout& paths, const WayBack& wayBack, RunRecord& run);

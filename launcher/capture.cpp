@@ -28,11 +28,16 @@ Retired RetireCapture(const GameLayout& paths, const Text& markerModFolder, Unhe
 }  // namespace
 
 Failed CaptureLive(const GameLayout& paths) {
+    return CaptureLiveWithProof(paths, std::nullopt).failed;
+}
+
+Captured CaptureLiveWithProof(const GameLayout& paths, const std::optional<Proof>& proofOfLive) {
     const Text live = paths.LiveArchive();
-    if (!IsExistingFile(live)) return std::nullopt;
-    const OsResult moved = WithRetries([&] { return MoveToFree(live, paths.CapturedArchive()); });
-    if (moved) return std::nullopt;
-    return StepFailure{u"replace", live, moved.error};
+    if (!IsExistingFile(live)) return {};
+    MovedWithProof moved =
+        MoveWithProof(live, paths.CapturedArchive(), proofOfLive, WrittenThere::ByTheLauncherOnly);
+    if (moved.moved) return {std::nullopt, std::move(moved.proof)};
+    return {StepFailure{u"replace", live, moved.moved.error}, std::nullopt};
 }
 
 StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder) {
@@ -91,6 +96,15 @@ CaptureSettled SettleCapture(const GameLayout& paths, const Text& markerModFolde
     settled.becameBackup = done && !backupGone;
     settled.backupMadeAgain = done && backupGone;
     return settled;
+}
+
+bool CaptureHoldsBackup(const GameLayout& paths, const WayBack& wayBack) {
+    const Text captured = paths.CapturedArchive();
+    const Text backup = paths.GameArchiveBackup();
+    const std::optional<Proof>& proven = wayBack.captureHoldsBackup;
+    if (proven && proven->path == captured && proven->holder == backup && StillUnchanged(*proven))
+        return true;
+    return ProveHeld(paths, captured, {backup}, Whole::Only).has_value();
 }
 
 void DiscardBackupCopy(const GameLayout& paths, const Text& copy) {

@@ -9,6 +9,13 @@
 
 // Renames whatever is live to the capture name; nothing to capture is fine.
 [[nodiscard]] Failed CaptureLive(const GameLayout& paths);
+// The same, with a proof for what is live moved to the capture with it
+// (MoveWithProof): nothing when it no longer holds.
+struct [[nodiscard]] Captured {
+    Failed failed;
+    std::optional<Proof> proof;
+};
+Captured CaptureLiveWithProof(const GameLayout& paths, const std::optional<Proof>& proofOfLive);
 
 // The capture becomes the game's backup: it holds the game's newest
 // archive. The backup it replaces is kept aside unless its bytes are
@@ -35,6 +42,10 @@ struct [[nodiscard]] CaptureSettled : StepOutcome {
 // A capture that a run left: what was live when it was taken. Settled
 // before anything else, at the start of a run and before the restore.
 CaptureSettled SettleCapture(const GameLayout& paths, const Text& markerModFolder);
+
+// Whether the capture holds the game's backup's very bytes: by what the
+// swap proved, while it lasts, else by reading both.
+bool CaptureHoldsBackup(const GameLayout& paths, const WayBack& wayBack);
 
 // A copy of the backup that is not needed after all, renamed over the
 // backup rather than removed: should a virus scanner have taken the backup

@@ -10,20 +10,31 @@
 
 // Its copy beside the live archive first, so that the live name is empty
 // only for two renames.
-PutBackOutcome PutBackupInPlace(const GameLayout& paths, const Text& markerModFolder) {
+PutBackOutcome PutBackupInPlace(const GameLayout& paths, const Text& markerModFolder,
+                                GoesBack goesBack, const WayBack& wayBack) {
     const Text live = paths.LiveArchive();
     const Text captured = paths.CapturedArchive();
     const Text backup = paths.GameArchiveBackup();
     PutBackOutcome outcome;
-    if (outcome.Add(CopyBeside(paths, backup, live, Durable::Yes))) return outcome;
-    if ((outcome.failed = CaptureLive(paths))) {
+    if (goesBack == GoesBack::Capture) {
+        const OsResult moved =
+            WithRetries([&] { return MoveToFree(captured, GameLayout::Temporary(live)); });
+        if (!moved) {
+            outcome.failed = StepFailure{u"put back", live, moved.error};
+            return outcome;
+        }
+    } else if (outcome.Add(CopyBeside(paths, backup, live, Durable::Yes))) {
+        return outcome;
+    }
+    Captured capture = CaptureLiveWithProof(paths, wayBack.liveIsModsCopy);
+    if ((outcome.failed = capture.failed)) {
         DiscardBackupCopy(paths, GameLayout::Temporary(live));
         return outcome;
     }
     // What the launcher put there: a mod's archive, or a copy of one or of
-    // the backup cut short.
-    std::optional<Proof> launchers;
-    if (IsExistingFile(captured)) {
+    // the backup cut short; known without reading while the swap's proof lasts.
+    std::optional<Proof> launchers = std::move(capture.proof);
+    if (!launchers && IsExistingFile(captured)) {
         const Likeness toBackup = Compare(captured, backup);
         if (toBackup != Likeness::Same) {
             std::vector<Text> places = ModsArchives(paths, markerModFolder);

@@ -14,12 +14,19 @@ struct [[nodiscard]] PutBackOutcome : StepOutcome {
     PutBack found = PutBack::Done;
 };
 
+// Where the game's archive that goes back comes from: a copy of the backup,
+// or the capture itself, renamed, when it holds the backup's very bytes
+// (CaptureHoldsBackup): then not a byte is read or written.
+enum class GoesBack { BackupsCopy, Capture };
+
 // The game's backup put in the live archive's place, where a mod's archive
 // (or none) stands. When the capture is not proven the launcher's after all
 // (an update landed after the look, or it cannot be read), it goes back and
 // is the game's new archive (PutBack::UpdateFound); so is whatever takes
-// the live name meanwhile.
-PutBackOutcome PutBackupInPlace(const GameLayout& paths, const Text& markerModFolder);
+// the live name meanwhile. What the swap proved of the live archive spares
+// reading it, while it lasts.
+PutBackOutcome PutBackupInPlace(const GameLayout& paths, const Text& markerModFolder,
+                                GoesBack goesBack, const WayBack& wayBack);
 
 // The mod's archive taken out of the place of a game that has none; what is
 // captured goes only when it is a mod's archive (or a copy cut short).

@@ -21,9 +21,9 @@ bool IsWholeCopyOf(const Text& copy, const Text& source) {
 // file as before (rewritten in place), it is a mix of two versions and goes;
 // with the source renamed over, it is the earlier version whole, kept aside
 // unless its bytes are elsewhere.
-StepOutcome CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable) {
+Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable) {
     const Text temporary = GameLayout::Temporary(to);
-    StepOutcome outcome;
+    Copied outcome;
     if (IsExistingFile(temporary)) {
         if (!IsWholeCopyOf(temporary, from)) {
             outcome.failed = StepFailure{u"copy over", to, kErrorAlreadyExists};
@@ -47,6 +47,7 @@ StepOutcome CopyBeside(const GameLayout& paths, const Text& from, const Text& to
                 StepFailure{u"copy", from, kErrorSharingViolation, StepFailure::Why::SourceChanged};
             return outcome;
         }
+        if (looked && !changed) outcome.proof = ProveCopy(temporary, from, before);
     }
     if (durable == Durable::Yes) {
         if (OsResult flushed = Files().FlushToDisk(temporary); !flushed) {

@@ -15,7 +15,12 @@ enum class Durable { No, Yes };
 // copy already serves. When another program wrote the source while it was
 // read and the copy is not what the source holds now, the copy goes or is
 // kept aside, and the step fails with Why::SourceChanged.
-StepOutcome CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable);
+// A copy just made from a source that nothing wrote meanwhile comes with
+// the proof that it holds the source's bytes (ProveCopy).
+struct [[nodiscard]] Copied : StepOutcome {
+    std::optional<Proof> proof;
+};
+Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable);
 
 // The copy beside `to` renamed over it, as the gate allows: what stood at
 // `to` is kept aside first (Unheld::KeepAside) unless its bytes are

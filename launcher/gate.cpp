@@ -2,6 +2,7 @@
 // call that replaces or removes a file.
 #include "launcher/gate.h"
 
+#include <algorithm>
 #include <string>
 
 #include "launcher/file_steps.h"
@@ -28,6 +29,23 @@ bool StillHolds(const Proof& proof) {
     return LookAt(proof.holder, holder) && holder == proof.holderLook && LookAt(proof.path, path) &&
            path == proof.pathLook;
 }
+
+// No program may open the file to write for as long as this lives; it may
+// still be renamed. Released however the step ends.
+class WritersKeptOut {
+public:
+    explicit WritersKeptOut(const Text& path) : held_(Files().KeepWritersOut(path, handle_).ok) {}
+    ~WritersKeptOut() {
+        if (held_) Files().LetWritersIn(handle_);
+    }
+    WritersKeptOut(const WritersKeptOut&) = delete;
+    WritersKeptOut& operator=(const WritersKeptOut&) = delete;
+    explicit operator bool() const { return held_; }
+
+private:
+    OsHandle handle_ = kInvalidHandle;
+    bool held_;
+};
 
 // A look at what is about to be replaced or removed, made just before the
 // call: true when a file stands there.
@@ -69,10 +87,70 @@ OsResult RemoveLooked(const Text& path, MayGo mayGo) {
     return removed;
 }
 
+// A file system stamps change times from a clock that moves in ticks (15.6
+// ms on Windows, a few ms on Linux): a write later in the tick that stamped
+// a change leaves the change time as it was. Past this much after it, a
+// write moves it.
+constexpr std::uint64_t kChangeTimeTick = 10 * 10000;  // 10 ms in file-time units
+// A change time ahead of the clock (a share's server whose clock runs
+// ahead) must not keep the launcher waiting: it waits a little, a few times,
+// and then keeps no proof.
+constexpr int kMostTickWaits = 5;
+constexpr std::uint64_t kMostWaitMs = 20;
+
+// Waits until the clock is past the change time's tick; false when it
+// does not get there.
+bool WaitPastTick(std::uint64_t changeTime) {
+    for (int wait = 0; wait < kMostTickWaits; ++wait) {
+        const std::uint64_t now = Files().SystemTime();
+        if (now > changeTime + kChangeTimeTick) return true;
+        constexpr std::uint64_t kMillisecond = 10000;
+        const std::uint64_t left = (changeTime + kChangeTimeTick - now) / kMillisecond + 1;
+        Files().Pause(static_cast<std::uint32_t>(std::min(left, kMostWaitMs)));
+    }
+    return false;
+}
+
 }  // namespace
 
 bool LookAt(const Text& path, FileLook& look) {
-    return Files().ReadFileStamp(path, look.stamp) && Files().ReadFileIdentity(path, look.identity);
+    return Files().ReadFileStamp(path, look.stamp) &&
+           Files().ReadFileIdentity(path, look.identity) &&
+           Files().ReadChangeTime(path, look.changeTime);
+}
+
+bool StillUnchanged(const Proof& proof) {
+    auto unchanged = [](const Text& path, const FileLook& then) {
+        FileLook now;
+        return then.changeTime != 0 && LookAt(path, now) && now == then &&
+               now.changeTime == then.changeTime;
+    };
+    return unchanged(proof.holder, proof.holderLook) && unchanged(proof.path, proof.pathLook);
+}
+
+std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileLook& before) {
+    FileLook sourceNow, copyNow;
+    if (before.changeTime == 0 || !LookAt(source, sourceNow) || !(sourceNow == before) ||
+        sourceNow.changeTime != before.changeTime || !LookAt(copy, copyNow) ||
+        copyNow.identity == sourceNow.identity || copyNow.stamp.size != sourceNow.stamp.size) {
+        return std::nullopt;
+    }
+    return Proof{copy, copyNow, source, sourceNow};
+}
+
+MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
+                             WrittenThere writtenThere) {
+    std::optional<WritersKeptOut> writersOut;
+    if (proof && proof->path == from) writersOut.emplace(from);
+    std::optional<Proof> moving;
+    if (writersOut && *writersOut && StillUnchanged(*proof)) moving = proof;
+    MovedWithProof outcome{WithRetries([&] { return MoveToFree(from, to); }), std::nullopt};
+    FileLook look;
+    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook &&
+        (writtenThere == WrittenThere::ByTheLauncherOnly || WaitPastTick(look.changeTime))) {
+        outcome.proof = Proof{to, look, moving->holder, moving->holderLook};
+    }
+    return outcome;
 }
 
 Likeness Compare(const Text& file, const Text& known) {
@@ -152,8 +230,11 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
                                  : other.stamp.size < before.stamp.size) {
             continue;
         }
-        if (!Files().ReadFileIdentity(place, other.identity)) continue;  // not proven
-        if (other.identity == before.identity) continue;                 // the same file
+        if (!Files().ReadFileIdentity(place, other.identity) ||
+            !Files().ReadChangeTime(place, other.changeTime)) {
+            continue;  // not proven
+        }
+        if (other.identity == before.identity) continue;  // the same file
         if (!liveRead) {
             liveRead = true;
             FileIdentity identity;
@@ -171,8 +252,14 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
         }
         // Either file written while it was read proves nothing.
         FileLook pathAfter, placeAfter;
-        if (!LookAt(path, pathAfter) || !(pathAfter == before)) return std::nullopt;
-        if (!LookAt(place, placeAfter) || !(placeAfter == other)) continue;
+        if (!LookAt(path, pathAfter) || !(pathAfter == before) ||
+            pathAfter.changeTime != before.changeTime) {
+            return std::nullopt;
+        }
+        if (!LookAt(place, placeAfter) || !(placeAfter == other) ||
+            placeAfter.changeTime != other.changeTime) {
+            continue;
+        }
         return Proof{path, before, place, other};
     }
     return std::nullopt;

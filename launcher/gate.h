@@ -17,6 +17,12 @@
 //   reads both again at once before it is made; a file whose stamp or
 //   identity has moved since, or cannot be read, is not proven.
 // - A read that fails proves nothing: it is never taken for the file's end.
+// - A proof made before the game lasts through it while neither file has
+//   changed since, by its change time as well (StillUnchanged), which no
+//   program sets back; a volume without change times keeps no proof that
+//   long. The launcher's own copy is proven by its making (ProveCopy), and
+//   a proof follows its file through the launcher's own rename only with
+//   writers kept out of the file meanwhile (MoveWithProof).
 // Stamps (size and time) only choose what is worth reading; they never prove.
 #include <optional>
 #include <vector>
@@ -33,10 +39,13 @@
 enum class Likeness { Same, CutShort, Different, Unread };
 Likeness Compare(const Text& file, const Text& known);
 
-// Which file a name leads to, and its stamp, as one look saw them.
+// Which file a name leads to, its stamp and its change time (0: the volume
+// keeps none), as one look saw them. Equal looks are by identity and stamp:
+// the launcher's own renames and attribute changes move the change time.
 struct FileLook {
     FileIdentity identity;
     FileStamp stamp;
+    std::uint64_t changeTime = 0;
     bool operator==(const FileLook& o) const { return identity == o.identity && stamp == o.stamp; }
 };
 
@@ -48,6 +57,11 @@ struct Proof {
     Text holder;
     FileLook holderLook;
 };
+
+// Whether the proof's two files are as they were when it was made, their
+// change times included: nothing wrote either since, however long ago.
+// False on a volume that keeps no change time.
+bool StillUnchanged(const Proof& proof);
 
 enum class Whole { Only, OrCutShort };
 
@@ -74,6 +88,26 @@ std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
 // whatever becomes of `known` later, so any file may serve here, the live
 // archive included.
 std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known);
+
+// The launcher's own copy, made a moment ago from `source` (as `before`
+// saw it), holds the source's bytes when the source has not changed since,
+// by its change time too: no program wrote it while it was read.
+std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileLook& before);
+
+// Renames `from` to the free name `to` (tried again while held), with
+// writers kept out of the file from before the proof for it is checked
+// until it is looked at under its new name: the proof moves with the file
+// (a rename moves its change time). Where other programs write `to` (the
+// live name), writers stay out until the clock is past that change time,
+// so that any later write moves it again. The rename is made whether or
+// not there is a proof to move.
+enum class WrittenThere { ByTheLauncherOnly, ByAnyProgram };
+struct [[nodiscard]] MovedWithProof {
+    OsResult moved;
+    std::optional<Proof> proof;
+};
+MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
+                             WrittenThere writtenThere);
 
 // What to do with a file whose bytes are not proven to be elsewhere.
 enum class Unheld {

@@ -160,6 +160,21 @@ public:
     virtual OsResult ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
     // Which file the path leads to; read without access to its contents.
     virtual OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) = 0;
+    // When anything last changed the file: its bytes, its times, its
+    // attributes or its names. A program may set the last-write time back;
+    // no program sets this one back, so an unchanged change time says
+    // nothing wrote the file meanwhile. 0 on a volume that keeps no such
+    // time (FAT, exFAT): there it proves nothing.
+    virtual OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) = 0;
+    // Opens the file for reading, shared for reading and deleting only: until
+    // the handle is closed (LetWritersIn) no program can open it to write,
+    // while it may still be renamed. Fails with kErrorSharingViolation while
+    // another program has it open to write.
+    virtual OsResult KeepWritersOut(const Text& path, OsHandle& handle) = 0;
+    // The time now, in the units of file times (100 ns since 1601), from
+    // the clock the file system stamps files with.
+    virtual std::uint64_t SystemTime() = 0;
+    virtual void LetWritersIn(OsHandle handle) = 0;
     // Whether two paths name one folder, by its identity, not its spelling;
     // false too when either cannot be opened.
     virtual bool IsSameFolder(const Text& one, const Text& other) = 0;

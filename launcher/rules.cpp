@@ -82,6 +82,19 @@ Live WhatIsLive(const GameLayout& paths, const Marker& marker) {
     return ProveModsArchive(paths, live, marker.modFolder) ? Live::LaunchersOwn : Live::Other;
 }
 
+// The state a swap leaves while its game runs: the launcher's own archive
+// live (by the record: the rule puts the backup back), the capture holding
+// the backup's very bytes, and the name for its copy free.
+bool IsCaptureToGoBack(const ArchiveWork& work, const Marker& marker) {
+    const GameLayout& paths = work.paths;
+    FileStamp stamp;
+    return marker.gameHadArchive && IsExistingFile(paths.CapturedArchive()) &&
+           IsExistingFile(paths.GameArchiveBackup()) &&
+           !IsExistingFile(GameLayout::Temporary(paths.LiveArchive())) &&
+           Files().ReadFileStamp(paths.LiveArchive(), stamp) && stamp == marker.swappedIn &&
+           CaptureHoldsBackup(paths, work.wayBack);
+}
+
 // The marker's mod's folder for as long as its rules are settled.
 class MarkerFolderFor {
 public:
@@ -142,10 +155,15 @@ bool SettleMarker(ArchiveWork& work, When when) {
     }
     const Marker marker = ReadMarker(record);
     const MarkerFolderFor markerFolder(work, marker.modFolder);
-    // A capture left from the swap (or a run that did not end) goes first.
-    if (Failed failed = SettleCaptureAndTell(work)) {
-        TellNotDone(work, when, step, *failed);
-        return false;
+    // As a game ends: the launcher's own archive live, and the capture the
+    // backup's bytes. The capture itself goes back then. Otherwise a capture
+    // left from the swap (or a run that did not end) goes first.
+    const bool captureGoesBack = IsCaptureToGoBack(work, marker);
+    if (!captureGoesBack) {
+        if (Failed failed = SettleCaptureAndTell(work)) {
+            TellNotDone(work, when, step, *failed);
+            return false;
+        }
     }
     step = RuleFor(WhatIsLive(paths, marker), marker.gameHadArchive, IsExistingFile(backup));
     PutBackOutcome change;
@@ -153,7 +171,9 @@ bool SettleMarker(ArchiveWork& work, When when) {
         case Step::DropMarker:
             break;
         case Step::PutBackupBack:
-            change = PutBackupInPlace(paths, work.markerModFolder);
+            change = PutBackupInPlace(paths, work.markerModFolder,
+                                      captureGoesBack ? GoesBack::Capture : GoesBack::BackupsCopy,
+                                      work.wayBack);
             break;
         case Step::TakeModsArchiveOut:
             change = TakeModsArchiveOut(paths, work.markerModFolder);

@@ -61,7 +61,8 @@ std::uint32_t RunSteps() {
         return kExitGameNotStarted;
     }
     FaultPoint("archives");
-    const Prepared prepared = PrepareArchives(paths, run);
+    const Preparation preparation = PrepareArchives(paths, run);
+    const Prepared prepared = preparation.prepared;
     if (prepared == Prepared::AnotherLauncherRuns) {
         TellPlayer(run, MessageKind::Error,
                    AlreadyRunningText(Files().FullPath(paths.GameFolder())));
@@ -81,7 +82,7 @@ std::uint32_t RunSteps() {
     // failure is reported.
     // A restore that cannot finish has told the player and leaves its marker
     // for the next run: nothing more to do here with its answer.
-    if (prepared == Prepared::ModsArchive) RestoreGameArchive(paths, run);
+    if (prepared == Prepared::ModsArchive) RestoreGameArchive(paths, preparation.wayBack, run);
     if (failure) std::rethrow_exception(failure);
     if (!started) {
         TellPlayer(run, MessageKind::Error,

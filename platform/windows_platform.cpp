@@ -277,6 +277,41 @@ OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& ident
     return {};
 }
 
+OsResult WindowsPlatform::ReadChangeTime(const Text& path, std::uint64_t& changeTime) {
+    const UniqueHandle file(::CreateFileW(Wide(path), FILE_READ_ATTRIBUTES, kShareEverything,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr));
+    if (!file) return FailureOfLastCall();
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+        return FailureOfLastCall();
+    }
+    // Only NTFS and ReFS keep a change time that every write moves; FAT and
+    // exFAT keep none, whatever the call gives for it.
+    wchar_t system[MAX_PATH + 1] = {};
+    const bool keepsIt = ::GetVolumeInformationByHandleW(file.get(), nullptr, 0, nullptr, nullptr,
+                                                         nullptr, system, MAX_PATH + 1) &&
+                         (::wcscmp(system, L"NTFS") == 0 || ::wcscmp(system, L"ReFS") == 0);
+    changeTime = keepsIt ? static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) : 0;
+    return {};
+}
+
+OsResult WindowsPlatform::KeepWritersOut(const Text& path, OsHandle& handle) {
+    const HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FailureOfLastCall();
+    handle = reinterpret_cast<OsHandle>(file);
+    return {};
+}
+
+void WindowsPlatform::LetWritersIn(OsHandle handle) { ::CloseHandle(AsHandle(handle)); }
+
+std::uint64_t WindowsPlatform::SystemTime() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return JoinHalves(now.dwHighDateTime, now.dwLowDateTime);
+}
+
 bool WindowsPlatform::IsSameFolder(const Text& one, const Text& other) {
     BY_HANDLE_FILE_INFORMATION first, second;
     return IdentityOf(one, first) && IdentityOf(other, second) &&

@@ -49,6 +49,10 @@ public:
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
+    OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
+    OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
+    void LetWritersIn(OsHandle handle) override;
+    std::uint64_t SystemTime() override;
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;

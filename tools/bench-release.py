@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Start of the launcher to start of the game: launchers side by side (the
-current one and an earlier release), with 64 MiB archives, taking turns.
+"""Start of the launcher to start of the game, and the game's end to the
+launcher's exit: launchers side by side (the current one and an earlier
+release), with 64 MiB archives, taking turns.
 
     bench-release.py STANDIN.exe STARTS NAME=LAUNCHER.exe... REFERENCE=LAUNCHER.exe
 
@@ -15,7 +16,9 @@ The game's start is the moment its process appears: with this process made
 the reaper of orphans, Wine's new processes become its children, and the
 game's is found among them without scanning all of /proc. The archive work
 alone is timed too: from the first open of the game's archive (inotify),
-where its backup begins, to the game's start. Two rounds, each the median
+where its backup begins, to the game's start. The way back is timed from the
+moment the game's process has ended (a zombie, or gone) to the launcher's
+exit. Two rounds, each the median
 of the starts of each launcher, and cp three times with the game's backup
 synced, for reference. Prints figures; asserts nothing about
 them. Run it through tools/bench-release.sh, which builds both launchers and
@@ -144,29 +147,48 @@ def starts_with(path, tag):
         return False
 
 
+def has_ended(pid):
+    """The process has ended: gone, or a zombie not yet reaped."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            state = f.read().rsplit(b")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return True
+    return state in (b"Z", b"X")
+
+
 def time_to_game_start(launcher, game_bytes, mod_bytes):
-    """Seconds from the launcher's start to the game's process start, and
-    from the first open of the game's archive (the start of its backup) to
-    the game's start."""
+    """Seconds from the launcher's start to the game's process start, from
+    the first open of the game's archive (the start of its backup) to the
+    game's start, and from the game's end to the launcher's exit."""
     lay_out(launcher, game_bytes, mod_bytes)
     env = dict(os.environ, STANDIN_RUN_MS="0")
     known = set(children())
     watch = OpenWatch(CONTENT)
     started = time.monotonic()
     process = subprocess.Popen([os.environ["WINELOADER"], "ModLauncher.exe"], cwd=MOD, env=env)
-    archive_opened = game_started = None
+    archive_opened = game_started = game = None
     while game_started is None:
         if archive_opened is None and watch.opened(ARCHIVE):
             archive_opened = time.monotonic()
         for pid in children():
             if pid not in known and is_game(command_line(pid)):
                 game_started = time.monotonic()
+                game = pid
                 break
         else:
             if process.poll() is not None:
                 sys.exit(f"{launcher} ended (exit code {process.returncode}) before the game started")
             time.sleep(0.0005)
-    code = process.wait()
+    game_ended = None
+    while process.poll() is None:
+        if game_ended is None and has_ended(game):
+            game_ended = time.monotonic()
+        time.sleep(0.0005)
+    launcher_exited = time.monotonic()
+    code = process.returncode
+    if game_ended is None:
+        sys.exit(f"{launcher} ended before its game")
     watch.close()
     reap()
     # A run that did not swap, or did not put the game's archive back,
@@ -187,7 +209,7 @@ def time_to_game_start(launcher, game_bytes, mod_bytes):
         sys.exit(f"{launcher} ended with exit code {code}")
     if archive_opened is None:
         sys.exit(f"{launcher}: the game started before its archive was seen opened")
-    return game_started - started, game_started - archive_opened
+    return game_started - started, game_started - archive_opened, launcher_exited - game_ended
 
 
 def time_cp_three_times(game_bytes, mod_bytes):
@@ -232,14 +254,17 @@ def main():
                 time_to_game_start(path, game_bytes, mod_bytes)  # warm the caches first
             whole = {name: [] for name, _ in LAUNCHERS}
             copies = {name: [] for name, _ in LAUNCHERS}
+            back = {name: [] for name, _ in LAUNCHERS}
             for start in range(starts):
                 # The order turns round every start, so that none always
                 # follows the same other's after-effects.
                 turn = start % len(LAUNCHERS)
                 for name, path in LAUNCHERS[turn:] + LAUNCHERS[:turn]:
-                    to_game, from_archive = time_to_game_start(path, game_bytes, mod_bytes)
+                    to_game, from_archive, way_back = time_to_game_start(
+                        path, game_bytes, mod_bytes)
                     whole[name].append(to_game)
                     copies[name].append(from_archive)
+                    back[name].append(way_back)
             cp = statistics.median(time_cp_three_times(game_bytes, mod_bytes)
                                    for _ in range(starts))
             print(f"round {round_number}:")
@@ -250,8 +275,13 @@ def main():
                       f" ({to_game / statistics.median(whole[reference]):.3f} times);"
                       f" first open of the game's archive to game start {ms(from_archive)}"
                       f" ({from_archive / statistics.median(copies[reference]):.3f} times)")
+                way_back = statistics.median(back[name])
+                print(f"    the game's end to the launcher's exit {ms(way_back)}"
+                      f" ({way_back / statistics.median(back[reference]):.3f} times)")
                 print("    each start (ms): " +
                       " ".join(f"{t * 1000:.0f}" for t in sorted(whole[name])))
+                print("    each way back (ms): " +
+                      " ".join(f"{t * 1000:.0f}" for t in sorted(back[name])))
             print(f"  cp three times with the game's backup synced: {ms(cp)}")
     finally:
         shutil.rmtree(os.path.dirname(GAME), ignore_errors=True)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up against an earlier release, side by side, under 64-bit Wine in a
-# virtual display. Prints figures; asserts nothing.
+# Start-up, and the way back after the game, against an earlier release, side
+# by side, under 64-bit Wine in a virtual display. Prints figures; asserts
+# nothing.
 #
 #   tools/bench-release.sh [ref] [starts]
 #

@@ -87,4 +87,61 @@ TEST_F(PlatformFiles, TwoSpellingsOfOneFileHaveOneIdentity) {
     DeleteFileW(other.c_str());
 }
 
+// What the way back's proofs rest on: a write that sets the file's
+// last-write time back still moves its change time.
+TEST_F(PlatformFiles, ChangeTimeMovesWithAWriteThatSetsItsTimeBack) {
+    AppShellWindow window(shell_);
+    WindowsPlatform platform(window);
+    std::uint64_t before = 0;
+    ASSERT_TRUE(platform.ReadChangeTime(AsText(file_), before));
+    if (before == 0) GTEST_SKIP() << "this volume keeps no change time";
+    // A write in the clock's tick of the last change may leave the change
+    // time as it was: wait for the clock to pass it.
+    while (platform.SystemTime() <= before + 200000) Sleep(5);
+    FileStamp stamp;
+    ASSERT_TRUE(platform.ReadFileStamp(AsText(file_), stamp));
+    const HANDLE out = CreateFileW(file_.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(stamp.lastWrite);
+    written.dwHighDateTime = static_cast<DWORD>(stamp.lastWrite >> 32);
+    DWORD wrote = 0;
+    EXPECT_TRUE(WriteFile(out, "abcdefghij", 10, &wrote, nullptr));
+    EXPECT_TRUE(SetFileTime(out, nullptr, nullptr, &written));
+    CloseHandle(out);
+    FileStamp after;
+    std::uint64_t changed = 0;
+    ASSERT_TRUE(platform.ReadFileStamp(AsText(file_), after));
+    ASSERT_TRUE(platform.ReadChangeTime(AsText(file_), changed));
+    EXPECT_EQ(after, stamp) << "the writer did not set the last-write time back";
+    EXPECT_NE(changed, before) << "the change time stayed through a write";
+}
+
+// While the launcher keeps writers out, no program opens the file to write,
+// but it may still be read and renamed.
+TEST_F(PlatformFiles, WritersKeptOutCannotWriteButTheFileMayBeRenamed) {
+    AppShellWindow window(shell_);
+    WindowsPlatform platform(window);
+    OsHandle held = kInvalidHandle;
+    ASSERT_TRUE(platform.KeepWritersOut(AsText(file_), held));
+    const HANDLE writer = CreateFileW(file_.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD refused = GetLastError();
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_EQ(refused, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    std::string bytes;
+    EXPECT_TRUE(platform.ReadPart(AsText(file_), 0, 4, bytes));
+    const std::wstring renamed = folder_ + L"\\Shaders_client.zip.renamed";
+    EXPECT_TRUE(platform.MoveToFreeName(AsText(file_), AsText(renamed)));
+    platform.LetWritersIn(held);
+    const HANDLE after =
+        CreateFileW(renamed.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(after, INVALID_HANDLE_VALUE) << "writers still kept out once let in";
+    if (after != INVALID_HANDLE_VALUE) CloseHandle(after);
+    MoveFileW(renamed.c_str(), file_.c_str());
+}
+
 }  // namespace

@@ -98,7 +98,8 @@ struct Installation : FakePlatform {
 
 TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     Installation os;
-    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    const Preparation preparation = PrepareArchives(os.Paths(), os.run);
+    ASSERT_EQ(preparation.prepared, Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(os.Content(kModBackup), "M");
@@ -116,7 +117,7 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
     EXPECT_EQ(LauncherFilesLeft(os),
               (Log{"C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped",
                    "C:\\G\\mods\\bf2\\Shaders_client.zip.ModLauncher-captured"}));
-    ASSERT_TRUE(RestoreGameArchive(os.Paths(), os.run));
+    ASSERT_TRUE(RestoreGameArchive(os.Paths(), preparation.wayBack, os.run));
     EXPECT_EQ(os.Content(kGame), "G");
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(LauncherFilesLeft(os), Log{});
@@ -130,10 +131,10 @@ TEST(Archives, OrdinaryRunBacksUpSwapsAndRestoresInOrder) {
 // run reads them to be sure, writes neither again, and copies only the swap.
 TEST(Archives, NextOrdinaryRunCopiesOnlyTheSwap) {
     Installation os;
-    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
-    ASSERT_TRUE(RestoreGameArchive(os.Paths(), os.run));
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run).prepared, Prepared::ModsArchive);
+    ASSERT_TRUE(RestoreGameArchive(os.Paths(), WayBack{}, os.run));
     os.log.clear();
-    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run).prepared, Prepared::ModsArchive);
     std::vector<std::string> copies;
     for (const std::string& entry : os.log) {
         if (entry.rfind("copy ", 0) == 0) copies.push_back(entry);
@@ -227,9 +228,10 @@ TEST(Archives, WithNoGameArchiveToLoseTheSwapNeedsNoBackup) {
     FakePlatform os;
     os.AddFile(kMod, "M");
     os.AddFile(kPlaces.ModBackupFolder(), "a file, not a folder");
-    EXPECT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    EXPECT_EQ(PrepareArchives(os.Paths(), os.run).prepared, Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGame), "M");
-    EXPECT_TRUE(RestoreGameArchive(os.Paths(), os.run));  // the game had none: it has none again
+    EXPECT_TRUE(
+        RestoreGameArchive(os.Paths(), WayBack{}, os.run));  // the game had none: it has none again
     EXPECT_FALSE(os.HasFile(kGame));
     EXPECT_FALSE(os.HasFile(kMarker));
 }
@@ -505,6 +507,54 @@ TEST(Archives, ArchiveRewrittenInPlaceInTwoRunsKeepsEachVersion) {
     EXPECT_EQ(Output(os), kUpdateKeptLine + keptNext + ".\r\n");
 }
 
+// After an ordinary game the way back reads no archive: what the swap
+// proved still holds, as both files' change times show. Anything that makes
+// the proof doubtful makes it read: a volume that keeps no change time, or
+// a write that set the live archive's size and last-write time back (only
+// its change time moved), which is then kept as the game's new archive.
+TEST(Archives, WayBackReadsNothingWhileTheSwapsProofsLast) {
+    struct Case {
+        const char* name;
+        bool noChangeTimes;
+        const char* rewrite;  // bytes written into the live archive during the game, stamp kept
+        bool reads;
+        const char* live;
+    };
+    const Case cases[] = {
+        {"an ordinary game", false, nullptr, false, "G"},
+        {"a volume without change times", true, nullptr, true, "G"},
+        {"the live archive rewritten, its stamp set back", false, "K", true, "K"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Installation os;  // after an ordinary run: both backups made
+        os.AddFile(kGameBackup, "G");
+        os.AddFile(kModBackup, "M");
+        os.stdOutputType = 2;
+        os.noChangeTimes = c.noChangeTimes;
+        os.duringGame = [&c](FakePlatform& game) {
+            game.partsRead = 0;
+            if (!c.rewrite) return;
+            // As soon as the game starts: in the clock's tick of the swap,
+            // unless the swap let it pass.
+            game.WroteKeepingItsStamp(kGame, c.rewrite);  // "M" had one byte too
+        };
+        EXPECT_EQ(RunLaunchSequence(), c.rewrite ? kExitGameRanWithWarning : kExitGameRan);
+        EXPECT_EQ(os.partsRead > 0, c.reads) << os.partsRead << " parts read after the game";
+        EXPECT_EQ(os.Content(kGame), c.live);
+        EXPECT_EQ(os.Content(kGameBackup), c.live);
+        EXPECT_EQ(os.Content(kMod), "M");
+        EXPECT_EQ(LauncherFilesLeft(os), Log{});
+        if (c.rewrite) {
+            EXPECT_EQ(KeptFiles(os), (std::map<std::string, std::string>{{kKeptAtNoon, "G"}}));
+            EXPECT_EQ(Output(os), kUpdateKeptLine + kKeptAtNoon + ".\r\n");
+        } else {
+            EXPECT_TRUE(KeptFiles(os).empty());
+            EXPECT_EQ(Output(os), "");
+        }
+    }
+}
+
 // Past three kept versions, a run that would keep one more (the backup that
 // a new live archive replaces) changes no file and swaps nothing; the
 // player is told, before the game, which kept files to delete.
@@ -637,12 +687,12 @@ TEST(Archives, ReadOnlyAndHiddenTargetsDoNotBlockTheCopies) {
     os.AddFile(kMod, "M", 0x01 | 0x20);             // installed read-only
     os.AddFile(kGameBackup, "older", 0x02 | 0x20);  // hidden
     os.AddFile(kModBackup, "older", 0x01);
-    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run).prepared, Prepared::ModsArchive);
     EXPECT_EQ(os.Content(kGameBackup), "G");
     EXPECT_EQ(os.Content(kModBackup), "M");
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Attributes(kGame) & 0x01, 0x01u);  // a copy takes its source's attributes
-    RestoreGameArchive(os.Paths(), os.run);
+    RestoreGameArchive(os.Paths(), WayBack{}, os.run);
     EXPECT_EQ(os.Content(kGame), "G");
     EXPECT_FALSE(os.HasFile(kMarker));
 }
@@ -661,10 +711,10 @@ class RestoreRetry : public testing::TestWithParam<RestoreCase> {};
 TEST_P(RestoreRetry, RetriesOnlyWhileTheFileIsInUse) {
     Installation os;
     os.stdOutput = 0;
-    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run).prepared, Prepared::ModsArchive);
     os.log.clear();
     os.moveErrors[kGame] = GetParam().errors;
-    EXPECT_EQ(RestoreGameArchive(os.Paths(), os.run), GetParam().restored);
+    EXPECT_EQ(RestoreGameArchive(os.Paths(), WayBack{}, os.run), GetParam().restored);
     Log pauses;
     for (const std::string& entry : os.log) {
         if (entry.rfind("pause", 0) == 0) pauses.push_back(entry);
@@ -698,11 +748,15 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"DiskFullIsNotRetried", {112}, {}, false}),
     [](const testing::TestParamInfo<RestoreCase>& info) { return info.param.name; });
 
+// The backup is copied back when the capture is not there to go back (a
+// cleaner took it during the game): a copy that cannot reach the disk does
+// not go in.
 TEST(Archives, RestoreFlushFailureKeepsTheMarker) {
     Installation os;
-    ASSERT_EQ(PrepareArchives(os.Paths(), os.run), Prepared::ModsArchive);
+    ASSERT_EQ(PrepareArchives(os.Paths(), os.run).prepared, Prepared::ModsArchive);
+    os.disk.Remove(os.Resolve(kCaptured));
     os.flushFails.insert(kGame + kNew);
-    EXPECT_FALSE(RestoreGameArchive(os.Paths(), os.run));
+    EXPECT_FALSE(RestoreGameArchive(os.Paths(), WayBack{}, os.run));
     EXPECT_TRUE(os.HasFile(kMarker));
     EXPECT_EQ(os.Content(kGame), "M");
     EXPECT_EQ(os.Content(kGameBackup), "G");

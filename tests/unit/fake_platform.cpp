@@ -210,6 +210,7 @@ void FakeDisk::Move(const Text& from, const Text& to) {
     const int node = names.at(from);
     names[to] = node;
     names.erase(from);
+    ++nodes.at(node).moves;
     pending.push_back({{from, 0}, {to, node}});
 }
 
@@ -621,6 +622,7 @@ OsResult FakePlatform::ReadSmallFile(const Text& path, Text& text) {
 
 OsResult FakePlatform::ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                                 std::string& bytes) {
+    ++partsRead;
     const FakeFile* found = disk.Find(Resolve(path));
     if (!found) return {false, kErrorFileNotFound};
     if (IsUnreadable(Resolve(path), std::min<std::uint64_t>(offset + count, found->bytes.size())))
@@ -655,6 +657,59 @@ OsResult FakePlatform::ReadFileIdentity(const Text& path, FileIdentity& identity
     if (name == disk.names.end()) return {false, kErrorFileNotFound};
     identity = {1, static_cast<std::uint64_t>(name->second)};
     return {};
+}
+
+OsResult FakePlatform::ReadChangeTime(const Text& path, std::uint64_t& changeTime) {
+    const auto name = disk.names.find(Resolve(path));
+    if (name == disk.names.end()) return {false, kErrorFileNotFound};
+    FakeDisk::Node& node = disk.nodes.at(name->second);
+    if (node.changeTime == 0 || node.now != node.changeSeen || node.moves != node.movesSeen) {
+        node.changeTime = ChangeTimeNow();
+        node.changeSeen = node.now;
+        node.movesSeen = node.moves;
+    }
+    changeTime = noChangeTimes ? 0 : node.changeTime;
+    return {};
+}
+
+OsResult FakePlatform::KeepWritersOut(const Text& path, OsHandle& handle) {
+    const Text key = Resolve(path);
+    const auto name = disk.names.find(key);
+    if (name == disk.names.end()) return {false, kErrorFileNotFound};
+    if (IsHeld(key)) return {false, kErrorSharingViolation};
+    handle = nextHold_++;
+    writersKeptOut_[handle] = name->second;
+    return {};
+}
+
+void FakePlatform::LetWritersIn(OsHandle handle) { writersKeptOut_.erase(handle); }
+
+std::uint64_t FakePlatform::SystemTime() {
+    constexpr std::uint64_t kYear2022 = 132854688000000000;
+    return kYear2022 + clock + paused;
+}
+
+std::uint64_t FakePlatform::ChangeTimeNow() {
+    ++clock;
+    return SystemTime() / kChangeTimeTick * kChangeTimeTick;
+}
+
+void FakePlatform::WroteKeepingItsStamp(const Text& path, const std::string& bytes) {
+    FakeFile* file = disk.Find(Resolve(path));
+    file->bytes = bytes;
+    FakeDisk::Node& node = disk.nodes.at(disk.names.at(Resolve(path)));
+    node.changeTime = ChangeTimeNow();
+    node.changeSeen = node.now;
+    node.movesSeen = node.moves;
+}
+
+bool FakePlatform::IsKeptFromWriters(const Text& path) const {
+    const auto name = disk.names.find(Resolve(path));
+    if (name == disk.names.end()) return false;
+    for (const auto& [handle, node] : writersKeptOut_) {
+        if (node == name->second) return true;
+    }
+    return false;
 }
 
 bool FakePlatform::IsSameFolder(const Text& one, const Text& other) {
@@ -693,6 +748,7 @@ Text FakePlatform::ErrorText(std::uint32_t error) {
 
 void FakePlatform::Pause(std::uint32_t milliseconds) {
     Call("pause " + std::to_string(milliseconds));
+    paused += std::uint64_t{milliseconds} * 10000;
 }
 
 OsHandle FakePlatform::AppWindow() {

@@ -24,6 +24,10 @@ struct FakeFile {
     std::string bytes;
     std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
     std::uint64_t lastWrite = 0;
+    bool operator==(const FakeFile& o) const {
+        return bytes == o.bytes && attributes == o.attributes && lastWrite == o.lastWrite;
+    }
+    bool operator!=(const FakeFile& o) const { return !(*this == o); }
 
     auto Fields() const { return std::tie(bytes, attributes, lastWrite); }
     bool operator<(const FakeFile& other) const { return Fields() < other.Fields(); }
@@ -47,8 +51,17 @@ struct FakeDisk {
     struct Node {
         FakeFile now;      // what a reader sees
         FakeFile durable;  // what is on the disk
+        // The change time, as the system keeps it: moved by any change of the
+        // file's bytes, times or attributes (a test's own included, seen at
+        // the next read) and by each rename.
+        std::uint64_t changeTime = 0;
+        FakeFile changeSeen{};
+        int moves = 0;
+        int movesSeen = 0;
 
-        auto Fields() const { return std::tie(now, durable); }
+        auto Fields() const {
+            return std::tie(now, durable, changeTime, changeSeen, moves, movesSeen);
+        }
         bool operator<(const Node& other) const { return Fields() < other.Fields(); }
     };
     // One change of names, made at once: (name, node), node 0 for a name gone.
@@ -115,6 +128,14 @@ struct File {
     std::uint64_t lastWrite;
 };
 static_assert(sizeof(File) == sizeof(FakeFile), "FakeFile::Fields must name every field");
+struct Node {
+    FakeFile now, durable;
+    std::uint64_t changeTime;
+    FakeFile changeSeen;
+    int moves, movesSeen;
+};
+static_assert(sizeof(Node) == sizeof(FakeDisk::Node),
+              "FakeDisk::Node::Fields must name every field");
 struct Named {
     FakeDisk::Model model;
     std::map<Text, int> names, durableNames;
@@ -211,6 +232,13 @@ public:
     // fails, and so does a copy from the file. The file keeps it through
     // renames, for the run.
     std::map<int, std::uint64_t> unreadableFrom;
+    // The volume keeps no change time (FAT, exFAT).
+    bool noChangeTimes = false;
+    // How many parts of files the launcher has read.
+    int partsRead = 0;
+    // Whether the launcher keeps writers out of the file now: another
+    // program's write to it fails (an act that writes in place asks first).
+    bool IsKeptFromWriters(const Text& path) const;
     void MakeUnreadableFrom(const Text& path, std::uint64_t offset);
 
     // Failures on demand, by call name and path relative to `base`.
@@ -277,6 +305,19 @@ public:
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
+    OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
+    OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
+    void LetWritersIn(OsHandle handle) override;
+    // The clock, and the time that the launcher's pauses let pass.
+    std::uint64_t SystemTime() override;
+    std::uint64_t paused = 0;
+    // Change times are stamped from the clock in ticks of 10 ms, as a file
+    // system does: two changes in one tick leave one change time. A change
+    // the launcher did not make through the fake is stamped when it is
+    // first seen; one stamped at once:
+    static constexpr std::uint64_t kChangeTimeTick = 100000;
+    std::uint64_t ChangeTimeNow();
+    void WroteKeepingItsStamp(const Text& path, const std::string& bytes);
     bool IsSameFolder(const Text& one, const Text& other) override;
     OsResult HoldLockFile(const Text& path) override;
     Text FullPath(const Text& path) override;
@@ -321,6 +362,9 @@ private:
     // that went around it.
     Text lookedAt_;
     bool IsHeld(const Text& path) const;
+    // The files the launcher keeps writers out of: handle -> node.
+    std::map<OsHandle, int> writersKeptOut_;
+    OsHandle nextHold_ = 0x7000;
     // A rename over the target, or (without `replace`) to a free name only.
     OsResult Rename(const Text& from, const Text& to, bool replace);
 

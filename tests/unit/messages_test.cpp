@@ -245,10 +245,14 @@ const MessageCase kMessages[] = {
          ": The process cannot access the file because it is being used by another process. " +
          kInUse + kSafe,
      When::AfterTheGame, kExitGameRanWithWarning},
+    // The backup is copied back: a cleaner took the capture during the game.
     {"RestoreNotFlushed",
      [](FakePlatform& os) {
          BothArchives(os);
          os.flushFails.insert(kGame + kNew);
+         os.duringGame = [](FakePlatform& game) {
+             game.disk.Remove(game.Resolve(u"..\\bf2\\Shaders_client.zip.ModLauncher-captured"));
+         };
      },
      kRestoreNotMade + "Could not flush to disk " + kLive + ": Error 1117. Check that folder, " +
          kAgain + kSafe,

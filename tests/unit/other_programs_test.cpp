@@ -25,9 +25,11 @@ struct Action {
 
 void UpdateRenamedOver(FakePlatform& os) { RenameUpdateOver(os, "U1-update"); }
 
+// A writer opens the file to write: it cannot while the launcher keeps
+// writers out of it.
 void RewrittenInPlace(FakePlatform& os) {
     FakeFile* live = os.disk.Find(kLive);
-    if (!live) return;
+    if (!live || os.IsKeptFromWriters(kLive)) return;
     const std::string gone = live->bytes;
     // The writer flushes what it wrote.
     os.disk.Commit();
@@ -38,6 +40,22 @@ void RewrittenInPlace(FakePlatform& os) {
     os.disk.ForgetIfGone(gone);
     os.disk.versions.push_back("W1-rewrite");
     os.disk.gamesArchive = "W1-rewrite";
+}
+
+// A writer that sets the file's last-write time back and keeps its size
+// (some patchers do): only the change time shows it wrote.
+void RewrittenKeepingItsStamp(FakePlatform& os) {
+    FakeFile* live = os.disk.Find(kLive);
+    if (!live || os.IsKeptFromWriters(kLive)) return;
+    const std::string gone = live->bytes;
+    std::string bytes = "K1-rewrite";
+    bytes.resize(gone.size(), '.');
+    os.disk.Commit();
+    live->bytes = bytes;
+    os.disk.nodes.at(os.disk.names.at(kLive)).durable = *live;
+    os.disk.ForgetIfGone(gone);
+    os.disk.versions.push_back(bytes);
+    os.disk.gamesArchive = bytes;
 }
 
 // An update that has the mod's archive's size and last-write time.
@@ -59,6 +77,7 @@ void BackupDeleted(FakePlatform& os) {
 const Action kActions[] = {
     {"an update renamed over the live archive", UpdateRenamedOver},
     {"the live archive rewritten in place", RewrittenInPlace},
+    {"the live archive rewritten in place, its stamp kept", RewrittenKeepingItsStamp},
     {"an update with the mod's archive's size and time", UpdateWithTheModsStamp},
     {"the game's backup deleted", BackupDeleted},
 };
