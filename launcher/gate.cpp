@@ -91,7 +91,7 @@ OsResult RemoveLooked(const Text& path, MayGo mayGo) {
 // ms on Windows, a few ms on Linux): a write later in the tick that stamped
 // a change leaves the change time as it was. Past this much after it, a
 // write moves it.
-constexpr std::uint64_t kChangeTimeTick = 10 * 10000;  // 10 ms in file-time units
+constexpr std::uint64_t kChangeTimeTick = std::uint64_t{10} * 10000;  // 10 ms in file-time units
 // A change time ahead of the clock (a share's server whose clock runs
 // ahead) must not keep the launcher waiting: it waits a little, a few times,
 // and then keeps no proof.
