@@ -131,9 +131,12 @@ void RemoveKeptCopiesOfBackup(ArchiveWork& work) {
 // What became of a swap, and why it was not made when the player is still
 // to be told.
 enum class Swap { Made, NotMade, UpdateArrived };
+// A swap made holds writers out of the mod's archive in the game's place
+// until its proof is taken (LetWritersIn).
 struct [[nodiscard]] SwapOutcome {
     Swap swap = Swap::NotMade;
     Failed failed;
+    std::optional<MovedWithProof> in;
 };
 
 // The mod's archive in the game's place. Its copy is made beside the live
@@ -180,8 +183,9 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     }
     MovedWithProof in = MoveWithProof(copy, live, copied.proof, WrittenThere::ByAnyProgram);
     if (in.moved) {
-        work.wayBack.liveIsModsCopy = std::move(in.proof);
-        return {Swap::Made, std::nullopt};
+        outcome.swap = Swap::Made;
+        outcome.in.emplace(std::move(in));
+        return outcome;
     }
     // A folder in the live archive's place takes its name too: no update.
     const bool updateArrived = IsNameTaken(in.moved.error) && !IsExistingFolder(live);
@@ -239,12 +243,16 @@ Prepared Prepare(ArchiveWork& work) {
         return Prepared::GamesArchive;
     }
     if (!modArchive) return Prepared::GamesArchive;
+    SwapOutcome swap = failed ? SwapOutcome{} : SwapModArchiveIn(work);
+    // The mod's backup is made after the swap, while writers stay out of
+    // the mod's archive in the game's place: the clock's tick of its rename
+    // passes meanwhile, and the proof for the way back costs no wait.
     if (backupFolders) BackUpModArchive(work);
-    if (!failed) {
-        SwapOutcome swap = SwapModArchiveIn(work);
-        if (swap.swap == Swap::Made) return Prepared::ModsArchive;
-        failed = std::move(swap.failed);
+    if (swap.swap == Swap::Made) {
+        work.wayBack.liveIsModsCopy = LetWritersIn(*swap.in);
+        return Prepared::ModsArchive;
     }
+    if (!failed) failed = std::move(swap.failed);
     if (failed) work.Warn(SwapNotMadeText(*failed));
     return Prepared::GamesArchive;
 }

@@ -30,23 +30,6 @@ bool StillHolds(const Proof& proof) {
            path == proof.pathLook;
 }
 
-// No program may open the file to write for as long as this lives; it may
-// still be renamed. Released however the step ends.
-class WritersKeptOut {
-public:
-    explicit WritersKeptOut(const Text& path) : held_(Files().KeepWritersOut(path, handle_).ok) {}
-    ~WritersKeptOut() {
-        if (held_) Files().LetWritersIn(handle_);
-    }
-    WritersKeptOut(const WritersKeptOut&) = delete;
-    WritersKeptOut& operator=(const WritersKeptOut&) = delete;
-    explicit operator bool() const { return held_; }
-
-private:
-    OsHandle handle_ = kInvalidHandle;
-    bool held_;
-};
-
 // A look at what is about to be replaced or removed, made just before the
 // call: true when a file stands there.
 bool LookBeforeChange(const Text& path) {
@@ -113,11 +96,7 @@ bool WaitPastTick(std::uint64_t changeTime) {
 
 }  // namespace
 
-bool LookAt(const Text& path, FileLook& look) {
-    return Files().ReadFileStamp(path, look.stamp) &&
-           Files().ReadFileIdentity(path, look.identity) &&
-           Files().ReadChangeTime(path, look.changeTime);
-}
+bool LookAt(const Text& path, FileLook& look) { return Files().ReadFileLook(path, look).ok; }
 
 bool StillUnchanged(const Proof& proof) {
     auto unchanged = [](const Text& path, const FileLook& then) {
@@ -138,19 +117,41 @@ std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileL
     return Proof{copy, copyNow, source, sourceNow};
 }
 
+WritersKeptOut::WritersKeptOut(const Text& path)
+    : held_(Files().KeepWritersOut(path, handle_).ok) {}
+
+WritersKeptOut::WritersKeptOut(WritersKeptOut&& other) noexcept
+    : handle_(other.handle_), held_(other.held_) {
+    other.held_ = false;
+}
+
+WritersKeptOut::~WritersKeptOut() {
+    if (held_) Files().LetWritersIn(handle_);
+}
+
 MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
                              WrittenThere writtenThere) {
     std::optional<WritersKeptOut> writersOut;
     if (proof && proof->path == from) writersOut.emplace(from);
     std::optional<Proof> moving;
     if (writersOut && *writersOut && StillUnchanged(*proof)) moving = proof;
-    MovedWithProof outcome{WithRetries([&] { return MoveToFree(from, to); }), std::nullopt};
+    MovedWithProof outcome{WithRetries([&] { return MoveToFree(from, to); }), std::nullopt,
+                           std::nullopt};
     FileLook look;
-    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook &&
-        (writtenThere == WrittenThere::ByTheLauncherOnly || WaitPastTick(look.changeTime))) {
+    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook) {
         outcome.proof = Proof{to, look, moving->holder, moving->holderLook};
+        if (writtenThere == WrittenThere::ByAnyProgram)
+            outcome.writersOut.emplace(std::move(*writersOut));
     }
     return outcome;
+}
+
+std::optional<Proof> LetWritersIn(MovedWithProof& moved) {
+    const bool past = moved.proof && moved.writersOut && *moved.writersOut &&
+                      WaitPastTick(moved.proof->pathLook.changeTime);
+    moved.writersOut.reset();
+    if (!past) return std::nullopt;
+    return moved.proof;
 }
 
 Likeness Compare(const Text& file, const Text& known) {
@@ -230,10 +231,7 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
                                  : other.stamp.size < before.stamp.size) {
             continue;
         }
-        if (!Files().ReadFileIdentity(place, other.identity) ||
-            !Files().ReadChangeTime(place, other.changeTime)) {
-            continue;  // not proven
-        }
+        if (!LookAt(place, other)) continue;              // not proven
         if (other.identity == before.identity) continue;  // the same file
         if (!liveRead) {
             liveRead = true;

@@ -39,16 +39,6 @@
 enum class Likeness { Same, CutShort, Different, Unread };
 Likeness Compare(const Text& file, const Text& known);
 
-// Which file a name leads to, its stamp and its change time (0: the volume
-// keeps none), as one look saw them. Equal looks are by identity and stamp:
-// the launcher's own renames and attribute changes move the change time.
-struct FileLook {
-    FileIdentity identity;
-    FileStamp stamp;
-    std::uint64_t changeTime = 0;
-    bool operator==(const FileLook& o) const { return identity == o.identity && stamp == o.stamp; }
-};
-
 // The gate's word that the bytes of `path` are in `holder` (whole, or `path`
 // is a copy of it cut short), for the two files as they were compared.
 struct Proof {
@@ -99,15 +89,42 @@ std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileL
 // until it is looked at under its new name: the proof moves with the file
 // (a rename moves its change time). Where other programs write `to` (the
 // live name), writers stay out until the clock is past that change time,
-// so that any later write moves it again. The rename is made whether or
+// so that any later write moves it again (LetWritersIn). The rename is made whether or
 // not there is a proof to move.
 enum class WrittenThere { ByTheLauncherOnly, ByAnyProgram };
+
+// No program may open the file to write while this is held; it may still
+// be renamed. Released however the step ends.
+class WritersKeptOut {
+public:
+    explicit WritersKeptOut(const Text& path);
+    WritersKeptOut(WritersKeptOut&& other) noexcept;
+    ~WritersKeptOut();
+    WritersKeptOut(const WritersKeptOut&) = delete;
+    WritersKeptOut& operator=(const WritersKeptOut&) = delete;
+    WritersKeptOut& operator=(WritersKeptOut&&) = delete;
+    explicit operator bool() const { return held_; }
+
+private:
+    OsHandle handle_ = kInvalidHandle;
+    bool held_;
+};
+
+// What the rename came to, and the proof under the new name. Where other
+// programs write that name (WrittenThere::ByAnyProgram), writers are still
+// kept out, and the proof counts only once LetWritersIn gives it back: the
+// caller may do other work meanwhile, while the clock's tick passes.
 struct [[nodiscard]] MovedWithProof {
     OsResult moved;
     std::optional<Proof> proof;
+    std::optional<WritersKeptOut> writersOut;
 };
 MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
                              WrittenThere writtenThere);
+// Waits until the clock is past the tick of the moved file's change time,
+// lets writers in, and gives back the proof (none when the clock does not
+// get there).
+std::optional<Proof> LetWritersIn(MovedWithProof& moved);
 
 // What to do with a file whose bytes are not proven to be elsewhere.
 enum class Unheld {

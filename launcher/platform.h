@@ -76,6 +76,21 @@ struct FileIdentity {
     bool operator!=(const FileIdentity& o) const { return !(*this == o); }
 };
 
+// Which file a name leads to, its stamp and its change time, as one look
+// saw them. The change time moves with any change of the file's bytes, its
+// times, its attributes or its names; a program may set the last-write time
+// back, but no program sets this one back, so an unchanged change time says
+// nothing wrote the file meanwhile. 0 on a volume that keeps no such time
+// (FAT, exFAT): there it proves nothing. Equal looks are by identity and
+// stamp: the launcher's own renames and attribute changes move the change
+// time.
+struct FileLook {
+    FileIdentity identity;
+    FileStamp stamp;
+    std::uint64_t changeTime = 0;
+    bool operator==(const FileLook& o) const { return identity == o.identity && stamp == o.stamp; }
+};
+
 // How a message to the player is shown when there is no standard output.
 enum class MessageKind { Warning, Error };
 
@@ -160,12 +175,9 @@ public:
     virtual OsResult ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
     // Which file the path leads to; read without access to its contents.
     virtual OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) = 0;
-    // When anything last changed the file: its bytes, its times, its
-    // attributes or its names. A program may set the last-write time back;
-    // no program sets this one back, so an unchanged change time says
-    // nothing wrote the file meanwhile. 0 on a volume that keeps no such
-    // time (FAT, exFAT): there it proves nothing.
-    virtual OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) = 0;
+    // The file's identity, stamp and change time, read through one open
+    // without access to its contents.
+    virtual OsResult ReadFileLook(const Text& path, FileLook& look) = 0;
     // Opens the file for reading, shared for reading and deleting only: until
     // the handle is closed (LetWritersIn) no program can open it to write,
     // while it may still be renamed. Fails with kErrorSharingViolation while

@@ -277,22 +277,33 @@ OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& ident
     return {};
 }
 
-OsResult WindowsPlatform::ReadChangeTime(const Text& path, std::uint64_t& changeTime) {
+OsResult WindowsPlatform::ReadFileLook(const Text& path, FileLook& look) {
     const UniqueHandle file(::CreateFileW(Wide(path), FILE_READ_ATTRIBUTES, kShareEverything,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                           nullptr));
     if (!file) return FailureOfLastCall();
+    BY_HANDLE_FILE_INFORMATION info;
     FILE_BASIC_INFO basic;
-    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    if (!::GetFileInformationByHandle(file.get(), &info) ||
+        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
         return FailureOfLastCall();
     }
+    look.identity.volume = info.dwVolumeSerialNumber;
+    look.identity.index = JoinHalves(info.nFileIndexHigh, info.nFileIndexLow);
+    look.stamp.size = JoinHalves(info.nFileSizeHigh, info.nFileSizeLow);
+    look.stamp.lastWrite =
+        JoinHalves(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     // Only NTFS and ReFS keep a change time that every write moves; FAT and
     // exFAT keep none, whatever the call gives for it.
-    wchar_t system[MAX_PATH + 1] = {};
-    const bool keepsIt = ::GetVolumeInformationByHandleW(file.get(), nullptr, 0, nullptr, nullptr,
-                                                         nullptr, system, MAX_PATH + 1) &&
-                         (::wcscmp(system, L"NTFS") == 0 || ::wcscmp(system, L"ReFS") == 0);
-    changeTime = keepsIt ? static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) : 0;
+    auto known = keepsChangeTimes_.find(info.dwVolumeSerialNumber);
+    if (known == keepsChangeTimes_.end()) {
+        wchar_t system[MAX_PATH + 1] = {};
+        const bool keeps = ::GetVolumeInformationByHandleW(file.get(), nullptr, 0, nullptr, nullptr,
+                                                           nullptr, system, MAX_PATH + 1) &&
+                           (::wcscmp(system, L"NTFS") == 0 || ::wcscmp(system, L"ReFS") == 0);
+        known = keepsChangeTimes_.emplace(info.dwVolumeSerialNumber, keeps).first;
+    }
+    look.changeTime = known->second ? static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) : 0;
     return {};
 }
 

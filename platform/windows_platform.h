@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <map>
 #include <string>
 
 #include "launcher/platform.h"
@@ -49,7 +50,7 @@ public:
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
-    OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
+    OsResult ReadFileLook(const Text& path, FileLook& look) override;
     OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
     void LetWritersIn(OsHandle handle) override;
     std::uint64_t SystemTime() override;
@@ -85,6 +86,10 @@ private:
     // must last as long as the process, through a failure report too, and
     // the system lets go of it however the process ends.
     HANDLE archiveLock_ = nullptr;
+    // Whether each volume met so far (by serial number) keeps change times:
+    // asking costs a call to Wine's mount manager, and the answer does not
+    // change while the launcher runs.
+    std::map<DWORD, bool> keepsChangeTimes_;
 };
 
 // Text as the wchar_t that Windows takes: both are UTF-16 here.

@@ -92,8 +92,9 @@ TEST_F(PlatformFiles, TwoSpellingsOfOneFileHaveOneIdentity) {
 TEST_F(PlatformFiles, ChangeTimeMovesWithAWriteThatSetsItsTimeBack) {
     AppShellWindow window(shell_);
     WindowsPlatform platform(window);
-    std::uint64_t before = 0;
-    ASSERT_TRUE(platform.ReadChangeTime(AsText(file_), before));
+    FileLook look;
+    ASSERT_TRUE(platform.ReadFileLook(AsText(file_), look));
+    const std::uint64_t before = look.changeTime;
     if (before == 0) GTEST_SKIP() << "this volume keeps no change time";
     // A write in the clock's tick of the last change may leave the change
     // time as it was: wait for the clock to pass it.
@@ -110,12 +111,11 @@ TEST_F(PlatformFiles, ChangeTimeMovesWithAWriteThatSetsItsTimeBack) {
     EXPECT_TRUE(WriteFile(out, "abcdefghij", 10, &wrote, nullptr));
     EXPECT_TRUE(SetFileTime(out, nullptr, nullptr, &written));
     CloseHandle(out);
-    FileStamp after;
-    std::uint64_t changed = 0;
-    ASSERT_TRUE(platform.ReadFileStamp(AsText(file_), after));
-    ASSERT_TRUE(platform.ReadChangeTime(AsText(file_), changed));
-    EXPECT_EQ(after, stamp) << "the writer did not set the last-write time back";
-    EXPECT_NE(changed, before) << "the change time stayed through a write";
+    FileLook after;
+    ASSERT_TRUE(platform.ReadFileLook(AsText(file_), after));
+    EXPECT_EQ(after.stamp, stamp) << "the writer did not set the last-write time back";
+    EXPECT_EQ(after.identity, look.identity);
+    EXPECT_NE(after.changeTime, before) << "the change time stayed through a write";
 }
 
 // While the launcher keeps writers out, no program opens the file to write,

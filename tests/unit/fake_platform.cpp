@@ -659,7 +659,10 @@ OsResult FakePlatform::ReadFileIdentity(const Text& path, FileIdentity& identity
     return {};
 }
 
-OsResult FakePlatform::ReadChangeTime(const Text& path, std::uint64_t& changeTime) {
+OsResult FakePlatform::ReadFileLook(const Text& path, FileLook& look) {
+    if (OsResult read = ReadFileStamp(path, look.stamp); !read) return read;
+    if (OsResult read = ReadFileIdentity(path, look.identity); !read) return read;
+    std::uint64_t& changeTime = look.changeTime;
     const auto name = disk.names.find(Resolve(path));
     if (name == disk.names.end()) return {false, kErrorFileNotFound};
     FakeDisk::Node& node = disk.nodes.at(name->second);

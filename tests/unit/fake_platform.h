@@ -305,7 +305,7 @@ public:
     OsResult RemoveFile(const Text& path) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
-    OsResult ReadChangeTime(const Text& path, std::uint64_t& changeTime) override;
+    OsResult ReadFileLook(const Text& path, FileLook& look) override;
     OsResult KeepWritersOut(const Text& path, OsHandle& handle) override;
     void LetWritersIn(OsHandle handle) override;
     // The clock, and the time that the launcher's pauses let pass.

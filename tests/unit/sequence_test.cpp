@@ -51,8 +51,6 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "flush ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
             "move ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new -> "
             "..\\bf2\\Backup\\Shaders_client.zip",
-            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.ModLauncher-new",
-            "move Backup\\Shaders_client.zip.ModLauncher-new -> Backup\\Shaders_client.zip",
             // The swap's copy beside the live archive; the marker says what is
             // under way before the live archive changes; then the live archive
             // is captured and the copy renamed in under the free name.
@@ -62,9 +60,13 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "move ..\\bf2\\Shaders_client.zip -> new "
             "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
             "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
-            // Writers are kept out of the mod's archive in the game's place
-            // until the clock's tick of its rename has passed: any write then
-            // moves its change time, which the way back looks at.
+            // The mod's backup, made while writers are kept out of the mod's
+            // archive in the game's place, until the clock's tick of its
+            // rename has passed (here, with no time spent on the disk, by a
+            // pause): any write then moves its change time, which the way
+            // back looks at.
+            "copy Shaders_client.zip -> Backup\\Shaders_client.zip.ModLauncher-new",
+            "move Backup\\Shaders_client.zip.ModLauncher-new -> Backup\\Shaders_client.zip",
             "pause 10",
             "start",
             "pump",
