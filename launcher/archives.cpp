@@ -165,6 +165,8 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     Failed& failed = outcome.failed;
     const Copied copied = CopyBeside(paths, paths.ModArchive(), live, Durable::No);
     if ((failed = work.Take(copied))) return outcome;
+    const std::optional<Proof> copyProof =
+        ProveCopy(paths, copy, paths.ModArchive(), copied.sourceBefore);
     if ((failed = WriteMarker(paths, marker))) {
         DropCopy(paths, copy);
         return outcome;
@@ -181,7 +183,7 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
         (void)RemoveMarker(paths);
         return outcome;
     }
-    MovedWithProof in = MoveWithProof(copy, live, copied.proof, WrittenThere::ByAnyProgram);
+    MovedWithProof in = MoveWithProof(copy, live, copyProof, WrittenThere::ByAnyProgram);
     if (in.moved) {
         outcome.swap = Swap::Made;
         outcome.in.emplace(std::move(in));

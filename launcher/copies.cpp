@@ -47,7 +47,7 @@ Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Dur
                 StepFailure{u"copy", from, kErrorSharingViolation, StepFailure::Why::SourceChanged};
             return outcome;
         }
-        if (looked && !changed) outcome.proof = ProveCopy(temporary, from, before);
+        if (looked) outcome.sourceBefore = before;
     }
     if (durable == Durable::Yes) {
         if (OsResult flushed = Files().FlushToDisk(temporary); !flushed) {

@@ -15,10 +15,10 @@ enum class Durable { No, Yes };
 // copy already serves. When another program wrote the source while it was
 // read and the copy is not what the source holds now, the copy goes or is
 // kept aside, and the step fails with Why::SourceChanged.
-// A copy just made from a source that nothing wrote meanwhile comes with
-// the proof that it holds the source's bytes (ProveCopy).
+// A copy just made comes with the look at its source before the copy, from
+// which the gate may prove the copy (ProveCopy).
 struct [[nodiscard]] Copied : StepOutcome {
-    std::optional<Proof> proof;
+    std::optional<FileLook> sourceBefore;
 };
 Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable);
 

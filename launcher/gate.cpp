@@ -107,11 +107,17 @@ bool StillUnchanged(const Proof& proof) {
     return unchanged(proof.holder, proof.holderLook) && unchanged(proof.path, proof.pathLook);
 }
 
-std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileLook& before) {
-    FileLook sourceNow, copyNow;
-    if (before.changeTime == 0 || !LookAt(source, sourceNow) || !(sourceNow == before) ||
-        sourceNow.changeTime != before.changeTime || !LookAt(copy, copyNow) ||
-        copyNow.identity == sourceNow.identity || copyNow.stamp.size != sourceNow.stamp.size) {
+std::optional<Proof> ProveCopy(const GameLayout& paths, const Text& copy, const Text& source,
+                               const std::optional<FileLook>& before) {
+    FileLook sourceNow, copyNow, live;
+    if (!before || before->changeTime == 0 || !LookAt(source, sourceNow) ||
+        !(sourceNow == *before) || sourceNow.changeTime != before->changeTime ||
+        !LookAt(copy, copyNow) || copyNow.identity == sourceNow.identity ||
+        copyNow.stamp.size != sourceNow.stamp.size) {
+        return std::nullopt;
+    }
+    if (LookAt(paths.LiveArchive(), live) ? live.identity == sourceNow.identity
+                                          : IsExistingFile(paths.LiveArchive())) {
         return std::nullopt;
     }
     return Proof{copy, copyNow, source, sourceNow};

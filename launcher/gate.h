@@ -81,8 +81,10 @@ std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known);
 
 // The launcher's own copy, made a moment ago from `source` (as `before`
 // saw it), holds the source's bytes when the source has not changed since,
-// by its change time too: no program wrote it while it was read.
-std::optional<Proof> ProveCopy(const Text& copy, const Text& source, const FileLook& before);
+// by its change time too: no program wrote it while it was read. The live
+// archive, under any name, proves nothing here either.
+std::optional<Proof> ProveCopy(const GameLayout& paths, const Text& copy, const Text& source,
+                               const std::optional<FileLook>& before);
 
 // Renames `from` to the free name `to` (tried again while held), with
 // writers kept out of the file from before the proof for it is checked

@@ -667,9 +667,7 @@ OsResult FakePlatform::ReadFileLook(const Text& path, FileLook& look) {
     if (name == disk.names.end()) return {false, kErrorFileNotFound};
     FakeDisk::Node& node = disk.nodes.at(name->second);
     if (node.changeTime == 0 || node.now != node.changeSeen || node.moves != node.movesSeen) {
-        node.changeTime = ChangeTimeNow();
-        node.changeSeen = node.now;
-        node.movesSeen = node.moves;
+        node.StampChange(ChangeTimeNow());
     }
     changeTime = noChangeTimes ? 0 : node.changeTime;
     return {};
@@ -700,10 +698,7 @@ std::uint64_t FakePlatform::ChangeTimeNow() {
 void FakePlatform::WroteKeepingItsStamp(const Text& path, const std::string& bytes) {
     FakeFile* file = disk.Find(Resolve(path));
     file->bytes = bytes;
-    FakeDisk::Node& node = disk.nodes.at(disk.names.at(Resolve(path)));
-    node.changeTime = ChangeTimeNow();
-    node.changeSeen = node.now;
-    node.movesSeen = node.moves;
+    disk.nodes.at(disk.names.at(Resolve(path))).StampChange(ChangeTimeNow());
 }
 
 bool FakePlatform::IsKeptFromWriters(const Text& path) const {

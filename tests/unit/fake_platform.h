@@ -58,6 +58,12 @@ struct FakeDisk {
         FakeFile changeSeen{};
         int moves = 0;
         int movesSeen = 0;
+        // The change time moves to `time`, for all that is now.
+        void StampChange(std::uint64_t time) {
+            changeTime = time;
+            changeSeen = now;
+            movesSeen = moves;
+        }
 
         auto Fields() const {
             return std::tie(now, durable, changeTime, changeSeen, moves, movesSeen);

@@ -134,6 +134,32 @@ TEST(Gate, ProofIsByFileNotByName) {
     EXPECT_EQ(Resolved(proof->holder), Resolved(paths.ModArchiveBackup()));
 }
 
+// The launcher's own copy is proven by its making only while its source is
+// unchanged by its change time too, and never when the source is the live
+// archive under another name.
+TEST(Gate, CopyIsProvenByItsMakingOnlyFromAnUnchangedSourceThatIsNotLive) {
+    FakePlatform os;
+    const GameLayout paths = os.Paths();
+    const Text copy = GameLayout::Temporary(paths.LiveArchive());
+    os.AddFile(paths.LiveArchive(), "G");
+    os.AddFile(paths.ModArchive(), "M");
+    FileLook before;
+    ASSERT_TRUE(LookAt(paths.ModArchive(), before));
+    ASSERT_TRUE(os.CopyWholeFile(paths.ModArchive(), copy));
+    const std::optional<Proof> proof = ProveCopy(paths, copy, paths.ModArchive(), before);
+    ASSERT_TRUE(proof);
+    EXPECT_TRUE(StillUnchanged(*proof));
+    // Rewritten with its size and last-write time kept: only the change time tells.
+    os.paused += FakePlatform::kChangeTimeTick;
+    os.WroteKeepingItsStamp(paths.ModArchive(), "X");
+    EXPECT_FALSE(StillUnchanged(*proof));
+    EXPECT_FALSE(ProveCopy(paths, copy, paths.ModArchive(), before));
+    // The mod's archive a second name (a hard link) of the live archive.
+    os.disk.names[Resolved(paths.ModArchive())] = os.disk.names.at(Resolved(paths.LiveArchive()));
+    ASSERT_TRUE(LookAt(paths.ModArchive(), before));
+    EXPECT_FALSE(ProveCopy(paths, copy, paths.ModArchive(), before));
+}
+
 // What the gate does with a file whose bytes it cannot prove elsewhere, and
 // with one whose holder changed between the proof and the removal.
 TEST(Gate, RetireRemovesOnlyWhatIsProvenAndKeepsTheRestAside) {
