@@ -81,6 +81,25 @@ constexpr std::uint64_t kChangeTimeTick = std::uint64_t{10} * 10000;  // 10 ms i
 constexpr int kMostTickWaits = 5;
 constexpr std::uint64_t kMostWaitMs = 20;
 
+// The live archive's identity; `unknown` when it is there but its identity
+// cannot be read, so that no file can be told apart from it.
+struct LiveIdentity {
+    std::optional<FileIdentity> identity;
+    bool unknown = false;
+};
+
+LiveIdentity ReadLiveIdentity(const GameLayout& paths) {
+    FileIdentity identity;
+    if (Files().ReadFileIdentity(paths.LiveArchive(), identity)) return {identity, false};
+    return {std::nullopt, IsExistingFile(paths.LiveArchive())};
+}
+
+// Whether the file may be the live archive under another name: then it
+// holds nothing, since other programs write the live archive.
+bool IsLive(const LiveIdentity& live, const FileIdentity& identity) {
+    return live.unknown || (live.identity && *live.identity == identity);
+}
+
 // Waits until the clock is past the change time's tick; false when it
 // does not get there.
 bool WaitPastTick(std::uint64_t changeTime) {
@@ -109,17 +128,14 @@ bool StillUnchanged(const Proof& proof) {
 
 std::optional<Proof> ProveCopy(const GameLayout& paths, const Text& copy, const Text& source,
                                const std::optional<FileLook>& before) {
-    FileLook sourceNow, copyNow, live;
+    FileLook sourceNow, copyNow;
     if (!before || before->changeTime == 0 || !LookAt(source, sourceNow) ||
         !(sourceNow == *before) || sourceNow.changeTime != before->changeTime ||
         !LookAt(copy, copyNow) || copyNow.identity == sourceNow.identity ||
         copyNow.stamp.size != sourceNow.stamp.size) {
         return std::nullopt;
     }
-    if (LookAt(paths.LiveArchive(), live) ? live.identity == sourceNow.identity
-                                          : IsExistingFile(paths.LiveArchive())) {
-        return std::nullopt;
-    }
+    if (IsLive(ReadLiveIdentity(paths), sourceNow.identity)) return std::nullopt;
     return Proof{copy, copyNow, source, sourceNow};
 }
 
@@ -226,10 +242,8 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
                                const std::vector<Text>& places, Whole whole) {
     FileLook before;
     if (!LookAt(path, before)) return std::nullopt;
-    // The live archive's identity, read once a place is worth reading: a
-    // place that is the live archive under another name holds nothing.
-    std::optional<FileIdentity> live;
-    bool liveRead = false;
+    // The live archive's identity, read once a place is worth reading.
+    std::optional<LiveIdentity> live;
     for (const Text& place : places) {
         FileLook other;
         if (!Files().ReadFileStamp(place, other.stamp)) continue;
@@ -239,16 +253,9 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
         }
         if (!LookAt(place, other)) continue;              // not proven
         if (other.identity == before.identity) continue;  // the same file
-        if (!liveRead) {
-            liveRead = true;
-            FileIdentity identity;
-            if (Files().ReadFileIdentity(paths.LiveArchive(), identity)) {
-                live = identity;
-            } else if (IsExistingFile(paths.LiveArchive())) {
-                return std::nullopt;  // a live archive that cannot be told from a place
-            }
-        }
-        if (live && other.identity == *live) continue;
+        if (!live) live = ReadLiveIdentity(paths);
+        if (live->unknown) return std::nullopt;  // a live archive that cannot be told from a place
+        if (IsLive(*live, other.identity)) continue;
         const Likeness likeness = Compare(path, place);
         if (likeness != Likeness::Same &&
             !(whole == Whole::OrCutShort && likeness == Likeness::CutShort)) {
