@@ -11,6 +11,9 @@
 #   tools_toolchain its CMake toolchain file
 #   wine_route      the qemu route's folder (empty where 32-bit code runs)
 #   WINELOADER, WINEARCH, WINEPREFIX (build/wineprefix), WINEDEBUG
+# A loader, architecture or prefix already in the environment is kept: a
+# script that wants 64-bit Wine (the benchmarks) sets them before it calls
+# another that sources this one again.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 program_build="$root/build"
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -18,7 +21,7 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   tools_build="$program_build"
   tools_toolchain="$root/cmake/mingw-i686.cmake"
   wine_route=""
-  export WINELOADER=/usr/lib/wine/wine WINEARCH=win32
+  export WINELOADER="${WINELOADER:-/usr/lib/wine/wine}" WINEARCH="${WINEARCH:-win32}"
 else
   native32=no
   tools_build="$root/build-x64"
@@ -26,6 +29,6 @@ else
   wine_route="$program_build/wine-route"
   # A 64-bit prefix: its 64-bit programs run natively, its 32-bit ones
   # through the route's wine-preloader.
-  export WINELOADER="$wine_route/usr/lib/wine/wine64" WINEARCH=win64
+  export WINELOADER="${WINELOADER:-$wine_route/usr/lib/wine/wine64}" WINEARCH="${WINEARCH:-win64}"
 fi
 export WINEPREFIX="${WINEPREFIX:-$program_build/wineprefix}" WINEDEBUG=-all

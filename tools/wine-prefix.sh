@@ -7,7 +7,10 @@
 set -euo pipefail
 # shellcheck source=wine-env.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
-[ -z "$wine_route" ] || "$(dirname "${BASH_SOURCE[0]}")/wine-route.sh" "$wine_route"
+# The route only where the loader is the route's own.
+case "$WINELOADER" in
+  "$wine_route"/* ) [ -z "$wine_route" ] || "$(dirname "${BASH_SOURCE[0]}")/wine-route.sh" "$wine_route" ;;
+esac
 ready="$WINEPREFIX/.modlauncher-ready"
 [ -f "$ready" ] && exit 0
 mkdir -p "$(dirname "$WINEPREFIX")"
