@@ -68,12 +68,32 @@ Text AsText(const wchar_t* text, std::size_t length) {
     return Text(reinterpret_cast<const char16_t*>(text), length);
 }
 
-// The volume and index that identify a file or folder, whatever its spelling.
-bool IdentityOf(const Text& path, BY_HANDLE_FILE_INFORMATION& info) {
-    constexpr DWORD kNoAccess = 0;  // the identity is read without access to the contents
-    UniqueHandle entry(::CreateFileW(Wide(path), kNoAccess, kShareEverything, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return entry && ::GetFileInformationByHandle(entry.get(), &info);
+// A file or folder opened only to be looked at: no access to its contents,
+// in no other program's way.
+UniqueHandle OpenToLook(const Text& path) {
+    return UniqueHandle(::CreateFileW(Wide(path), FILE_READ_ATTRIBUTES, kShareEverything, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// The folder a path names its file in, as spelled: everything before the
+// last backslash.
+Text FolderOf(const Text& path) {
+    const std::size_t last = path.find_last_of(u'\\');
+    return last == Text::npos ? Text() : path.substr(0, last);
+}
+
+// What a volume's size says of it, read without a call to Wine's mount
+// manager: the same for every file of one volume.
+bool ReadVolumeShape(HANDLE file, VolumeShape& shape) {
+    IO_STATUS_BLOCK status;
+    FILE_FS_SIZE_INFORMATION size;
+    if (!NT_SUCCESS(::NtQueryVolumeInformationFile(file, &status, &size, sizeof size,
+                                                   FileFsSizeInformation))) {
+        return false;
+    }
+    shape = {static_cast<std::uint64_t>(size.TotalAllocationUnits.QuadPart),
+             size.SectorsPerAllocationUnit, size.BytesPerSector};
+    return true;
 }
 
 // A file that another program holds open refuses to be replaced or removed
@@ -269,41 +289,63 @@ OsResult WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     return {};
 }
 
-OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& identity) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!IdentityOf(path, info)) return FailureOfLastCall();
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = JoinHalves(info.nFileIndexHigh, info.nFileIndexLow);
+const WindowsPlatform::VolumeAnswer* WindowsPlatform::VolumeOf(HANDLE file, const Text& path) {
+    VolumeShape shape;
+    if (!ReadVolumeShape(file, shape)) return nullptr;
+    const Text folder = FolderOf(path);
+    const auto known = volumes_.find(folder);
+    if (known != volumes_.end() && known->second.shape == shape) return &known->second;
+    DWORD serial = 0;
+    wchar_t system[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, system,
+                                         MAX_PATH + 1)) {
+        return nullptr;
+    }
+    // Only NTFS and ReFS keep a change time that every write moves; FAT and
+    // exFAT keep none, whatever the call gives for it.
+    const bool keeps = ::wcscmp(system, L"NTFS") == 0 || ::wcscmp(system, L"ReFS") == 0;
+    return &(volumes_[folder] = VolumeAnswer{shape, serial, keeps});
+}
+
+OsResult WindowsPlatform::IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity,
+                                          bool* keepsChangeTimes) {
+    IO_STATUS_BLOCK status;
+    FILE_INTERNAL_INFORMATION index;
+    const NTSTATUS read =
+        ::NtQueryInformationFile(file, &status, &index, sizeof index, FileInternalInformation);
+    if (!NT_SUCCESS(read)) return {false, ::RtlNtStatusToDosError(read)};
+    const VolumeAnswer* volume = VolumeOf(file, path);
+    if (!volume) return FailureOfLastCall();
+    identity.volume = volume->serial;
+    identity.index = static_cast<std::uint64_t>(index.IndexNumber.QuadPart);
+    if (keepsChangeTimes) *keepsChangeTimes = volume->keepsChangeTimes;
     return {};
 }
 
+OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& identity) {
+    const UniqueHandle entry = OpenToLook(path);
+    if (!entry) return FailureOfLastCall();
+    return IdentityThrough(entry.get(), path, identity, nullptr);
+}
+
 OsResult WindowsPlatform::ReadFileLook(const Text& path, FileLook& look) {
-    const UniqueHandle file(::CreateFileW(Wide(path), FILE_READ_ATTRIBUTES, kShareEverything,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr));
+    const UniqueHandle file = OpenToLook(path);
     if (!file) return FailureOfLastCall();
-    BY_HANDLE_FILE_INFORMATION info;
     FILE_BASIC_INFO basic;
-    if (!::GetFileInformationByHandle(file.get(), &info) ||
-        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    FILE_STANDARD_INFO standard;
+    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard)) {
         return FailureOfLastCall();
     }
-    look.identity.volume = info.dwVolumeSerialNumber;
-    look.identity.index = JoinHalves(info.nFileIndexHigh, info.nFileIndexLow);
-    look.stamp.size = JoinHalves(info.nFileSizeHigh, info.nFileSizeLow);
-    look.stamp.lastWrite =
-        JoinHalves(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    // Only NTFS and ReFS keep a change time that every write moves; FAT and
-    // exFAT keep none, whatever the call gives for it.
-    auto known = keepsChangeTimes_.find(info.dwVolumeSerialNumber);
-    if (known == keepsChangeTimes_.end()) {
-        wchar_t system[MAX_PATH + 1] = {};
-        const bool keeps = ::GetVolumeInformationByHandleW(file.get(), nullptr, 0, nullptr, nullptr,
-                                                           nullptr, system, MAX_PATH + 1) &&
-                           (::wcscmp(system, L"NTFS") == 0 || ::wcscmp(system, L"ReFS") == 0);
-        known = keepsChangeTimes_.emplace(info.dwVolumeSerialNumber, keeps).first;
+    bool keepsChangeTimes = false;
+    if (const OsResult identity =
+            IdentityThrough(file.get(), path, look.identity, &keepsChangeTimes);
+        !identity) {
+        return identity;
     }
-    look.changeTime = known->second ? static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) : 0;
+    look.stamp.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    look.stamp.lastWrite = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
+    look.changeTime = keepsChangeTimes ? static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) : 0;
     return {};
 }
 
@@ -324,11 +366,8 @@ std::uint64_t WindowsPlatform::SystemTime() {
 }
 
 bool WindowsPlatform::IsSameFolder(const Text& one, const Text& other) {
-    BY_HANDLE_FILE_INFORMATION first, second;
-    return IdentityOf(one, first) && IdentityOf(other, second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    FileIdentity first, second;
+    return ReadFileIdentity(one, first) && ReadFileIdentity(other, second) && first == second;
 }
 
 OsResult WindowsPlatform::HoldLockFile(const Text& path) {

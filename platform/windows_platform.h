@@ -4,6 +4,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <map>
 #include <string>
@@ -23,6 +24,17 @@ public:
 
 protected:
     ~AppWindowAccess() = default;
+};
+
+// A volume's size and units, which every file of it reports alike.
+struct VolumeShape {
+    std::uint64_t units = 0;
+    DWORD sectorsPerUnit = 0;
+    DWORD bytesPerSector = 0;
+    bool operator==(const VolumeShape& o) const {
+        return units == o.units && sectorsPerUnit == o.sectorsPerUnit &&
+               bytesPerSector == o.bytesPerSector;
+    }
 };
 
 class WindowsPlatform final : public Platform {
@@ -86,10 +98,22 @@ private:
     // must last as long as the process, through a failure report too, and
     // the system lets go of it however the process ends.
     HANDLE archiveLock_ = nullptr;
-    // Whether each volume met so far (by serial number) keeps change times:
-    // asking costs a call to Wine's mount manager, and the answer does not
-    // change while the launcher runs.
-    std::map<DWORD, bool> keepsChangeTimes_;
+    // What each folder's volume said of itself: its serial number and
+    // whether it keeps change times. Asking costs a call to Wine's mount
+    // manager, a round trip to another process, so each folder's volume is
+    // asked once; a file whose volume's shape differs from the one recorded
+    // for its folder (the folder now leads to another volume) asks again.
+    struct VolumeAnswer {
+        VolumeShape shape;
+        DWORD serial = 0;
+        bool keepsChangeTimes = false;
+    };
+    std::map<Text, VolumeAnswer> volumes_;
+    const VolumeAnswer* VolumeOf(HANDLE file, const Text& path);
+    // The file's identity through a handle open on it, and (when asked)
+    // whether its volume keeps change times.
+    OsResult IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity,
+                             bool* keepsChangeTimes);
 };
 
 // Text as the wchar_t that Windows takes: both are UTF-16 here.

@@ -832,6 +832,45 @@ TEST(Compare, SameCutShortDifferentOrUnread) {
     EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), Likeness::Unread);
 }
 
+// The same over archives of several parts: a difference or the start of the
+// zeros anywhere, in a part after the first, inside a block or at its edge.
+TEST(Compare, AcrossParts) {
+    constexpr std::size_t kMiB = 1 << 20;
+    std::string known(2 * kMiB + kMiB / 2, '\0');
+    for (std::size_t i = 0; i < known.size(); ++i) known[i] = static_cast<char>('a' + i % 23);
+    auto zeroedFrom = [&](std::size_t at) {
+        return known.substr(0, at) + std::string(known.size() - at, '\0');
+    };
+    auto changedAt = [&](std::size_t at, char to) {
+        std::string changed = known;
+        changed[at] = to;
+        return changed;
+    };
+    struct Case {
+        const char* name;
+        std::string live;
+        Likeness expected;
+    };
+    const Case cases[] = {
+        {"same", known, Likeness::Same},
+        {"first part and a half", known.substr(0, kMiB + kMiB / 2), Likeness::CutShort},
+        {"two whole parts", known.substr(0, 2 * kMiB), Likeness::CutShort},
+        {"zeros from inside the second part", zeroedFrom(kMiB + 4096 + 7), Likeness::CutShort},
+        {"zeros from a block's edge", zeroedFrom(kMiB + 8192), Likeness::CutShort},
+        {"one byte other in the second part", changedAt(kMiB + 4096 + 7, '!'), Likeness::Different},
+        {"one byte other at the last", changedAt(known.size() - 1, '!'), Likeness::Different},
+        {"a byte after the zeros", changedAt(known.size() - 1, '!').replace(kMiB, kMiB, kMiB, '\0'),
+         Likeness::Different},
+        {"one byte more", known + "x", Likeness::Different},
+    };
+    for (const Case& c : cases) {
+        FakePlatform os;
+        os.AddFile(u"known", known);
+        os.AddFile(u"live", c.live);
+        EXPECT_EQ(Compare(os.base + u"live", os.base + u"known"), c.expected) << c.name;
+    }
+}
+
 // A kept version's name from its last-write time (a file time: 100 ns steps
 // since 1601-01-01, UTC), to the second, and its number when taken.
 // Only the names the launcher gives are read as kept versions: another
