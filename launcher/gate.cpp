@@ -204,7 +204,7 @@ bool AllZeros(const char* bytes, std::size_t count) {
 }  // namespace
 
 Likeness Compare(const Text& file, const Text& known) {
-    constexpr std::uint32_t kPart = 1 << 20;
+    constexpr std::uint32_t kPart = kComparePart;
     std::string a, b;
     Likeness likeness = Likeness::Same;
     for (std::uint64_t at = 0;; at += kPart) {

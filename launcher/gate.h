@@ -38,6 +38,9 @@
 // read of either failed.
 enum class Likeness { Same, CutShort, Different, Unread };
 Likeness Compare(const Text& file, const Text& known);
+// Compare reads both files in parts of this size: large enough that opening
+// each file for each part costs little beside the reading.
+constexpr std::uint32_t kComparePart = 4 << 20;
 
 // The gate's word that the bytes of `path` are in `holder` (whole, or `path`
 // is a copy of it cut short), for the two files as they were compared.

@@ -835,8 +835,8 @@ TEST(Compare, SameCutShortDifferentOrUnread) {
 // The same over archives of several parts: a difference or the start of the
 // zeros anywhere, in a part after the first, inside a block or at its edge.
 TEST(Compare, AcrossParts) {
-    constexpr std::size_t kMiB = 1 << 20;
-    std::string known(2 * kMiB + kMiB / 2, '\0');
+    constexpr std::size_t kPart = kComparePart;
+    std::string known(2 * kPart + kPart / 2, '\0');
     for (std::size_t i = 0; i < known.size(); ++i) known[i] = static_cast<char>('a' + i % 23);
     auto zeroedFrom = [&](std::size_t at) {
         return known.substr(0, at) + std::string(known.size() - at, '\0');
@@ -853,14 +853,15 @@ TEST(Compare, AcrossParts) {
     };
     const Case cases[] = {
         {"same", known, Likeness::Same},
-        {"first part and a half", known.substr(0, kMiB + kMiB / 2), Likeness::CutShort},
-        {"two whole parts", known.substr(0, 2 * kMiB), Likeness::CutShort},
-        {"zeros from inside the second part", zeroedFrom(kMiB + 4096 + 7), Likeness::CutShort},
-        {"zeros from a block's edge", zeroedFrom(kMiB + 8192), Likeness::CutShort},
-        {"one byte other in the second part", changedAt(kMiB + 4096 + 7, '!'), Likeness::Different},
-        {"one byte other at the last", changedAt(known.size() - 1, '!'), Likeness::Different},
-        {"a byte after the zeros", changedAt(known.size() - 1, '!').replace(kMiB, kMiB, kMiB, '\0'),
+        {"first part and a half", known.substr(0, kPart + kPart / 2), Likeness::CutShort},
+        {"two whole parts", known.substr(0, 2 * kPart), Likeness::CutShort},
+        {"zeros from inside the second part", zeroedFrom(kPart + 4096 + 7), Likeness::CutShort},
+        {"zeros from a block's edge", zeroedFrom(kPart + 8192), Likeness::CutShort},
+        {"one byte other in the second part", changedAt(kPart + 4096 + 7, '!'),
          Likeness::Different},
+        {"one byte other at the last", changedAt(known.size() - 1, '!'), Likeness::Different},
+        {"a byte after the zeros",
+         changedAt(known.size() - 1, '!').replace(kPart, kPart, kPart, '\0'), Likeness::Different},
         {"one byte more", known + "x", Likeness::Different},
     };
     for (const Case& c : cases) {
