@@ -70,7 +70,9 @@ cmake -S "$release/src" -B "$release/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$to
   -DMODLAUNCHER_TESTS=OFF >/dev/null
 cmake --build "$release/build" --target ModLauncher >/dev/null
 
+# The version: in the resource script of early releases, else CMake's project version.
 version=$(sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"$/\1/p' "$release/src/shell/ModLauncher.rc")
+[ -n "$version" ] || version=$(sed -n 's/^project(ModLauncher VERSION \([0-9.]*\).*/\1/p' "$release/src/CMakeLists.txt")
 echo "earlier launcher: $ref = ${commit:0:7}, version record $version"
 echo "current launcher: $(git -C "$root" rev-parse --short HEAD)$(
   git -C "$root" diff --quiet HEAD -- launcher platform shell || echo ' with changes not committed')"
