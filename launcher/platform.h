@@ -237,6 +237,11 @@ public:
     virtual std::uint32_t FileType(OsHandle handle) = 0;
     virtual void CloseOsHandle(OsHandle handle) = 0;
     virtual OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) = 0;
+    // Whether the handle is a console's: there text goes as UTF-16, so that
+    // every character shows, whatever the code page.
+    virtual bool IsConsole(OsHandle handle) = 0;
+    virtual OsResult WriteConsoleText(OsHandle handle, const char16_t* units,
+                                      std::uint32_t count) = 0;
     // The text in the system's ANSI code page, as consoles and callers read it.
     virtual std::string ToAnsi(TextView text) = 0;
     // A box with OK, titled with the application window's title.

@@ -492,6 +492,17 @@ OsResult WindowsPlatform::WriteBytes(OsHandle handle, const char* bytes, std::ui
     return ResultOf(::WriteFile(AsHandle(handle), bytes, count, &written, nullptr));
 }
 
+bool WindowsPlatform::IsConsole(OsHandle handle) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(AsHandle(handle), &mode) != 0;
+}
+
+OsResult WindowsPlatform::WriteConsoleText(OsHandle handle, const char16_t* units,
+                                           std::uint32_t count) {
+    DWORD written = 0;
+    return ResultOf(::WriteConsoleW(AsHandle(handle), units, count, &written, nullptr));
+}
+
 std::string WindowsPlatform::ToAnsi(TextView text) {
     if (text.empty()) return {};
     const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());

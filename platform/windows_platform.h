@@ -70,6 +70,8 @@ public:
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    bool IsConsole(OsHandle handle) override;
+    OsResult WriteConsoleText(OsHandle handle, const char16_t* units, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
     void ShowMessage(MessageKind kind, const Text& text) override;
     Text ErrorText(std::uint32_t error) override;

@@ -806,6 +806,16 @@ OsResult FakePlatform::WriteBytes(OsHandle, const char* bytes, std::uint32_t cou
     return {};
 }
 
+bool FakePlatform::IsConsole(OsHandle handle) { return stdOutputIsConsole && handle == stdOutput; }
+
+OsResult FakePlatform::WriteConsoleText(OsHandle, const char16_t* units, std::uint32_t count) {
+    Call("WriteConsoleW " + std::to_string(count));
+    if (writeError) return {false, writeError};
+    consoleWrites.emplace_back(units, count);
+    writes.push_back(Narrow(consoleWrites.back()));
+    return {};
+}
+
 std::string FakePlatform::ToAnsi(TextView text) {
     Call("ToAnsi");
     log.pop_back();

@@ -285,6 +285,10 @@ public:
     std::uint32_t stdOutputType = 1;  // FILE_TYPE_DISK
     std::uint32_t writeError = 0;
     std::vector<std::string> writes;  // each WriteFile call's bytes
+    // Standard output is a console: each WriteConsoleW call's text, as UTF-8
+    // in `writes` too, so that a test reads what was said either way.
+    bool stdOutputIsConsole = false;
+    std::vector<Text> consoleWrites;
     // The boxes shown, "warning: <text>" or "error: <text>".
     std::vector<std::string> boxes;
 
@@ -340,6 +344,8 @@ public:
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    bool IsConsole(OsHandle handle) override;
+    OsResult WriteConsoleText(OsHandle handle, const char16_t* units, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
     void ShowMessage(MessageKind kind, const Text& text) override;
     Text ErrorText(std::uint32_t error) override;
