@@ -1,5 +1,7 @@
 #include "platform/windows_platform.h"
 
+#include <tlhelp32.h>
+
 #include "platform/scope_exit.h"
 #include "platform/unique_handle.h"
 #include "platform/utf8.h"
@@ -113,6 +115,37 @@ std::uint32_t WindowsPlatform::CurrentDirectory(std::uint32_t length, char16_t* 
 
 const char16_t* WindowsPlatform::CommandLine() {
     return reinterpret_cast<const char16_t*>(::GetCommandLineW());
+}
+
+Text WindowsPlatform::ProgramPath() {
+    // A path longer than the buffer is cut short, and then cut off: no path.
+    std::wstring path(32768, L'\0');
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size()) return Text();
+    return AsText(path.c_str(), length);
+}
+
+std::vector<Text> WindowsPlatform::RunningProgramsNamed(const Text& fileName) {
+    std::vector<Text> programs;
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE) return programs;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        // The name only chooses which processes to ask for their file.
+        if (::CompareStringOrdinal(entry.szExeFile, -1, Wide(fileName), -1, TRUE) != CSTR_EQUAL)
+            continue;
+        UniqueHandle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process.get()) continue;
+        wchar_t path[MAX_PATH * 4];
+        DWORD length = MAX_PATH * 4;
+        if (::QueryFullProcessImageNameW(process.get(), 0, path, &length))
+            programs.push_back(AsText(path, length));
+    }
+    return programs;
 }
 
 const char16_t* WindowsPlatform::NextChar(const char16_t* position) {
@@ -472,11 +505,11 @@ void WindowsPlatform::AwaitGameOrMessage() {
     ::MsgWaitForMultipleObjectsEx(1, &game, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-void WindowsPlatform::ShowMessage(MessageKind kind, const Text& text) {
+bool WindowsPlatform::ShowMessage(MessageKind kind, const Text& text) {
     // No owner: the hidden window would keep the box out of the taskbar.
     const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR;
-    ::MessageBoxW(nullptr, Wide(text), window_.Title().c_str(),
-                  MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND);
+    return ::MessageBoxW(nullptr, Wide(text), window_.Title().c_str(),
+                         MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND) != 0;
 }
 
 OsHandle WindowsPlatform::StdOutput() {

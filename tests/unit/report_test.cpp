@@ -110,6 +110,7 @@ TEST(Console, EveryCharacterGoesOutAsItIs) {
     os.stdOutputType = kFileTypeChar;
     os.stdOutputIsConsole = true;
     os.currentDirectory = u"C:\\\u041C\u043E\u0434 caf\u00E9\\mods\\m";
+    os.programPath = os.currentDirectory + u"\\ModLauncher.exe";
     EXPECT_EQ(RunLaunchSequence(), kExitGameNotStarted);
     ASSERT_EQ(os.consoleWrites.size(), 1u) << "the line in pieces, or not on the console";
     const Text line = os.consoleWrites[0];

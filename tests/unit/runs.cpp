@@ -21,8 +21,11 @@ std::string Bytes(const FakeDisk& disk, const Text& path) {
 // What may stay after a run: the archives, their backups, the lock file,
 // the kept versions, and the files of the installation.
 bool MayStay(const Text& path) {
+    // The log, and its copy under way that a kill left: the launcher's own
+    // text, which the next line written replaces.
     for (const Text& kept : {kLive, kBackup, Resolved(kPaths.ArchiveLock()), kModBackup,
-                             kModArchive, Resolved(kPaths.GameProgram())}) {
+                             kModArchive, Resolved(kPaths.GameProgram()), Resolved(kPaths.Log()),
+                             Resolved(GameLayout::Temporary(kPaths.Log()))}) {
         if (path == kept) return true;
     }
     return IsKept(path);

@@ -108,6 +108,7 @@ TEST(LaunchSequence, NoArchivesNoCopies) {
 TEST(LaunchSequence, NoGameWhereItShouldBeMakesNothing) {
     FakePlatform os;
     os.currentDirectory = u"C:\\Users\\me";
+    os.programPath = u"C:\\Users\\me\\ModLauncher.exe";
     os.AddFolder(u"C:\\Users\\me");
     os.stdOutput = 0;
     EXPECT_EQ(RunLaunchSequence(), kExitGameNotStarted);

@@ -72,25 +72,49 @@ TEST(NeverStuck, FullKeptListStillPutsTheGamesArchiveBack) {
     EXPECT_NE(Said(os).find("kept as"), std::string::npos) << Said(os);
 }
 
-// Past the limit, an update between runs refuses the swap without a copy,
-// in this run and the next.
-TEST(NeverStuck, FullKeptListRefusesTheSwapWithoutCopyingAgain) {
-    RunResult run = RunOnce(
-        [](FakePlatform& os) {
-            UpdatedBetweenRuns(os);
-            ThreeKept(os);
-        },
-        nullptr);
-    for (int again = 0; again < 2; ++again) {
-        ASSERT_TRUE(run.completed);
-        for (const std::string& change : run.changes)
-            EXPECT_NE(change.rfind("copy ", 0), 0u) << change << " in run " << again;
-        EXPECT_NE(run.said.find("The mod's shaders were not put in place"), std::string::npos)
-            << run.said;
-        EXPECT_EQ(run.disk.Find(kLive)->bytes, "U-update");
-        EXPECT_EQ(run.disk.Find(GameLayout::Temporary(kBackup)), nullptr)
-            << "a copy left in run " << again;
-        run = RunOnce(nullptr, &run.disk);
+// Four game updates in a row, one between each two runs: every run puts
+// the mod's archive in, every version is kept, none is destroyed for room,
+// the log names each, and the run that keeps the fourth says after the
+// game how many are kept, their room and the oldest.
+TEST(NeverStuck, EveryUpdateKeptAndTheModInEveryGame) {
+    FakeDisk disk;
+    {
+        FakePlatform first;
+        GameAndMod(first);
+        ASSERT_EQ(RunLaunchSequence(), kExitGameRan);
+        disk = first.disk;
+    }
+    for (int update = 1; update <= 4; ++update) {
+        FakePlatform os;
+        os.UseDisk(disk);
+        os.clock = 100000 * static_cast<std::uint64_t>(update);  // each update later
+        RenameUpdateOver(os, "U" + std::to_string(update) + "-update");
+        EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning) << "update " << update;
+        EXPECT_EQ(os.liveArchiveAtStart, "M-archive") << "update " << update;
+        EXPECT_EQ(Wrong(os.disk), "") << "update " << update;
+        const std::vector<Text> kept = KeptFiles(os.disk);
+        ASSERT_EQ(kept.size(), static_cast<std::size_t>(update));
+        const std::string log = os.Content(Resolved(kPaths.Log()));
+        for (const Text& path : kept)
+            EXPECT_NE(log.find(Narrow(path)), std::string::npos) << Narrow(path) << " in\n" << log;
+        const std::size_t many = Said(os).find("The launcher now keeps ");
+        if (update < 4) {
+            EXPECT_EQ(many, std::string::npos) << Said(os);
+        } else {
+            // Said after the game, with the oldest: the first game's archive.
+            std::string oldest;
+            for (const Text& path : kept) {
+                if (os.disk.Find(path)->bytes == "G-archive") oldest = Narrow(path);
+            }
+            EXPECT_NE(Said(os).find("The launcher now keeps 4 earlier versions of the game's "
+                                    "shaders in C:\\G\\mods\\bf2\\Backup, taking 1 KB; the "
+                                    "oldest is " +
+                                    oldest + "."),
+                      std::string::npos)
+                << Said(os);
+            EXPECT_NE(log.find("The launcher now keeps 4"), std::string::npos) << log;
+        }
+        disk = os.disk;
     }
 }
 
