@@ -55,6 +55,25 @@ std::string Lost(const FakeDisk& disk) {
     return lost;
 }
 
+std::string BadLog(const FakeDisk& disk) {
+    const FakeFile* log = disk.Find(Resolved(kPaths.Log()));
+    if (!log) return "";
+    const std::string& bytes = log->bytes;
+    if (Narrow(Widen(bytes)) != bytes) return "the log is not UTF-8; ";
+    std::size_t at = 0;
+    for (int line = 1; at < bytes.size(); ++line) {
+        const std::size_t end = bytes.find("\r\n", at);
+        const std::string text = bytes.substr(at, end == std::string::npos ? end : end - at);
+        // "YYYY-MM-DD hh:mm:ss UTC  ..."
+        const bool dated = text.size() > 25 && text[4] == '-' && text[10] == ' ' &&
+                           text[13] == ':' && text.compare(19, 6, " UTC  ") == 0;
+        if (end == std::string::npos || !dated)
+            return "the log's line " + std::to_string(line) + " is cut or undated: " + text + "; ";
+        at = end + 2;
+    }
+    return "";
+}
+
 std::string Wrong(const FakeDisk& disk) {
     std::string wrong = Lost(disk);
     const std::string expected = disk.gamesArchive.empty() ? "<none>" : disk.gamesArchive;

@@ -153,6 +153,92 @@ TEST(NeverSilent, BackupKeptByAStepThatThenFailedIsNamedAtOnce) {
     EXPECT_EQ(Lost(os.disk), "");
 }
 
+// Told means written: a kept version takes its told name only once its line
+// is in the log or was shown without an error, and that rename is tried
+// again while another program holds the file; the live archive missing and
+// not put back is told as it is, mod or none.
+struct ToldCase {
+    const char* name;
+    std::function<void(FakePlatform&)> arrange;
+    int named;  // the kept version has its told name after the run (-1: no version kept)
+    const char* said;
+    const char* notSaid;
+};
+
+void PrintTo(const ToldCase& c, std::ostream* os) { *os << c.name; }
+
+void LiveMissingBackupThere(FakePlatform& os) {
+    os.AddFile(kBackup, "G-archive");
+    os.disk.gamesArchive = "G-archive";
+    os.disk.versions = {"G-archive"};
+    os.copyErrors[u"..\\bf2\\Shaders_client.zip.ModLauncher-new"] = {kErrorDiskFull};
+}
+
+const ToldCase kToldCases[] = {
+    {"LineLostOnAPipeAndNoLog",
+     [](FakePlatform& os) {
+         UpdatedBetweenRuns(os);
+         os.stdOutputType = 3;
+         os.writeError = 232;  // ERROR_NO_DATA: nobody reads the pipe any more
+         os.writeFails.insert(u"..\\bf2\\Backup\\ModLauncher.log.ModLauncher-new");
+     },
+     0, "", ""},
+    {"LineLostOnAPipeButLogged",
+     [](FakePlatform& os) {
+         UpdatedBetweenRuns(os);
+         os.stdOutputType = 3;
+         os.writeError = 232;
+     },
+     1, "", ""},
+    {"ToldNameHeldForAMoment",
+     [](FakePlatform& os) {
+         UpdatedBetweenRuns(os);
+         // The backup is kept aside under a name from its last-write time.
+         const Text told =
+             u"..\\bf2\\Backup\\" + GameLayout::KeptName(os.disk.Find(kBackup)->lastWrite, 0);
+         os.moveErrors[told] = {kErrorSharingViolation, kErrorSharingViolation};
+     },
+     1, "", ""},
+    {"LiveMissingNotPutBack", LiveMissingBackupThere, -1,
+     "was missing, and the game's own shaders could not be put back", "starts with its own"},
+    {"LiveMissingNotPutBackWithTheMod",
+     [](FakePlatform& os) {
+         LiveMissingBackupThere(os);
+         os.AddFile(kModArchive, "M-archive");
+     },
+     -1, "The mod's shaders were not put in place either", "starts with its own"},
+};
+
+class ToldMeansWritten : public testing::TestWithParam<ToldCase> {};
+
+TEST_P(ToldMeansWritten, KeptNamedOnlyOnceTold) {
+    const ToldCase& c = GetParam();
+    RunResult run = RunOnce(c.arrange, nullptr);
+    ASSERT_TRUE(run.completed);
+    EXPECT_EQ(Lost(run.disk), "");
+    const std::vector<Text> kept = KeptFiles(run.disk);
+    if (c.named >= 0) {
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(!GameLayout::IsUntoldKeptName(LastName(kept[0])), c.named == 1)
+            << Narrow(kept[0]);
+        // The next run tells an untold one as an earlier run's, and only then.
+        const RunResult next = RunOnce(nullptr, &run.disk);
+        EXPECT_EQ(next.said.find("was stopped before it could say so") != std::string::npos,
+                  c.named == 0)
+            << next.said;
+    }
+    EXPECT_TRUE(run.warned || c.named >= 0) << "not told: " << run.said;
+    EXPECT_NE(run.said.find(c.said), std::string::npos) << run.said;
+    if (*c.notSaid) {
+        EXPECT_EQ(run.said.find(c.notSaid), std::string::npos) << run.said;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ToldMeansWritten, testing::ValuesIn(kToldCases),
+                         [](const testing::TestParamInfo<ToldCase>& info) {
+                             return info.param.name;
+                         });
+
 // A swap whose rename took effect but answered "already exists" (its reply
 // lost, the system's retry finding the name taken by the renamed file): the
 // swap is made, and the game starts with the mod's archive.
