@@ -43,8 +43,9 @@ namespace {
 
 // A small text file is read in pieces of this size.
 constexpr DWORD kReadPieceBytes = 4096;
-// No marker is this long: a longer file is refused rather than read whole.
-constexpr std::size_t kMaxSmallFileBytes = 65536;
+// No marker nor log is this long (the log keeps about 64 KiB): a longer file
+// is refused rather than read whole.
+constexpr std::size_t kMaxSmallFileBytes = 256 * 1024;
 // The lock covers this many bytes of the lock file, from its first.
 constexpr DWORD kLockedBytes = 1;
 // Opens that must not stand in the way of another program's, nor of a

@@ -165,5 +165,31 @@ TEST_F(E2eTest, GameAlreadyRunningIsToldAndLeftAlone) {
     EXPECT_EQ(running.WaitForExit(), 0u);
 }
 
+// A launcher killed while its game runs: the next launcher, started while
+// that game still runs, leaves the mod's archive under it, and the one
+// after the game puts the game's back.
+TEST_F(E2eTest, KilledLaunchersGameKeepsItsArchive) {
+    GameTree& tree = LayTree(WithBothArchives());
+    Process& first = Start(
+        Launch(tree, StdHandles::Null, tree.ModFolder(), {{L"STANDIN_RUN_UNTIL", L"quit.txt"}}));
+    const std::optional<StandinReport> game = WaitForStandinReport(tree.Root());
+    ASSERT_TRUE(game) << "the game was not started";
+    first.Kill();
+    ASSERT_TRUE(first.WaitForExit());
+    const Snapshot before = tree.Files();
+    Process& next = Start(Launch(tree, StdHandles::Pipe, tree.ModFolder()));
+    EXPECT_EQ(next.WaitForExit(), 3u);
+    EXPECT_EQ(next.ReadOutput().rfind("Error: The game is already running: ", 0), 0u)
+        << next.ReadOutput();
+    EXPECT_EQ(SnapshotDiff(before, tree.Files()), "");
+    EXPECT_TRUE(tree.Holds(kLive, kModArchive));
+    tree.Write(L"quit.txt", "");
+    ASSERT_TRUE(WaitForStandinReport(tree.Root(), kStartTimeoutMs, true)) << "the game still runs";
+    DeleteFileW(tree.Path(L"quit.txt").c_str());
+    Process& after = Start(Launch(tree, StdHandles::Pipe, tree.ModFolder()));
+    EXPECT_EQ(after.WaitForExit(), 0u) << after.ReadOutput();
+    EXPECT_TRUE(tree.Holds(kLive, Update(0)));
+}
+
 }  // namespace
 }  // namespace e2e
