@@ -190,6 +190,23 @@ const ToldCase kToldCases[] = {
          os.writeError = 232;
      },
      1, "", ""},
+    // Without standard output nor a log, the box after the game tells it;
+    // a box that cannot be shown tells nothing.
+    {"ToldByTheBoxAfterTheGame",
+     [](FakePlatform& os) {
+         UpdatedBetweenRuns(os);
+         os.stdOutput = 0;
+         os.writeFails.insert(u"..\\bf2\\Backup\\ModLauncher.log.ModLauncher-new");
+     },
+     1, "kept as", ""},
+    {"BoxThatCouldNotBeShown",
+     [](FakePlatform& os) {
+         UpdatedBetweenRuns(os);
+         os.stdOutput = 0;
+         os.boxFails = true;
+         os.writeFails.insert(u"..\\bf2\\Backup\\ModLauncher.log.ModLauncher-new");
+     },
+     0, "", ""},
     {"ToldNameHeldForAMoment",
      [](FakePlatform& os) {
          UpdatedBetweenRuns(os);
