@@ -17,35 +17,51 @@ void StepOutcome::Add(const Retired& retired, const Text& from) {
     if (retired.how == Retired::How::KeptAside) kept.push_back({from, retired.keptAs});
 }
 
-void ArchiveWork::Warn(Text text) { warnings_.push_back(std::move(text)); }
+void ArchiveWork::Add(Text text, BoxWhen when) {
+    warnings_.push_back({std::move(text), when, std::move(untold_)});
+    untold_.clear();
+}
+
+void ArchiveWork::Warn(Text text) { Add(std::move(text), BoxWhen::AtOnce); }
+
+void ArchiveWork::Inform(Text text) { Add(std::move(text), BoxWhen::AfterTheGame); }
 
 Failed ArchiveWork::Take(const StepOutcome& outcome) {
     for (const KeptAside& kept : outcome.kept) {
-        Warn(KeptAsideText(Files().FullPath(kept.from), Named(kept.as)));
+        Inform(KeptAsideText(Files().FullPath(kept.from), Named(kept.as)));
     }
     // A backup kept aside by a step that then failed is told on its own.
     if (outcome.failed && !outcome.backupKeptAs.empty()) {
-        Warn(KeptAsideText(Files().FullPath(paths.GameArchiveBackup()),
-                           Named(outcome.backupKeptAs)));
+        Inform(KeptAsideText(Files().FullPath(paths.GameArchiveBackup()),
+                             Named(outcome.backupKeptAs)));
     }
     return outcome.failed;
 }
 
 Text ArchiveWork::Named(const Text& keptAs) {
     if (keptAs.empty()) return Text();
-    if (GameLayout::IsUntoldKeptName(LastName(keptAs))) untold_.push_back(keptAs);
+    if (GameLayout::IsUntoldKeptName(LastName(keptAs))) {
+        untold_.push_back(keptAs);
+        if (!namingEarlier_) ++keptNow_;
+    }
     return Files().FullPath(GameLayout::ToldKeptPath(keptAs));
 }
 
 void ArchiveWork::TellEarlierKept() {
-    for (const Text& untold : UntoldKeptVersions(paths)) Warn(KeptEarlierText(Named(untold)));
+    namingEarlier_ = true;
+    for (const Text& untold : UntoldKeptVersions(paths)) Inform(KeptEarlierText(Named(untold)));
+    namingEarlier_ = false;
 }
 
 void ArchiveWork::TellAll(RunRecord& run) {
-    for (const Text& warning : warnings_) TellPlayer(run, MessageKind::Warning, warning);
+    run.versionsKept += keptNow_;
+    keptNow_ = 0;
+    for (const Warning& warning : warnings_) {
+        if (!TellPlayer(run, MessageKind::Warning, warning.text, warning.when, warning.untold))
+            continue;  // not told: each keeps its untold name, for the next run to tell
+        // Not checked: a version that keeps its untold name is told again
+        // by the next run.
+        for (const Text& untold : warning.untold) (void)NameToldKeptVersion(untold);
+    }
     warnings_.clear();
-    // Not checked: a version that keeps its untold name is told again by
-    // the next run.
-    for (const Text& untold : untold_) (void)NameToldKeptVersion(untold);
-    untold_.clear();
 }

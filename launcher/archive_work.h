@@ -63,8 +63,12 @@ public:
     Text markerModFolder;
     WayBack wayBack;
 
-    // A warning for the player; a step's kept versions each become one.
+    // A warning for the player that must come before the game; and one that
+    // asks nothing, whose box waits for the game's end (a version kept, an
+    // update kept). A step's kept versions each become one. Each carries the
+    // kept versions named in it since the last.
     void Warn(Text text);
+    void Inform(Text text);
     // The step's kept versions told, its failure given back.
     [[nodiscard]] Failed Take(const StepOutcome& outcome);
     // A kept version as the player is told of it (nothing for none); it
@@ -73,11 +77,21 @@ public:
     // The kept versions that an earlier run kept and was stopped before it
     // could tell.
     void TellEarlierKept();
-    // Tells the player everything, in order, once the work is done, then
-    // gives each kept version told its name.
+    // Tells the player everything, in order, once the work is done, and
+    // gives each kept version its told name once its message is told (in
+    // the log, or shown); a box after the game names its own.
     void TellAll(RunRecord& run);
 
 private:
-    std::vector<Text> warnings_;
+    struct Warning {
+        Text text;
+        BoxWhen when;
+        std::vector<Text> untold;
+    };
+    void Add(Text text, BoxWhen when);
+    std::vector<Warning> warnings_;
     std::vector<Text> untold_;
+    // Versions that this run kept aside (not an earlier run's, told now).
+    std::size_t keptNow_ = 0;
+    bool namingEarlier_ = false;
 };

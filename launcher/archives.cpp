@@ -16,14 +16,11 @@
 
 namespace {
 
-// Tells the player why this run changes nothing in the game's place: the
-// kept versions are as many as the launcher keeps, or a step failed; for
-// the latter, only when something was to change (an earlier run's swap to
-// put back, or this mod's to make).
+// Tells the player why this run changes nothing in the game's place: a
+// step failed, and something was to change (an earlier run's swap to put
+// back, or this mod's to make).
 void TellNothingChanged(ArchiveWork& work, bool modArchive, const StepFailure& failed) {
-    if (IsNoRoom(failed)) {
-        TellNotDone(work, When::BeforeTheGame, Step::KeepUpdate, failed);
-    } else if (IsExistingFile(work.paths.SwapMarker())) {
+    if (IsExistingFile(work.paths.SwapMarker())) {
         work.Warn(LeftInPlaceText(failed));
     } else if (modArchive) {
         work.Warn(SwapNotMadeText(failed));
@@ -52,7 +49,7 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
     PutBackBefore outcome;
     outcome.done = putBack.found == PutBack::Done;
     if ((outcome.failed = work.Take(putBack)) || !outcome.done) return outcome;
-    work.Warn(
+    work.Inform(
         text(Files().FullPath(paths.LiveArchive()), Files().FullPath(paths.GameArchiveBackup())));
     outcome.failed = Flush(paths.GameArchiveBackup());
     return outcome;
@@ -63,13 +60,19 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
 // that a swap left behind (its marker lost), which the backup replaces. A
 // live archive that is neither the backup's bytes nor a mod's is the game's
 // new one. Only a backup whose bytes are on the disk may stand for it.
-[[nodiscard]] Failed SettleGamesArchive(ArchiveWork& work) {
+[[nodiscard]] Failed SettleGamesArchive(ArchiveWork& work, bool modArchive) {
     const GameLayout& paths = work.paths;
     const Text live = paths.LiveArchive();
     const Text backup = paths.GameArchiveBackup();
     if (!IsExistingFile(live)) {
         if (!IsExistingFile(backup)) return std::nullopt;  // the game has none to lose
-        const PutBackBefore putBack = PutBackBeforeTheGame(work, LiveMissingText);
+        PutBackBefore putBack = PutBackBeforeTheGame(work, LiveMissingText);
+        if (putBack.failed && !IsExistingFile(live)) {
+            // The game starts without its archive: said so, mod or none.
+            work.Warn(LiveMissingNotPutBackText(*putBack.failed, Files().FullPath(live),
+                                                Files().FullPath(backup), modArchive));
+            putBack.failed->told = true;
+        }
         if (putBack.done || putBack.failed) return putBack.failed;
     }
     Failed failed;
@@ -89,17 +92,11 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
         if (putBack.done || putBack.failed) return putBack.failed;
     }
     // The game's new archive backed up means the old backup kept aside,
-    // unless its bytes are elsewhere: past the limit, that is one version
-    // too many for a swap. Nothing is copied, and the game starts with its
-    // own archive.
-    if (KeptListFull(paths) &&
-        !ProveHeld(paths, backup, HoldingPlaces(paths, work.markerModFolder), Whole::Only)) {
-        return NoRoomToKeep(backup);
-    }
+    // unless its bytes are elsewhere: however many are kept already.
     StepOutcome kept = KeepUpdate(paths, work.markerModFolder);
     const Text keptAs = kept.backupKeptAs;
     if ((failed = work.Take(kept))) return failed;
-    work.Warn(UpdateFoundText(Files().FullPath(live), work.Named(keptAs)));
+    work.Inform(UpdateFoundText(Files().FullPath(live), work.Named(keptAs)));
     return std::nullopt;
 }
 
@@ -124,7 +121,7 @@ void RemoveKeptCopiesOfBackup(ArchiveWork& work) {
         if (!same) continue;
         const Text shown = Files().FullPath(GameLayout::ToldKeptPath(kept));
         if (Retire(paths, work.markerModFolder, kept, Unheld::Stay, same).how == Retired::How::Gone)
-            work.Warn(KeptCopyRemovedText(shown, Files().FullPath(backup)));
+            work.Inform(KeptCopyRemovedText(shown, Files().FullPath(backup)));
     }
 }
 
@@ -235,14 +232,10 @@ Prepared Prepare(ArchiveWork& work) {
     Failed failed = MakeModBackupFolder(paths);
     const bool backupFolders = !failed;
     if (backupFolders) {
-        failed = SettleGamesArchive(work);
+        failed = SettleGamesArchive(work, modArchive);
         if (!failed) RemoveKeptCopiesOfBackup(work);
     } else if (!IsExistingFile(paths.LiveArchive())) {
         failed.reset();
-    }
-    if (IsNoRoom(failed)) {
-        TellNotDone(work, When::BeforeTheGame, Step::KeepUpdate, *failed);
-        return Prepared::GamesArchive;
     }
     if (!modArchive) return Prepared::GamesArchive;
     SwapOutcome swap = failed ? SwapOutcome{} : SwapModArchiveIn(work);
@@ -255,7 +248,7 @@ Prepared Prepare(ArchiveWork& work) {
         return Prepared::ModsArchive;
     }
     if (!failed) failed = std::move(swap.failed);
-    if (failed) work.Warn(SwapNotMadeText(*failed));
+    if (failed && !failed->told) work.Warn(SwapNotMadeText(*failed));
     return Prepared::GamesArchive;
 }
 

@@ -412,3 +412,22 @@ OsResult RemoveMarkerText(const GameLayout& paths, const Text& path) {
         return true;  // the marker's own text: no version of anything
     });
 }
+
+namespace {
+
+bool IsLogFile(const GameLayout& paths, const Text& path) {
+    return path == paths.Log() || path == GameLayout::Temporary(paths.Log());
+}
+
+}  // namespace
+
+OsResult WriteLogText(const GameLayout& paths, const Text& path, TextView content) {
+    if (!IsLogFile(paths, path)) return {false, kErrorAccessDenied};
+    LookBeforeChange(path);  // the log's own text: no version of anything
+    return Files().WriteNewFile(path, content);
+}
+
+OsResult ReplaceLogText(const GameLayout& paths, const Text& from, const Text& to) {
+    if (!IsLogFile(paths, from) || !IsLogFile(paths, to)) return {false, kErrorAccessDenied};
+    return MoveOverProven(from, to);
+}

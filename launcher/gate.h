@@ -185,3 +185,8 @@ bool LookAt(const Text& path, FileLook& look);
 [[nodiscard]] OsResult WriteMarkerText(const GameLayout& paths, const Text& path, TextView content);
 [[nodiscard]] OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from, const Text& to);
 [[nodiscard]] OsResult RemoveMarkerText(const GameLayout& paths, const Text& path);
+
+// The log and its copy hold the launcher's own text too: written beside the
+// log and renamed over it, with no proof needed. Any other path is refused.
+[[nodiscard]] OsResult WriteLogText(const GameLayout& paths, const Text& path, TextView content);
+[[nodiscard]] OsResult ReplaceLogText(const GameLayout& paths, const Text& from, const Text& to);

@@ -23,14 +23,20 @@ std::vector<Text> KeptVersions(const GameLayout& paths) {
     return kept;
 }
 
-bool KeptListFull(const GameLayout& paths) { return KeptVersions(paths).size() >= kKeptAtMost; }
-
-StepFailure NoRoomToKeep(const Text& path) {
-    return {kKeepAsideAction, path, 0, StepFailure::Why::NoRoomToKeep};
-}
-
-bool IsNoRoom(const std::optional<StepFailure>& failed) {
-    return failed && failed->why == StepFailure::Why::NoRoomToKeep;
+KeptSummary SumUpKept(const GameLayout& paths) {
+    KeptSummary summary;
+    std::uint64_t oldestTime = 0;
+    for (const Text& path : KeptVersions(paths)) {
+        ++summary.count;
+        FileStamp stamp;
+        if (!Files().ReadFileStamp(path, stamp)) continue;
+        summary.bytes += stamp.size;
+        if (summary.oldest.empty() || stamp.lastWrite < oldestTime) {
+            summary.oldest = GameLayout::ToldKeptPath(path);
+            oldestTime = stamp.lastWrite;
+        }
+    }
+    return summary;
 }
 
 Kept KeepAside(const GameLayout& paths, const Text& path) {
@@ -69,5 +75,7 @@ std::vector<Text> UntoldKeptVersions(const GameLayout& paths) {
 
 bool NameToldKeptVersion(const Text& untold) {
     const Text told = GameLayout::ToldKeptPath(untold);
-    return told != untold && MoveToFree(untold, told).ok;
+    // A virus scanner looks at a new file for a moment: tried again like
+    // every other change, so that a version told is not said to be untold.
+    return told != untold && WithRetries([&] { return MoveToFree(untold, told); }).ok;
 }

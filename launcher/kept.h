@@ -12,27 +12,30 @@
 #include "launcher/notice.h"
 #include "launcher/text.h"
 
-// Past this many kept versions a run that would have to keep one more to
-// swap the mod's archive in does not swap, and asks the player to delete
-// what is no longer needed. The limit never stops the way back: what must
-// be kept to put the game's archive back is kept, however many there are.
-inline constexpr std::size_t kKeptAtMost = 3;
-bool KeptListFull(const GameLayout& paths);
+// Every version is kept, however many there are: none is destroyed to make
+// room, and none stops a swap. From this many on, a run that keeps one more
+// tells the player, after the game, how many are kept, the room they take
+// and the oldest, so that old game versions can be deleted.
+inline constexpr std::size_t kKeptManyFrom = 4;
 
 // The versions kept aside so far: release 1.2.0's one and the launcher's
 // own. A folder that cannot be listed gives none, so more is kept, not less.
 std::vector<Text> KeptVersions(const GameLayout& paths);
+
+// The kept versions summed up for the player: how many, their bytes, and
+// the oldest by last-write time (empty when there is none).
+struct KeptSummary {
+    std::size_t count = 0;
+    std::uint64_t bytes = 0;
+    Text oldest;
+};
+KeptSummary SumUpKept(const GameLayout& paths);
 
 // What keeping a file aside came to: where it is kept now, or why not.
 struct Kept {
     Text as;
     std::optional<StepFailure> failed;
 };
-
-// The kept versions are as many as the launcher keeps: "no room" is this
-// failure, told with the list of kept files.
-StepFailure NoRoomToKeep(const Text& path);
-bool IsNoRoom(const std::optional<StepFailure>& failed);
 
 // Renames the file among the kept versions under a free name from its
 // last-write time, so that it replaces nothing. The limit is the caller's.

@@ -4,10 +4,6 @@
 
 #include "launcher/platform.h"
 
-namespace {
-
-// A time of the file system (100 ns steps since 1601, UTC) as
-// "YYYY-MM-DD-hhmmss".
 Text TimeName(std::uint64_t fileTime) {
     std::uint64_t seconds = fileTime / 10000000;
     const unsigned secondOfDay = static_cast<unsigned>(seconds % 86400);
@@ -31,6 +27,8 @@ Text TimeName(std::uint64_t fileTime) {
            two(secondOfDay / 3600) + two(secondOfDay / 60 % 60) + two(secondOfDay % 60);
 }
 
+namespace {
+
 bool IsDigits(TextView text) {
     for (char16_t unit : text) {
         if (unit < u'0' || unit > u'9') return false;
@@ -53,6 +51,12 @@ Text ReadWorkingFolder() {
     Text folder = buffer.substr(0, buffer.find(u'\0'));  // up to the first zero unit
     folder += u'\\';
     return folder;
+}
+
+Text ReadProgramFolder() {
+    const Text program = Inputs().ProgramPath();
+    const std::size_t cut = program.rfind(u'\\');
+    return cut == Text::npos ? Text() : program.substr(0, cut + 1);
 }
 
 TextView LastName(TextView path) {

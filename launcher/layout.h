@@ -15,6 +15,7 @@
 //   ..\bf2\Backup\Shaders_client.zip               the game's backup
 //   ..\bf2\Backup\Shaders_client.zip.swapped       the marker: a swap under way
 //   ..\bf2\Backup\ModLauncher.lock                 one launcher at a time per game
+//   ..\bf2\Backup\ModLauncher.log                  what the launcher told, and when
 //   ..\bf2\Backup\Shaders_client.kept-<time>.zip   versions found in no other file
 //                                                  (<time>.untold.zip until told)
 //   ..\bf2\Backup\Shaders_client.zip.old           the one that release 1.2.0 kept
@@ -68,6 +69,7 @@ public:
     Text GameArchiveBackup() const { return GameBackupFolder() + u"\\" + kArchiveName; }
     Text SwapMarker() const { return GameArchiveBackup() + u".swapped"; }
     Text ArchiveLock() const { return GameBackupFolder() + u"\\ModLauncher.lock"; }
+    Text Log() const { return GameBackupFolder() + u"\\ModLauncher.log"; }
 
     // The versions kept aside: each under a name of its own in the game's
     // backup folder, "Shaders_client.kept-<time>.zip" with <time> its
@@ -111,6 +113,13 @@ private:
 // The folder the launcher runs in, with one backslash appended, always:
 // what the layout is built from.
 Text ReadWorkingFolder();
+// The folder of the launcher's own program file, with one backslash
+// appended; empty when the system cannot say.
+Text ReadProgramFolder();
 
 // The last name of a path; a backslash at its end is left out first.
 TextView LastName(TextView path);
+
+// A time of the file system (100 ns steps since 1601, UTC) as
+// "YYYY-MM-DD-hhmmss".
+Text TimeName(std::uint64_t fileTime);

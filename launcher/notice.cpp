@@ -2,21 +2,65 @@
 #include "launcher/notice.h"
 
 #include "launcher/layout.h"
+#include "launcher/log.h"
 #include "launcher/output.h"
 
-void TellPlayer(RunRecord& run, MessageKind kind, const Text& text) {
+namespace {
+
+Text SystemWords(std::uint32_t error, TextView fileName);
+
+const char16_t* KindWord(MessageKind kind) {
+    return kind == MessageKind::Warning ? u"Warning" : u"Error";
+}
+
+}  // namespace
+
+bool TellPlayer(RunRecord& run, MessageKind kind, const Text& text, BoxWhen when,
+                const std::vector<Text>& untold) {
     if (kind == MessageKind::Warning) run.playerWarned = true;
+    bool logged = false;
+    Text shown = text;
+    if (run.game) {
+        const OsResult added = AddToLog(*run.game, Text(KindWord(kind)) + u": " + text);
+        logged = added.ok;
+        if (!logged) shown += LogNotWrittenText(Files().FullPath(run.game->Log()), added.error);
+    }
     if (StdOut.Available()) {
-        StdOut.Write(kind == MessageKind::Warning ? u"Warning" : u"Error");
+        StdOut.Write(KindWord(kind));
         StdOut.Write(u": ");
-        StdOut.Write(text);
+        StdOut.Write(shown);
         StdOut.WriteLineEnd();
         // Whether or not the line went through, its error is not left to a
         // later failure report, and no box blocks the caller.
-        StdOut.TakeStatus();
-        return;
+        return StdOut.TakeStatus() == 0 || logged;
     }
-    Output().ShowMessage(kind, text);
+    if (when == BoxWhen::AfterTheGame && !run.gameOver) {
+        run.boxesAfterTheGame.push_back({kind, shown, logged ? std::vector<Text>() : untold});
+        return logged;
+    }
+    return Output().ShowMessage(kind, shown) || logged;
+}
+
+void NoteInLog(const RunRecord& run, const Text& text) {
+    // Not checked: a line that only the log would hold tells the player
+    // nothing they must know.
+    if (run.game) (void)AddToLog(*run.game, text);
+}
+
+std::vector<Text> ShowBoxesAfterTheGame(RunRecord& run) {
+    run.gameOver = true;
+    std::vector<Text> named;
+    for (const BoxAfterTheGame& box : run.boxesAfterTheGame) {
+        if (Output().ShowMessage(box.kind, box.text))
+            named.insert(named.end(), box.untold.begin(), box.untold.end());
+    }
+    run.boxesAfterTheGame.clear();
+    return named;
+}
+
+Text LogNotWrittenText(const Text& log, std::uint32_t error) {
+    return u" (This message could not be written to the launcher's log, " + log + u": " +
+           SystemWords(error, LastName(log)) + u")";
 }
 
 namespace {
@@ -240,15 +284,62 @@ Text LiveMissingText(const Text& live, const Text& backup) {
     return live + u" was missing: the game's own shaders are put back from " + backup + u".";
 }
 
-Text TooManyKeptText(const std::vector<Text>& kept) {
-    Text text = u"The game's shaders changed once more, and the launcher already keeps " +
-                DecimalText(kept.size()) + u" earlier versions of them:";
-    for (const Text& path : kept) text += u" " + path + u";";
-    text.back() = u'.';
-    text +=
-        u" The mod's shaders were not put in place: the game starts with its own. Delete the "
-        u"kept versions you no longer need, then start the launcher again.";
-    return text;
+namespace {
+
+// A size as a player reads it: kilobytes below a megabyte, else megabytes
+// with one decimal.
+Text SizeText(std::uint64_t bytes) {
+    constexpr std::uint64_t kKilo = 1024;
+    constexpr std::uint64_t kMega = kKilo * kKilo;
+    if (bytes < kMega)
+        return DecimalText(static_cast<std::int64_t>((bytes + kKilo - 1) / kKilo)) + u" KB";
+    const std::uint64_t tenths = (bytes * 10 + kMega / 2) / kMega;
+    return DecimalText(static_cast<std::int64_t>(tenths / 10)) + u"." +
+           DecimalText(static_cast<std::int64_t>(tenths % 10)) + u" MB";
+}
+
+}  // namespace
+
+Text ManyKeptText(std::size_t count, std::uint64_t bytes, const Text& folder, const Text& oldest) {
+    return u"The launcher now keeps " + DecimalText(static_cast<std::int64_t>(count)) +
+           u" earlier versions of the game's shaders in " + folder + u", taking " +
+           SizeText(bytes) + u"; the oldest is " + oldest +
+           u". Each holds the game's shaders as an earlier version of the game had them: the "
+           u"versions of games you no longer play can be deleted. The launcher deletes none "
+           u"itself.";
+}
+
+Text LiveMissingNotPutBackText(const StepFailure& failed, const Text& live, const Text& backup,
+                               bool modArchive) {
+    return live + u" was missing, and the game's own shaders could not be put back from " + backup +
+           u". " + WhatFailedAndAdvice(failed) +
+           (modArchive ? u" The mod's shaders were not put in place either: the game starts "
+                         u"without shaders in that place."
+                       : u" The game starts without shaders in that place.") +
+           u" The next start of the launcher puts them back; or copy " + backup + u" to " + live +
+           u" by hand.";
+}
+
+Text OwnFolderUsedText(const Text& workingFolder, const Text& ownFolder) {
+    return u"The working folder " + workingFolder + u" has no " + kGameProgramName +
+           u" two levels up (a shortcut's \"Start in\" may be wrong): the launcher runs in its "
+           u"own folder, " +
+           ownFolder + u".";
+}
+
+Text GameNotFoundEitherText(const Text& fromWorking, const Text& fromOwn) {
+    return kGameProgramName + Text(u" was not found at ") + fromWorking +
+           u" (from the working "
+           u"folder) nor at " +
+           fromOwn +
+           u" (from the launcher's own folder). The launcher must "
+           u"sit in the mod's folder inside the game's mods folder.";
+}
+
+Text GameAlreadyRunningText(const Text& gameExe) {
+    return u"The game is already running: " + gameExe +
+           u". The launcher changes nothing and starts no second game. Quit the game first, "
+           u"then start the launcher again.";
 }
 
 Text UpdateKeptText(const Text& live, const Text& setAside) {

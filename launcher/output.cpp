@@ -14,6 +14,7 @@ bool OutputStream::Open() {
         return false;
     }
     handle_ = handle;
+    console_ = Output().IsConsole(handle);
     used_ = 0;
     open_ = true;
     return true;
@@ -22,7 +23,9 @@ bool OutputStream::Open() {
 bool OutputStream::Available() { return open_ || Open(); }
 
 bool OutputStream::WriteBuffer() {
-    OsResult written = Output().WriteBytes(handle_, buffer_, static_cast<std::uint32_t>(used_));
+    const auto count = static_cast<std::uint32_t>(used_);
+    OsResult written = console_ ? Output().WriteConsoleText(handle_, units_, count)
+                                : Output().WriteBytes(handle_, buffer_, count);
     used_ = 0;  // emptied whether or not the write went through
     if (!written) status_ = static_cast<std::int32_t>(written.error);
     return written.ok;
@@ -39,14 +42,33 @@ void OutputStream::Append(const char* bytes, std::size_t count) {
     }
 }
 
+void OutputStream::AppendUnits(TextView text) {
+    for (char16_t unit : text) {
+        units_[used_++] = unit;
+        if (used_ == Capacity() && !WriteBuffer()) return;  // the rest is dropped
+    }
+}
+
 void OutputStream::Write(TextView text) {
+    if (!open_ && !Open()) {
+        status_ = kNotOpen;
+        return;
+    }
+    if (console_) {
+        AppendUnits(text);
+        return;
+    }
     // Each piece on its own, so the line end never depends on the text.
     std::string bytes = Output().ToAnsi(text);
     Append(bytes.data(), bytes.size());
 }
 
 void OutputStream::WriteLineEnd() {
-    Append("\r\n", 2);
+    if (open_ && console_) {
+        AppendUnits(u"\r\n");
+    } else {
+        Append("\r\n", 2);
+    }
     if (open_ && used_ > 0) WriteBuffer();
 }
 

@@ -23,7 +23,8 @@ constexpr std::int32_t kOutputInvalidNumber = 106;
 // at its line end, on a console, a file or a pipe alike: a program reading a
 // pipe sees every line as soon as it is formed, and a launcher ended early
 // leaves no line cut short. Only a line longer than the buffer goes out in
-// bufferfuls.
+// bufferfuls. A console is written in UTF-16, every character as it is; a
+// file or a pipe gets the ANSI code page, as its readers expect.
 class OutputStream {
 public:
     // Room for the longest message, with three full paths in a double-byte
@@ -46,11 +47,16 @@ public:
 private:
     bool Open();
     void Append(const char* bytes, std::size_t count);
+    void AppendUnits(TextView text);
+    std::size_t Capacity() const { return console_ ? kBufferSize / 2 : kBufferSize; }
     bool WriteBuffer();
 
     bool open_ = false;
+    bool console_ = false;
     OsHandle handle_ = 0;
+    // The line so far: bytes for a file or a pipe, UTF-16 for a console.
     char buffer_[kBufferSize] = {};
+    char16_t units_[kBufferSize / 2] = {};
     std::size_t used_ = 0;
     std::int32_t status_ = 0;
 };

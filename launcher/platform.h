@@ -122,6 +122,9 @@ public:
     virtual const char16_t* CommandLine() = 0;
     // The next character as the system counts them (a surrogate pair is one).
     virtual const char16_t* NextChar(const char16_t* position) = 0;
+    // The full path of the launcher's own program file; empty when the
+    // system cannot give it.
+    virtual Text ProgramPath() = 0;
 
 protected:
     ~ProgramInputs() = default;
@@ -223,6 +226,11 @@ public:
     virtual bool Terminated() = 0;
     // Sleeps until the game ends or a message waits.
     virtual void AwaitGameOrMessage() = 0;
+    // The program files of the running processes whose file has this name
+    // (in any case), by their full paths: which of them is this game's is
+    // the caller's to tell, by the file's identity. A process whose path the
+    // system will not give is left out.
+    virtual std::vector<Text> RunningProgramsNamed(const Text& fileName) = 0;
 
 protected:
     ~GameSession() = default;
@@ -237,10 +245,16 @@ public:
     virtual std::uint32_t FileType(OsHandle handle) = 0;
     virtual void CloseOsHandle(OsHandle handle) = 0;
     virtual OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) = 0;
+    // Whether the handle is a console's: there text goes as UTF-16, so that
+    // every character shows, whatever the code page.
+    virtual bool IsConsole(OsHandle handle) = 0;
+    virtual OsResult WriteConsoleText(OsHandle handle, const char16_t* units,
+                                      std::uint32_t count) = 0;
     // The text in the system's ANSI code page, as consoles and callers read it.
     virtual std::string ToAnsi(TextView text) = 0;
-    // A box with OK, titled with the application window's title.
-    virtual void ShowMessage(MessageKind kind, const Text& text) = 0;
+    // A box with OK, titled with the application window's title; false when
+    // it could not be shown.
+    virtual bool ShowMessage(MessageKind kind, const Text& text) = 0;
     // The system's own words for an error code; "Error <n>" when it has none.
     virtual Text ErrorText(std::uint32_t error) = 0;
 

@@ -119,19 +119,15 @@ Failed SettleCaptureAndTell(ArchiveWork& work) {
     const Text keptAs = capture.backupKeptAs;
     if (Failed failed = work.Take(capture)) return failed;
     if (backupMadeAgain)
-        work.Warn(BackupMadeAgainText(Files().FullPath(paths.GameArchiveBackup())));
+        work.Inform(BackupMadeAgainText(Files().FullPath(paths.GameArchiveBackup())));
     if (becameBackup)
-        work.Warn(UpdateKeptText(Files().FullPath(paths.LiveArchive()), work.Named(keptAs)));
+        work.Inform(UpdateKeptText(Files().FullPath(paths.LiveArchive()), work.Named(keptAs)));
     return std::nullopt;
 }
 
 void TellNotDone(ArchiveWork& work, When when, Step step, const StepFailure& failed) {
     const Text live = Files().FullPath(work.paths.LiveArchive());
-    if (IsNoRoom(failed)) {
-        std::vector<Text> kept;
-        for (const Text& path : KeptVersions(work.paths)) kept.push_back(work.Named(path));
-        work.Warn(TooManyKeptText(kept));
-    } else if (when != When::AfterTheGame) {
+    if (when != When::AfterTheGame) {
         work.Warn(LeftInPlaceText(failed));
     } else if (step == Step::TakeModsArchiveOut) {
         work.Warn(ModsArchiveNotTakenOutText(failed, live));
@@ -202,8 +198,11 @@ bool SettleMarker(ArchiveWork& work, When when) {
     }
     if (step == Step::KeepUpdate) {
         const Text kept = work.Named(keptAs);
-        work.Warn(when == When::DuringTheSwap ? UpdateDuringSwapText(Files().FullPath(live), kept)
-                                              : UpdateKeptText(Files().FullPath(live), kept));
+        if (when == When::DuringTheSwap) {
+            work.Warn(UpdateDuringSwapText(Files().FullPath(live), kept));
+        } else {
+            work.Inform(UpdateKeptText(Files().FullPath(live), kept));
+        }
     }
     return true;
 }

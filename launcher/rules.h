@@ -17,8 +17,7 @@ enum class Step {
 
 enum class When { BeforeTheGame, DuringTheSwap, AfterTheGame };
 
-// Tells the player that the kept versions are as many as the launcher
-// keeps, or why a change did not go through.
+// Tells the player why a change did not go through.
 void TellNotDone(ArchiveWork& work, When when, Step step, const StepFailure& failed);
 
 // Settles a capture that a run left (capture.h) and tells what became of

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "launcher/archives.h"
 #include "launcher/command_line.h"
 #include "launcher/fault_hook.h"
 #include "launcher/file_system.h"
+#include "launcher/kept.h"
 #include "launcher/launch.h"
 #include "launcher/layout.h"
 #include "launcher/notice.h"
@@ -49,21 +51,89 @@ OsResult LaunchAndWait(const GameLayout& paths, RunRecord& run) {
     return started;
 }
 
+// The mod's folder: the working folder, or, where that has no game two
+// levels up (a shortcut whose "Start in" is wrong), the launcher's own
+// folder where that has. Started anywhere else the launcher would make
+// backup folders and copies outside the game: it makes nothing, and tells
+// the player where it looked. Where it runs in its own folder, `note`
+// says so, for the log.
+std::optional<GameLayout> FindGame(RunRecord& run, const Text& workingFolder, Text& note) {
+    const GameLayout working(workingFolder);
+    if (IsExistingFile(working.GameProgram())) return working;
+    const Text ownFolder = ReadProgramFolder();
+    const Text fromWorking = Files().FullPath(working.GameProgram());
+    if (!ownFolder.empty()) {
+        const GameLayout own(ownFolder);
+        if (IsExistingFile(own.GameProgram())) {
+            note = OwnFolderUsedText(Files().FullPath(working.ModFolder()),
+                                     Files().FullPath(own.ModFolder()));
+            return own;
+        }
+        const Text fromOwn = Files().FullPath(own.GameProgram());
+        if (fromOwn != fromWorking) {
+            TellPlayer(run, MessageKind::Error, GameNotFoundEitherText(fromWorking, fromOwn));
+            return std::nullopt;
+        }
+    }
+    TellPlayer(run, MessageKind::Error, GameNotFoundText(fromWorking));
+    return std::nullopt;
+}
+
+// Whether this game's program runs already (started without the launcher,
+// or by one that was killed): a process whose program file is this very
+// file, by its identity, not by its name.
+bool IsGameRunning(const GameLayout& paths) {
+    FileIdentity game;
+    if (!Files().ReadFileIdentity(paths.GameProgram(), game)) return false;
+    for (const Text& program : Game().RunningProgramsNamed(kGameProgramName)) {
+        FileIdentity running;
+        if (Files().ReadFileIdentity(program, running) && running == game) return true;
+    }
+    return false;
+}
+
+// What asks nothing of the player is shown once the game has ended: its
+// boxes, and, when this run kept one more version and they are many, how
+// many are kept and how much room they take.
+void TellAfterTheGame(const GameLayout& paths, RunRecord& run) {
+    if (run.versionsKept > 0) {
+        const KeptSummary kept = SumUpKept(paths);
+        if (kept.count >= kKeptManyFrom)
+            TellPlayer(
+                run, MessageKind::Warning,
+                ManyKeptText(kept.count, kept.bytes, Files().FullPath(paths.GameBackupFolder()),
+                             Files().FullPath(kept.oldest)),
+                BoxWhen::AfterTheGame);
+    }
+    // Not checked: a version that keeps its untold name is told again by
+    // the next run.
+    for (const Text& untold : ShowBoxesAfterTheGame(run)) (void)NameToldKeptVersion(untold);
+}
+
 std::uint32_t RunSteps() {
-    const GameLayout paths(ReadWorkingFolder());
+    const Text workingFolder = ReadWorkingFolder();
     RunRecord run;
     run.forwardedArgs = FormForwardedArgs();
-    // Started anywhere but in a mod's folder of the game, the launcher would
-    // make backup folders and copies outside the game: it makes nothing.
-    if (!IsExistingFile(paths.GameProgram())) {
+    Text ownFolderNote;
+    const std::optional<GameLayout> found = FindGame(run, workingFolder, ownFolderNote);
+    if (!found) return kExitGameNotStarted;
+    const GameLayout& paths = *found;
+    // Before any archive is touched: under a running game the mod's archive
+    // would go in, or the game's come back, while the game reads it. Told
+    // without the log: a launcher that started that game may be waiting
+    // for it, and the log is the one writer's at a time.
+    if (IsGameRunning(paths)) {
         TellPlayer(run, MessageKind::Error,
-                   GameNotFoundText(Files().FullPath(paths.GameProgram())));
-        return kExitGameNotStarted;
+                   GameAlreadyRunningText(Files().FullPath(paths.GameProgram())));
+        return kExitAlreadyRunning;
     }
+    run.game = paths;
+    if (!ownFolderNote.empty()) NoteInLog(run, ownFolderNote);
     FaultPoint("archives");
     const Preparation preparation = PrepareArchives(paths, run);
     const Prepared prepared = preparation.prepared;
     if (prepared == Prepared::AnotherLauncherRuns) {
+        run.game.reset();  // the log is the other launcher's to write
         TellPlayer(run, MessageKind::Error,
                    AlreadyRunningText(Files().FullPath(paths.GameFolder())));
         return kExitAlreadyRunning;
@@ -83,6 +153,7 @@ std::uint32_t RunSteps() {
     // A restore that cannot finish has told the player and leaves its marker
     // for the next run: nothing more to do here with its answer.
     if (prepared == Prepared::ModsArchive) RestoreGameArchive(paths, preparation.wayBack, run);
+    TellAfterTheGame(paths, run);
     if (failure) std::rethrow_exception(failure);
     if (!started) {
         TellPlayer(run, MessageKind::Error,

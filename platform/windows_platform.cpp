@@ -1,5 +1,7 @@
 #include "platform/windows_platform.h"
 
+#include <tlhelp32.h>
+
 #include "platform/scope_exit.h"
 #include "platform/unique_handle.h"
 #include "platform/utf8.h"
@@ -41,8 +43,9 @@ namespace {
 
 // A small text file is read in pieces of this size.
 constexpr DWORD kReadPieceBytes = 4096;
-// No marker is this long: a longer file is refused rather than read whole.
-constexpr std::size_t kMaxSmallFileBytes = 65536;
+// No marker nor log is this long (the log keeps about 64 KiB): a longer file
+// is refused rather than read whole.
+constexpr std::size_t kMaxSmallFileBytes = 256 * 1024;
 // The lock covers this many bytes of the lock file, from its first.
 constexpr DWORD kLockedBytes = 1;
 // Opens that must not stand in the way of another program's, nor of a
@@ -133,6 +136,37 @@ std::uint32_t WindowsPlatform::CurrentDirectory(std::uint32_t length, char16_t* 
 
 const char16_t* WindowsPlatform::CommandLine() {
     return reinterpret_cast<const char16_t*>(::GetCommandLineW());
+}
+
+Text WindowsPlatform::ProgramPath() {
+    // A path longer than the buffer is cut short, and then cut off: no path.
+    std::wstring path(32768, L'\0');
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size()) return Text();
+    return AsText(path.c_str(), length);
+}
+
+std::vector<Text> WindowsPlatform::RunningProgramsNamed(const Text& fileName) {
+    std::vector<Text> programs;
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE) return programs;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        // The name only chooses which processes to ask for their file.
+        if (::CompareStringOrdinal(entry.szExeFile, -1, Wide(fileName), -1, TRUE) != CSTR_EQUAL)
+            continue;
+        UniqueHandle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process.get()) continue;
+        wchar_t path[MAX_PATH * 4];
+        DWORD length = MAX_PATH * 4;
+        if (::QueryFullProcessImageNameW(process.get(), 0, path, &length))
+            programs.push_back(AsText(path, length));
+    }
+    return programs;
 }
 
 const char16_t* WindowsPlatform::NextChar(const char16_t* position) {
@@ -511,11 +545,11 @@ void WindowsPlatform::AwaitGameOrMessage() {
     ::MsgWaitForMultipleObjectsEx(1, &game, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-void WindowsPlatform::ShowMessage(MessageKind kind, const Text& text) {
+bool WindowsPlatform::ShowMessage(MessageKind kind, const Text& text) {
     // No owner: the hidden window would keep the box out of the taskbar.
     const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONERROR;
-    ::MessageBoxW(nullptr, Wide(text), window_.Title().c_str(),
-                  MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND);
+    return ::MessageBoxW(nullptr, Wide(text), window_.Title().c_str(),
+                         MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND) != 0;
 }
 
 OsHandle WindowsPlatform::StdOutput() {
@@ -529,6 +563,17 @@ void WindowsPlatform::CloseOsHandle(OsHandle handle) { ::CloseHandle(AsHandle(ha
 OsResult WindowsPlatform::WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) {
     DWORD written = 0;
     return ResultOf(::WriteFile(AsHandle(handle), bytes, count, &written, nullptr));
+}
+
+bool WindowsPlatform::IsConsole(OsHandle handle) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(AsHandle(handle), &mode) != 0;
+}
+
+OsResult WindowsPlatform::WriteConsoleText(OsHandle handle, const char16_t* units,
+                                           std::uint32_t count) {
+    DWORD written = 0;
+    return ResultOf(::WriteConsoleW(AsHandle(handle), units, count, &written, nullptr));
 }
 
 std::string WindowsPlatform::ToAnsi(TextView text) {

@@ -45,6 +45,7 @@ public:
     std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
+    Text ProgramPath() override;
     // FileSystem
     AttributeQuery FileAttributes(const Text& path) override;
     OsResult SetAttributes(const Text& path, std::uint32_t attributes) override;
@@ -77,13 +78,16 @@ public:
     void ProcessMessages() override;
     bool Terminated() override;
     void AwaitGameOrMessage() override;
+    std::vector<Text> RunningProgramsNamed(const Text& fileName) override;
     // PlayerOutput
     OsHandle StdOutput() override;
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    bool IsConsole(OsHandle handle) override;
+    OsResult WriteConsoleText(OsHandle handle, const char16_t* units, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
-    void ShowMessage(MessageKind kind, const Text& text) override;
+    bool ShowMessage(MessageKind kind, const Text& text) override;
     Text ErrorText(std::uint32_t error) override;
     // ProcessEnd
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;

@@ -92,6 +92,13 @@ TEST_P(GameStartTest, GameGetsModAndArgumentsInItsRoot) {
     const std::string output = after[L"stdout.txt"];
     after.erase(L"stdout.txt");
     after.erase(kLock);  // the lock file stays
+    // A warning goes to the log too.
+    const std::wstring log = L"mods\\bf2\\Backup\\ModLauncher.log";
+    EXPECT_EQ(after.count(log) == 1, c.warned);
+    if (c.warned) {
+        EXPECT_NE(after[log].find("holds a blank"), std::string::npos) << after[log];
+    }
+    after.erase(log);
     EXPECT_EQ(SnapshotDiff(before, after), "");
     if (c.warned) {
         const std::wstring word = c.expected.substr(0, c.expected.find(L' '));
@@ -283,13 +290,16 @@ TEST_F(E2eTest, GameEndingWith259EndsTheWait) {
     EXPECT_FALSE(tree.Read(L"mods\\bf2\\Backup\\Shaders_client.zip.swapped"));
 }
 
-// Without BF2.exe two levels up (the game missing, or the launcher started
-// from a folder that is no mod's), the launcher makes and changes nothing,
-// starts nothing, and says where it looked for the game in a box of its own.
+// Without BF2.exe two levels up from the working folder nor from its own
+// (the game missing, or the launcher in and started from folders that are
+// no mod's), the launcher makes and changes nothing, starts nothing, and
+// says where it looked for the game in a box of its own: one place, or both
+// when they differ.
 struct MisplacedCase {
     const char* name;
     bool withGame;
-    const wchar_t* startFolder;  // relative to the game's root; empty: the mod's folder
+    const wchar_t* startFolder;  // relative to the game's root; empty: the launcher's folder
+    const wchar_t* modName;      // the launcher's folder below mods; empty: the game's root
 };
 
 void PrintTo(const MisplacedCase& c, std::ostream* os) { *os << c.name; }
@@ -299,6 +309,7 @@ class NoGameTest : public E2eTest, public ::testing::WithParamInterface<Misplace
 TEST_P(NoGameTest, MakesNothingAndSaysWhereItLooked) {
     GameLayout layout;
     layout.withGame = GetParam().withGame;
+    layout.modName = GetParam().modName;
     layout.gameArchive = "G";
     layout.modArchive = "M";
     GameTree& tree = LayTree(layout, L"Game");
@@ -316,17 +327,25 @@ TEST_P(NoGameTest, MakesNothingAndSaysWhereItLooked) {
     std::optional<MessageBoxSeen> box = WaitForMessageBox(launcher.Id());
     ASSERT_TRUE(box) << "no box appeared";
     EXPECT_EQ(box->title, L"Modlauncher");
-    // Where "..\..\BF2.exe" from the working folder leads.
-    const std::wstring lookedAt = folder + L"\\..\\..\\BF2.exe";
-    wchar_t full[MAX_PATH];
-    GetFullPathNameW(lookedAt.c_str(), MAX_PATH, full, nullptr);
-    EXPECT_EQ(box->text.rfind(L"BF2.exe was not found at " + std::wstring(full) +
+    // Where "..\..\BF2.exe" from the working folder leads, and from the
+    // launcher's own.
+    auto fullPath = [](const std::wstring& path) {
+        wchar_t full[MAX_PATH];
+        GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+        return std::wstring(full);
+    };
+    const std::wstring fromWorking = fullPath(folder + L"\\..\\..\\BF2.exe");
+    const std::wstring fromOwn = fullPath(tree.ModFolder() + L"\\..\\..\\BF2.exe");
+    const std::wstring places = fromWorking == fromOwn
+                                    ? fromWorking
+                                    : fromWorking + L" (from the working folder) nor at " +
+                                          fromOwn + L" (from the launcher's own folder)";
+    EXPECT_EQ(box->text.rfind(L"BF2.exe was not found at " + places +
                                   L". The launcher must sit in the mod's folder inside the "
                                   L"game's mods folder",
                               0),
               0u)
-        << Narrow(box->text) << "\nexpected the path " << Narrow(full) << " from "
-        << Narrow(lookedAt);
+        << Narrow(box->text) << "\nexpected the places " << Narrow(places);
     CloseMessageBox(box->window);
     EXPECT_EQ(launcher.WaitForExit(), 2u);
     EXPECT_EQ(TopLevelWindowsOf(launcher.Id()).size(), 0u);
@@ -334,13 +353,12 @@ TEST_P(NoGameTest, MakesNothingAndSaysWhereItLooked) {
     EXPECT_EQ(SnapshotDiff(before, TakeSnapshot(outside)), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Places, NoGameTest,
-                         ::testing::Values(MisplacedCase{"GameMissing", false, L""},
-                                           MisplacedCase{"StartedInTheGameRoot", true, L"."},
-                                           MisplacedCase{"StartedInModsItself", true, L"mods"}),
-                         [](const ::testing::TestParamInfo<MisplacedCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Places, NoGameTest,
+    ::testing::Values(MisplacedCase{"GameMissing", false, L"", L"mymod"},
+                      MisplacedCase{"InTheGameRoot", true, L"", L""},
+                      MisplacedCase{"InTheRootStartedInMods", true, L"mods", L""}),
+    [](const ::testing::TestParamInfo<MisplacedCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e

@@ -128,8 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SecondLauncher>& info) { return Name(info.param); });
 
 // While the first one's game runs, a second launcher of the same game says
-// so in a box, changes no file, starts no game and ends with 3; the first
-// one then ends as usual.
+// that the game runs, in a box, changes no file, starts no game and ends
+// with 3; the first one then ends as usual.
 TEST_F(E2eTest, SecondLauncherWhileTheGameRunsIsRefused) {
     GameLayout layout;
     layout.gameArchive = "G";
@@ -145,8 +145,9 @@ TEST_F(E2eTest, SecondLauncherWhileTheGameRunsIsRefused) {
     std::optional<MessageBoxSeen> box = WaitForMessageBox(second.Id());
     ASSERT_TRUE(box) << "no box appeared";
     EXPECT_EQ(box->title, L"Modlauncher");
-    EXPECT_EQ(box->text, L"A launcher is already running for the game in " + tree.Root() +
-                             L". Close the game first, then start this one again.");
+    EXPECT_EQ(box->text, L"The game is already running: " + tree.Path(L"BF2.exe") +
+                             L". The launcher changes nothing and starts no second game. Quit "
+                             L"the game first, then start the launcher again.");
     CloseMessageBox(box->window);
     EXPECT_EQ(second.WaitForExit(), 3u);
     EXPECT_EQ(SnapshotDiff(before, tree.Files()), "");

@@ -238,7 +238,14 @@ protected:
             EXPECT_EQ(KeptNameProblem(path, file.first), "");
         }
 
-        std::set<std::wstring> expected{kLive, kGameBackup, kLock, kMod, kModBackup, kModLauncher};
+        // The log tells what was kept and why.
+        std::set<std::wstring> expected{kLive,
+                                        kGameBackup,
+                                        kLock,
+                                        kMod,
+                                        kModBackup,
+                                        kModLauncher,
+                                        kGameBackupFolder + L"\\ModLauncher.log"};
         for (const auto& [name, bytes] : keptFiles)
             expected.insert(kGameBackupFolder + L"\\" + name);
         for (const auto& [path, bytes] : others) expected.insert(path);

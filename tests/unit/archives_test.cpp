@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "fake_platform.h"
 #include "launcher/failure.h"
@@ -76,13 +77,6 @@ std::vector<std::string> LauncherFilesLeft(const FakePlatform& os) {
         }
     }
     return left;
-}
-
-// Every file on the disk, with its bytes.
-std::map<std::string, std::string> AllFiles(const FakePlatform& os) {
-    std::map<std::string, std::string> files;
-    for (const auto& [path, node] : os.disk.names) files[Narrow(path)] = os.Content(path);
-    return files;
 }
 
 // A mod's folder in an installation with both archives and both backup folders.
@@ -555,55 +549,40 @@ TEST(Archives, WayBackReadsNothingWhileTheSwapsProofsLast) {
     }
 }
 
-// Past three kept versions, a run that would keep one more (the backup that
-// a new live archive replaces) changes no file and swaps nothing; the
-// player is told, before the game, which kept files to delete.
-TEST(Archives, KeptLimitReachedChangesNothing) {
+// However many versions are kept, a run that keeps one more (the backup
+// that a new live archive replaces) still swaps the mod's archive in. What
+// was kept is said at once, on standard output; how many are kept, after
+// the game.
+TEST(Archives, ManyKeptVersionsNeverStopTheSwap) {
     Installation os;
     os.stdOutputType = 2;
-    os.AddFile(kGameBackup, "G0");  // the live "G" is an update since
-    os.AddFile(kOld, "V1");
-    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
-    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
-    os.AddFolder(kPlaces.ModBackupFolder());
-    const auto before = AllFiles(os);
-    EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
-    EXPECT_EQ(os.liveArchiveAtStart, "G");
-    EXPECT_EQ(AllFiles(os), before);
-    // One line, its text in the table of messages.
-    ASSERT_EQ(os.writes.size(), 1u);
-    EXPECT_EQ(os.writes[0].rfind("Warning: The game's shaders changed once more", 0), 0u)
-        << os.writes[0];
-    const auto said = std::find_if(os.log.begin(), os.log.end(), [](const std::string& entry) {
-        return entry.rfind("WriteFile", 0) == 0;
-    });
-    EXPECT_LT(said, std::find(os.log.begin(), os.log.end(), "start"));
-}
-
-// A copy that a kill left beside the backup, holding a version found in no
-// other file, is settled past the limit too: kept aside and told. The
-// update since the last run would need one more kept: the swap is refused,
-// and nothing is copied.
-TEST(Archives, KeptLimitReachedStillKeepsACopyLeftButRefusesTheSwap) {
-    Installation os;
-    os.stdOutputType = 2;
-    os.AddFile(kGameBackup, "G0");  // the live "G" is an update since
-    os.AddFile(GameLayout::Temporary(kGameBackup), "U1");
+    os.AddFile(kGameBackup, "G0");                         // the live "G" is an update since
+    os.AddFile(GameLayout::Temporary(kGameBackup), "U1");  // a kill left it
     os.AddFile(kOld, "V1");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
     os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
     os.AddFolder(kPlaces.ModBackupFolder());
     EXPECT_EQ(RunLaunchSequence(), kExitGameRanWithWarning);
-    EXPECT_EQ(os.liveArchiveAtStart, "G");
-    EXPECT_EQ(KeptFiles(os).at(kKeptAtNoon), "U1");
-    EXPECT_EQ(os.Content(kGameBackup), "G0");
+    EXPECT_EQ(os.liveArchiveAtStart, "M");
+    EXPECT_EQ(os.Content(kGame), "G");
+    EXPECT_EQ(os.Content(kGameBackup), "G");
+    std::multiset<std::string> kept;
+    for (const auto& [path, bytes] : KeptFiles(os)) kept.insert(bytes);
+    EXPECT_EQ(kept, (std::multiset<std::string>{"G0", "U1", "V1", "V2", "V3"}));
     EXPECT_EQ(LauncherFilesLeft(os), Log{});
-    for (const std::string& entry : os.log)
-        EXPECT_EQ(entry.rfind("copy ", 0), std::string::npos) << entry;
-    ASSERT_EQ(os.writes.size(), 2u);
-    EXPECT_NE(os.writes[0].find("is kept as"), std::string::npos) << os.writes[0];
-    EXPECT_EQ(os.writes[1].rfind("Warning: The game's shaders changed once more", 0), 0u)
-        << os.writes[1];
+    const auto start = std::find(os.log.begin(), os.log.end(), "start");
+    ASSERT_NE(start, os.log.end());
+    ASSERT_GE(os.writes.size(), 3u);
+    EXPECT_EQ(os.writes.back().rfind("Warning: The launcher now keeps 5 earlier versions", 0), 0u)
+        << os.writes.back();
+    // The kept ones at once, before the game; the count after it.
+    const auto lastWrite = std::find_if(os.log.rbegin(), os.log.rend(), [](const std::string& e) {
+        return e.rfind("WriteFile", 0) == 0;
+    });
+    EXPECT_GT(lastWrite.base(), start);
+    EXPECT_EQ(std::count_if(os.log.begin(), start,
+                            [](const std::string& e) { return e.rfind("WriteFile", 0) == 0; }),
+              static_cast<long>(os.writes.size() - 1));
 }
 
 // An update is copied beside the backup, then the backup cannot be kept

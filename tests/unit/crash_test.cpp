@@ -37,8 +37,9 @@ struct Findings {
 Findings LastRun(const FakeDisk& disk) {
     Findings found;
     RunResult last = RunOnce(nullptr, &disk);
-    for (const auto& [then, wrong] : {std::pair{", then a run", Misbehaved(last)},
-                                      std::pair{", then a whole run", Wrong(last.disk)}}) {
+    for (const auto& [then, wrong] :
+         {std::pair{", then a run", Misbehaved(last)},
+          std::pair{", then a whole run", Wrong(last.disk) + BadLog(last.disk)}}) {
         if (!wrong.empty()) found.failures.push_back(then + (": " + wrong));
     }
     return found;
@@ -61,7 +62,7 @@ Findings NextRuns(const FakeDisk& disk, std::map<FakeDisk, Findings>& lastRuns) 
         for (const CrashState& nested : next.crashes) {
             ++found.states;
             const std::string where = ", then " + nested.what;
-            check(where, Lost(nested.disk));
+            check(where, Lost(nested.disk) + BadLog(nested.disk));
             auto last = lastRuns.find(nested.disk);
             if (last == lastRuns.end()) {
                 last = lastRuns.emplace(nested.disk, LastRun(nested.disk)).first;
@@ -91,7 +92,7 @@ TEST_P(EveryCrashPoint, LosesNothingAndTheNextRunsPutTheNewestBack) {
         check("the first run, up to its crash", Misbehaved(first));
         for (const CrashState& crash : first.crashes) {
             ++states;
-            check(crash.what, Lost(crash.disk));
+            check(crash.what, Lost(crash.disk) + BadLog(crash.disk));
             auto next = nextRuns.find(crash.disk);
             if (next == nextRuns.end()) {
                 next = nextRuns.emplace(crash.disk, NextRuns(crash.disk, lastRuns)).first;

@@ -411,6 +411,23 @@ const char16_t* FakePlatform::CommandLine() {
     return commandLine.c_str();
 }
 
+Text FakePlatform::ProgramPath() { return programPath; }
+
+std::vector<Text> FakePlatform::RunningProgramsNamed(const Text& fileName) {
+    auto lower = [](TextView text) {
+        Text lowered(text);
+        for (char16_t& unit : lowered) {
+            if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + 32);
+        }
+        return lowered;
+    };
+    std::vector<Text> named;
+    for (const Text& program : runningPrograms) {
+        if (lower(LastName(program)) == lower(fileName)) named.push_back(program);
+    }
+    return named;
+}
+
 const char16_t* FakePlatform::NextChar(const char16_t* position) {
     return *position ? position + 1 : position;
 }
@@ -782,9 +799,11 @@ bool FakePlatform::Terminated() { return terminated_; }
 
 void FakePlatform::AwaitGameOrMessage() { Call("await"); }
 
-void FakePlatform::ShowMessage(MessageKind kind, const Text& text) {
+bool FakePlatform::ShowMessage(MessageKind kind, const Text& text) {
     Call("box");
+    if (boxFails) return false;
     boxes.push_back((kind == MessageKind::Warning ? "warning: " : "error: ") + Narrow(text));
+    return true;
 }
 
 OsHandle FakePlatform::StdOutput() {
@@ -803,6 +822,16 @@ OsResult FakePlatform::WriteBytes(OsHandle, const char* bytes, std::uint32_t cou
     Call("WriteFile " + std::to_string(count));
     if (writeError) return {false, writeError};
     writes.emplace_back(bytes, count);
+    return {};
+}
+
+bool FakePlatform::IsConsole(OsHandle handle) { return stdOutputIsConsole && handle == stdOutput; }
+
+OsResult FakePlatform::WriteConsoleText(OsHandle, const char16_t* units, std::uint32_t count) {
+    Call("WriteConsoleW " + std::to_string(count));
+    if (writeError) return {false, writeError};
+    consoleWrites.emplace_back(units, count);
+    writes.push_back(Narrow(consoleWrites.back()));
     return {};
 }
 

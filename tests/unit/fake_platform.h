@@ -190,6 +190,10 @@ public:
     // The launcher's inputs.
     Text currentDirectory = u"C:\\G\\mods\\mymod";
     Text commandLine = u"ModLauncher.exe";
+    // The launcher's own program file (empty: the system cannot say).
+    Text programPath = u"C:\\G\\mods\\mymod\\ModLauncher.exe";
+    // The program files of the processes running besides the launcher.
+    std::vector<Text> runningPrograms;
 
     // The disk. A test may start from another run's disk.
     FakeDisk disk;
@@ -285,8 +289,13 @@ public:
     std::uint32_t stdOutputType = 1;  // FILE_TYPE_DISK
     std::uint32_t writeError = 0;
     std::vector<std::string> writes;  // each WriteFile call's bytes
+    // Standard output is a console: each WriteConsoleW call's text, as UTF-8
+    // in `writes` too, so that a test reads what was said either way.
+    bool stdOutputIsConsole = false;
+    std::vector<Text> consoleWrites;
     // The boxes shown, "warning: <text>" or "error: <text>".
     std::vector<std::string> boxes;
+    bool boxFails = false;  // MessageBoxW gives 0: no box appears
 
     std::vector<std::string> log;
 
@@ -294,6 +303,7 @@ public:
     std::uint32_t CurrentDirectory(std::uint32_t length, char16_t* buffer) override;
     const char16_t* CommandLine() override;
     const char16_t* NextChar(const char16_t* position) override;
+    Text ProgramPath() override;
     // FileSystem, over the fake disk
     AttributeQuery FileAttributes(const Text& path) override;
     OsResult SetAttributes(const Text& path, std::uint32_t attributes) override;
@@ -335,13 +345,16 @@ public:
     void ProcessMessages() override;
     bool Terminated() override;
     void AwaitGameOrMessage() override;
+    std::vector<Text> RunningProgramsNamed(const Text& fileName) override;
     // PlayerOutput, captured
     OsHandle StdOutput() override;
     std::uint32_t FileType(OsHandle handle) override;
     void CloseOsHandle(OsHandle handle) override;
     OsResult WriteBytes(OsHandle handle, const char* bytes, std::uint32_t count) override;
+    bool IsConsole(OsHandle handle) override;
+    OsResult WriteConsoleText(OsHandle handle, const char16_t* units, std::uint32_t count) override;
     std::string ToAnsi(TextView text) override;
-    void ShowMessage(MessageKind kind, const Text& text) override;
+    bool ShowMessage(MessageKind kind, const Text& text) override;
     Text ErrorText(std::uint32_t error) override;
     // ProcessEnd, recorded
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override;

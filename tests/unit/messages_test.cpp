@@ -40,6 +40,9 @@ struct MessageCase {
     std::string line;  // "Warning: ..." or "Error: ...", without the line end
     When when;
     std::uint32_t exitCode;
+    // It asks nothing of the player (a version kept, an update kept): its
+    // line comes at once, its box only after the game.
+    bool boxAfterTheGame = false;
 };
 
 void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
@@ -72,14 +75,14 @@ const std::string kUpdateKept =
     " was changed while a mod's shaders were in place (the game was updated or repaired, say): "
     "it is kept as the game's own shaders and backed up. The backup it replaces is kept as " +
     kKeptAtNoon + ".";
-const std::string kTooManyKept =
-    "Warning: The game's shaders changed once more, and the launcher already keeps 3 earlier "
-    "versions of them: " +
-    kBackupFolder + "Shaders_client.zip.old; " + kBackupFolder +
-    "Shaders_client.kept-2023-05-01-080000.zip; " + kBackupFolder +
-    "Shaders_client.kept-2023-11-30-221500.zip. The mod's shaders were not put in place: the "
-    "game starts with its own. Delete the kept versions you no longer need, then start the "
-    "launcher again.";
+const std::string kLogNotWritten = " (This message could not be written to the launcher's log, " +
+                                   kBackupFolder + "ModLauncher.log: ";
+const std::string kLiveMissingNotPutBack =
+    "Warning: " + kLive + " was missing, and the game's own shaders could not be put back from " +
+    kBackupFolder + "Shaders_client.zip. Could not copy over " + kLive +
+    ": There is not enough space on the disk. Free some space on that drive.";
+const std::string kPutBackLater = " The next start of the launcher puts them back; or copy " +
+                                  kBackupFolder + "Shaders_client.zip to " + kLive + " by hand.";
 
 // An earlier run killed while its game ran: the mod's archive is live, the
 // game's in its backup, and the marker says so.
@@ -89,13 +92,6 @@ void KilledDuringTheGame(FakePlatform& os) {
     os.AddFile(kGameBackup, "G");
     os.AddFile(kGame, "M");
     os.MarkSwapped();
-}
-
-// As many versions kept as the launcher keeps: release 1.2.0's and two of its own.
-void ThreeKept(FakePlatform& os) {
-    os.AddFile(kPlaces.OldKeptVersion(), "V1");
-    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-05-01-080000.zip", "V2");
-    os.AddFile(u"..\\bf2\\Backup\\Shaders_client.kept-2023-11-30-221500.zip", "V3");
 }
 
 // Another program renames an update into the live archive's name in the one
@@ -116,12 +112,33 @@ const MessageCase kMessages[] = {
     {"GameNotFound",
      [](FakePlatform& os) {
          os.currentDirectory = u"C:\\Users\\me";
+         os.programPath = u"C:\\Users\\me\\ModLauncher.exe";
          os.AddFolder(u"C:\\Users\\me");
      },
      "Error: BF2.exe was not found at C:\\BF2.exe. The launcher must sit in the mod's folder "
      "inside the game's mods folder, and start with that folder as its working folder (a "
      "shortcut's \"Start in\").",
      When::NoGame, kExitGameNotStarted},
+    // A shortcut's "Start in" elsewhere, and the launcher's own file outside
+    // any game too: both places are named.
+    {"GameNotFoundFromEitherFolder",
+     [](FakePlatform& os) {
+         os.currentDirectory = u"C:\\Users\\me";
+         os.programPath = u"C:\\Users\\me\\Downloads\\x\\ModLauncher.exe";
+         os.AddFolder(u"C:\\Users\\me");
+     },
+     "Error: BF2.exe was not found at C:\\BF2.exe (from the working folder) nor at "
+     "C:\\Users\\me\\BF2.exe (from the launcher's own folder). The launcher must sit in the "
+     "mod's folder inside the game's mods folder.",
+     When::NoGame, kExitGameNotStarted},
+    // This game's program runs (started without the launcher): by its file.
+    {"GameAlreadyRunning",
+     [](FakePlatform& os) {
+         os.runningPrograms = {u"D:\\Other\\BF2.exe", u"C:\\G\\mods\\..\\bf2.EXE"};
+     },
+     "Error: The game is already running: C:\\G\\BF2.exe. The launcher changes nothing and "
+     "starts no second game. Quit the game first, then start the launcher again.",
+     When::NoGame, kExitAlreadyRunning},
     {"AnotherLauncherRuns", [](FakePlatform& os) { os.lockError = kErrorSharingViolation; },
      "Error: A launcher is already running for the game in C:\\G. Close the game first, then "
      "start this one again.",
@@ -224,7 +241,7 @@ const MessageCase kMessages[] = {
      kSwapNotMade +
          "Could not make the folder C:\\G\\mods\\bf2\\Backup: Error 183. "
          "C:\\G\\mods\\bf2\\Backup is a file, not a folder: remove or rename it, " +
-         kAgain,
+         kAgain + kLogNotWritten + "Error 183.)",
      When::BeforeTheGame, kExitGameRanWithWarning},
     {"LockNotTakenFolderNotWritable",
      [](FakePlatform& os) {
@@ -294,7 +311,7 @@ const MessageCase kMessages[] = {
          KilledDuringTheGame(os);
          os.AddFile(kGame, "G2");
      },
-     "Warning: " + kLive + kUpdateKept, When::BeforeTheGame, kExitGameRanWithWarning},
+     "Warning: " + kLive + kUpdateKept, When::BeforeTheGame, kExitGameRanWithWarning, true},
     {"GameUpdatedDuringTheGame",
      [](FakePlatform& os) {
          BothArchives(os);
@@ -327,7 +344,7 @@ const MessageCase kMessages[] = {
          "Shaders_client.zip.ModLauncher-new held a version of the game's shaders found in no "
          "other file: it is kept as " +
          kKeptAtNoon + ". Delete it once you know you do not need it.",
-     When::BeforeTheGame, kExitGameRanWithWarning},
+     When::BeforeTheGame, kExitGameRanWithWarning, true},
     {"GameUpdatedBetweenRuns",
      [](FakePlatform& os) {
          BothArchives(os);
@@ -338,7 +355,7 @@ const MessageCase kMessages[] = {
          "since the launcher last ran, say): it is kept as the game's own shaders and backed up. "
          "The backup it replaces is kept as " +
          kKeptAtNoon + ".",
-     When::BeforeTheGame, kExitGameRanWithWarning},
+     When::BeforeTheGame, kExitGameRanWithWarning, true},
     {"GameUpdatedDuringTheSwap",
      [](FakePlatform& os) {
          BothArchives(os);
@@ -360,7 +377,7 @@ const MessageCase kMessages[] = {
      "Warning: " + kLive +
          " held a mod's shaders that an earlier run left in place: the game's own shaders are "
          "put back from C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.",
-     When::BeforeTheGame, kExitGameRanWithWarning},
+     When::BeforeTheGame, kExitGameRanWithWarning, true},
     {"GameArchiveMissing",
      [](FakePlatform& os) {
          os.AddFile(kMod, "M");
@@ -369,28 +386,38 @@ const MessageCase kMessages[] = {
      "Warning: " + kLive +
          " was missing: the game's own shaders are put back from "
          "C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.",
+     When::BeforeTheGame, kExitGameRanWithWarning, true},
+    // The live archive missing, and its backup cannot be put back: the game
+    // starts without shaders in that place, mod or none, and is told so.
+    {"GameArchiveMissingAndNotPutBack",
+     [](FakePlatform& os) {
+         os.AddFile(kMod, "M");
+         os.AddFile(kGameBackup, "G");
+         os.copyErrors[kGame + kNew] = {kErrorDiskFull};
+     },
+     kLiveMissingNotPutBack +
+         " The mod's shaders were not put in place either: the game starts without shaders in "
+         "that place." +
+         kPutBackLater,
      When::BeforeTheGame, kExitGameRanWithWarning},
-    {"TooManyKeptBeforeTheGame",
+    {"GameArchiveMissingAndNotPutBackNoMod",
+     [](FakePlatform& os) {
+         os.AddFile(kGameBackup, "G");
+         os.copyErrors[kGame + kNew] = {kErrorDiskFull};
+     },
+     kLiveMissingNotPutBack + " The game starts without shaders in that place." + kPutBackLater,
+     When::BeforeTheGame, kExitGameRanWithWarning},
+    // A folder the log cannot be written in: the message says so.
+    {"LogNotWritable",
      [](FakePlatform& os) {
          BothArchives(os);
-         os.AddFile(kGameBackup, "G0");
-         ThreeKept(os);
+         os.heldOpen.insert(u"C:\\G\\mods\\bf2\\Shaders_client.zip");
+         os.writeFails.insert(kPlaces.Log() + kNew);
      },
-     kTooManyKept, When::BeforeTheGame, kExitGameRanWithWarning},
-    // The limit never stops the way back: the update is kept, and so is the
-    // backup it replaces, one more.
-    {"TooManyKeptAfterTheGame",
-     [](FakePlatform& os) {
-         BothArchives(os);
-         ThreeKept(os);
-         os.duringGame = [](FakePlatform& game) { game.AddFile(kGame, "G2"); };
-     },
-     "Warning: " + kLive +
-         " was changed while a mod's shaders were in place (the game was updated or repaired, "
-         "say): it is kept as the game's own shaders and backed up. The backup it replaces is "
-         "kept as " +
-         kKeptAtNoon + ".",
-     When::AfterTheGame, kExitGameRanWithWarning},
+     kSwapNotMade + "Could not replace " + kLive +
+         ": The process cannot access the file because it is being used by another process. " +
+         kInUse + kLogNotWritten + "Access is denied.)",
+     When::BeforeTheGame, kExitGameRanWithWarning},
 };
 
 class Messages : public testing::TestWithParam<MessageCase> {};
@@ -438,7 +465,7 @@ TEST_P(Messages, WithoutStandardOutputTheSameTextInABox) {
     std::transform(box.begin(), box.begin() + 1, box.begin(), ::tolower);
     box.replace(colon, 2, ": ");
     EXPECT_EQ(os.boxes, Log{box});
-    ExpectSaidAt(os.log, GetParam().when);
+    ExpectSaidAt(os.log, GetParam().boxAfterTheGame ? When::AfterTheGame : GetParam().when);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Messages, testing::ValuesIn(kMessages),

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "launcher/sequence.h"
 
 namespace {
 
@@ -100,6 +101,35 @@ TEST(ReportFailure, WriteErrorOfTheFirstBufferfulDropsTheRest) {
     EXPECT_EQ(OutputFailureCode(TestFailure(Text(size + 100, u'x'))), 232);
     // The rest of that write was dropped; the line end's own write failed too.
     EXPECT_EQ(os.log, (Log{"StdOutput", "WriteFile " + std::to_string(size), "WriteFile 2"}));
+}
+
+// A console shows every character: the line goes out as UTF-16, whole, in
+// one write; only a line longer than the buffer goes out in bufferfuls.
+TEST(Console, EveryCharacterGoesOutAsItIs) {
+    FakePlatform os;
+    os.stdOutputType = kFileTypeChar;
+    os.stdOutputIsConsole = true;
+    os.currentDirectory = u"C:\\\u041C\u043E\u0434 caf\u00E9\\mods\\m";
+    os.programPath = os.currentDirectory + u"\\ModLauncher.exe";
+    EXPECT_EQ(RunLaunchSequence(), kExitGameNotStarted);
+    ASSERT_EQ(os.consoleWrites.size(), 1u) << "the line in pieces, or not on the console";
+    const Text line = os.consoleWrites[0];
+    EXPECT_NE(line.find(u"C:\\\u041C\u043E\u0434 caf\u00E9\\BF2.exe"), Text::npos) << Narrow(line);
+    EXPECT_EQ(line.substr(line.size() - 2), u"\r\n");
+
+    const std::size_t units = OutputStream::kBufferSize / 2;
+    os.consoleWrites.clear();
+    ReportFailure(TestFailure(Text(units, u'\u0416')));
+    const Text whole = u"ETest: " + Text(units, u'\u0416') + u"\r\n";
+    EXPECT_EQ(os.consoleWrites, (std::vector<Text>{whole.substr(0, units), whole.substr(units)}));
+}
+
+TEST(Console, WriteErrorIsRaised) {
+    FakePlatform os;
+    os.stdOutputType = kFileTypeChar;
+    os.stdOutputIsConsole = true;
+    os.writeError = 6;  // ERROR_INVALID_HANDLE: the console went away
+    EXPECT_EQ(OutputFailureCode(TestFailure(u"x")), 6);
 }
 
 TEST(OutputFailureMessage, FixedTextsAndTheNumberedRest) {

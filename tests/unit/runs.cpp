@@ -21,8 +21,11 @@ std::string Bytes(const FakeDisk& disk, const Text& path) {
 // What may stay after a run: the archives, their backups, the lock file,
 // the kept versions, and the files of the installation.
 bool MayStay(const Text& path) {
+    // The log, and its copy under way that a kill left: the launcher's own
+    // text, which the next line written replaces.
     for (const Text& kept : {kLive, kBackup, Resolved(kPaths.ArchiveLock()), kModBackup,
-                             kModArchive, Resolved(kPaths.GameProgram())}) {
+                             kModArchive, Resolved(kPaths.GameProgram()), Resolved(kPaths.Log()),
+                             Resolved(GameLayout::Temporary(kPaths.Log()))}) {
         if (path == kept) return true;
     }
     return IsKept(path);
@@ -50,6 +53,25 @@ std::string Lost(const FakeDisk& disk) {
         if (disk.Copies(version) == 0) lost += "no file holds " + version + "; ";
     }
     return lost;
+}
+
+std::string BadLog(const FakeDisk& disk) {
+    const FakeFile* log = disk.Find(Resolved(kPaths.Log()));
+    if (!log) return "";
+    const std::string& bytes = log->bytes;
+    if (Narrow(Widen(bytes)) != bytes) return "the log is not UTF-8; ";
+    std::size_t at = 0;
+    for (int line = 1; at < bytes.size(); ++line) {
+        const std::size_t end = bytes.find("\r\n", at);
+        const std::string text = bytes.substr(at, end == std::string::npos ? end : end - at);
+        // "YYYY-MM-DD hh:mm:ss UTC  ..."
+        const bool dated = text.size() > 25 && text[4] == '-' && text[10] == ' ' &&
+                           text[13] == ':' && text.compare(19, 6, " UTC  ") == 0;
+        if (end == std::string::npos || !dated)
+            return "the log's line " + std::to_string(line) + " is cut or undated: " + text + "; ";
+        at = end + 2;
+    }
+    return "";
 }
 
 std::string Wrong(const FakeDisk& disk) {

@@ -27,6 +27,9 @@ std::vector<Text> KeptFiles(const FakeDisk& disk);
 
 // Each version that must not be lost is in some file; empty when so.
 std::string Lost(const FakeDisk& disk);
+// The log, where there is one, reads whole: UTF-8 lines, each with its date
+// and time and its line end; empty when so.
+std::string BadLog(const FakeDisk& disk);
 // What is wrong after the last run: the newest version not live or not in
 // the backup, a file of the launcher's left (the marker, a copy beside its
 // target, the capture), a kept file whose bytes are in another file too.

@@ -108,6 +108,7 @@ TEST(LaunchSequence, NoArchivesNoCopies) {
 TEST(LaunchSequence, NoGameWhereItShouldBeMakesNothing) {
     FakePlatform os;
     os.currentDirectory = u"C:\\Users\\me";
+    os.programPath = u"C:\\Users\\me\\ModLauncher.exe";
     os.AddFolder(u"C:\\Users\\me");
     os.stdOutput = 0;
     EXPECT_EQ(RunLaunchSequence(), kExitGameNotStarted);
@@ -122,6 +123,48 @@ TEST(LaunchSequence, NoGameWhereItShouldBeMakesNothing) {
 }
 
 // A blank cuts the mod's name short; the player is told before the game.
+// A shortcut whose "Start in" is wrong: the launcher's own folder has the
+// game two levels up, so the run is the ordinary one from there, said to
+// the log alone.
+TEST(LaunchSequence, WrongWorkingFolderRunsFromTheLaunchersOwn) {
+    FakePlatform os;
+    os.currentDirectory = u"C:\\Users\\me";
+    os.AddFolder(u"C:\\Users\\me");
+    os.AddFile(u"Shaders_client.zip", "M");
+    os.AddFile(u"..\\bf2\\Shaders_client.zip", "G");
+    os.duringGame = [](FakePlatform& game) {
+        EXPECT_EQ(game.Content(u"..\\bf2\\Shaders_client.zip"), "M");
+    };
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
+    EXPECT_EQ(Narrow(os.startedParameters), "+menu 1 +fullscreen 1 +modPath mods/mymod");
+    EXPECT_EQ(Narrow(os.startedDirectory), "C:\\G\\mods\\mymod\\..\\..\\");
+    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "G");
+    EXPECT_TRUE(os.writes.empty());
+    const std::string log = os.Content(os.Paths().Log());
+    EXPECT_NE(log.find("UTC  The working folder C:\\Users\\me has no BF2.exe two levels up"),
+              std::string::npos)
+        << log;
+}
+
+// This game's program running already (by its file, whatever the case of
+// its name): nothing changes, no second game starts, and the log is left to
+// the launcher that may wait for that game.
+TEST(LaunchSequence, GameAlreadyRunningChangesNothing) {
+    FakePlatform os;
+    os.AddFile(u"Shaders_client.zip", "M");
+    os.AddFile(u"..\\bf2\\Shaders_client.zip", "M");  // a killed launcher's swap
+    os.MarkSwapped();
+    os.runningPrograms = {u"C:\\G\\bf2.exe"};
+    EXPECT_EQ(RunLaunchSequence(), kExitAlreadyRunning);
+    EXPECT_EQ(os.log, (Log{"CurrentDirectory 261", "CommandLine", "StdOutput", "WriteFile 159"}));
+    EXPECT_EQ(os.Content(u"..\\bf2\\Shaders_client.zip"), "M");
+    // Another game of the same name elsewhere is no reason to stop.
+    FakePlatform other;
+    other.runningPrograms = {u"D:\\Games\\BF2.exe", u"C:\\G\\mods\\BF2.exe"};
+    other.AddFile(u"C:\\G\\mods\\BF2.exe", "another game");
+    EXPECT_EQ(RunLaunchSequence(), kExitGameRan);
+}
+
 TEST(LaunchSequence, BlankInTheFolderNameIsSaid) {
     FakePlatform os;
     os.currentDirectory = u"C:\\G\\mods\\my mod";
