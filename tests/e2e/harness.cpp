@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "platform/utf8.h"
+#include "tests/bundle/crash_debugger.h"
 
 namespace fs = std::filesystem;
 
@@ -181,6 +182,31 @@ std::string OnlyOnWindows(const std::string& why) {
 
 std::string OnlyUnderWine(const std::string& why) {
     return WineVersion() ? "" : "an expectation of Wine's own, not Windows': " + why;
+}
+
+std::string CrashDebugger() {
+    const ::CrashDebugger debugger = RegisteredCrashDebugger();
+    if (debugger.command.empty()) return "";
+    return Narrow(debugger.key) + ": Debugger \"" + Narrow(debugger.command) + "\", " +
+           (debugger.automatic ? "started without a question" : "started after a question") +
+           (debugger.startable ? "" : ", but its program is not there");
+}
+
+std::string WhyCrashDebuggerTakesTheBox() {
+    const ::CrashDebugger debugger = RegisteredCrashDebugger();
+    if (debugger.command.empty() || !debugger.startable) return "";
+    const std::string registered = "a crash debugger is registered (" + CrashDebugger() +
+                                   "), which takes the launcher's failure before its last-resort "
+                                   "box can appear. To run this test, ";
+    if (WineVersion())
+        return registered +
+               "name a debugger that does not exist in that key, as the project's "
+               "test prefix does: wine reg add \"HKLM\\Software\\Microsoft\\Windows "
+               "NT\\CurrentVersion\\AeDebug\" /v Debugger /d C:\\no-such-debugger.exe /f";
+    return registered +
+           "run the bundle on a Windows where none is registered, or (as "
+           "administrator) rename that key's Debugger value for the run and put it "
+           "back afterwards";
 }
 
 FileSystem FileSystemOf(const std::wstring& path) {
