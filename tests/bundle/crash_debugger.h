@@ -41,7 +41,7 @@ inline CrashDebugger RegisteredCrashDebugger() {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     const bool view32 = wow64 || sizeof(void*) == 8;
-    found.key = view32 && !WineVersion()
+    found.key = view32
                     ? L"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
                     : L"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
     HKEY key = nullptr;

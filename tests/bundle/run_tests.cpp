@@ -262,8 +262,17 @@ int ClearDownloadMarks(const std::wstring& folder) {
     return cleared;
 }
 
-// Removes a folder and everything in it, read-only files included.
-void RemoveTree(const std::wstring& folder) {
+// The path in the form that reaches past 260 characters: a failed test of
+// long paths keeps a tree that goes past it.
+std::wstring LongPathForm(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+// Removes a folder and everything in it, read-only files included; the
+// folder is given in the long form.
+void RemoveLongTree(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -275,7 +284,7 @@ void RemoveTree(const std::wstring& folder) {
             // A junction is removed as the empty folder it is, never followed.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                 !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                RemoveTree(path);
+                RemoveLongTree(path);
             else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveDirectoryW(path.c_str());
             else
@@ -285,6 +294,8 @@ void RemoveTree(const std::wstring& folder) {
     }
     RemoveDirectoryW(folder.c_str());
 }
+
+void RemoveTree(const std::wstring& folder) { RemoveLongTree(LongPathForm(folder)); }
 
 // The entries of a folder, "." and ".." left out.
 std::vector<std::wstring> EntriesOf(const std::wstring& folder) {
@@ -367,6 +378,9 @@ private:
 };
 
 // ---- The test programs ----
+
+// What the release test found running, which it records for the report.
+const wchar_t* const kLauncherUnderTest = L"launcher-under-test.txt";
 
 struct Program {
     const wchar_t* file;
@@ -525,7 +539,7 @@ std::vector<std::wstring> Lines(const std::string& text) {
 
 // A message of GoogleTest's without its first line when that line is only
 // the source file and line ("./tests/e2e/report_test.cpp:242"), which the
-// bundle does not hold.
+// bundle does not hold, nor the "Failed" a failure added by hand begins with.
 std::vector<std::wstring> WithoutSourceLine(const std::string& message) {
     std::vector<std::wstring> lines = Lines(message);
     if (!lines.empty()) {
@@ -535,6 +549,8 @@ std::vector<std::wstring> WithoutSourceLine(const std::string& message) {
             first.find_first_not_of(L"0123456789", colon + 1) == std::wstring::npos)
             lines.erase(lines.begin());
     }
+    // ADD_FAILURE's own first word; the test's message follows it.
+    if (lines.size() > 1 && lines.front() == L"Failed") lines.erase(lines.begin());
     return lines;
 }
 
@@ -663,8 +679,9 @@ int wmain(int argc, wchar_t** argv) {
         for (const std::wstring& left : {e2eFolder, temp}) {
             if (failedInside) break;
             for (const std::wstring& entry : EntriesOf(left))
-                programFailures.push_back(std::wstring(program.file) + L" passed but left " + left +
-                                          L"\\" + entry + L" behind");
+                if (entry != kLauncherUnderTest)
+                    programFailures.push_back(std::wstring(program.file) + L" passed but left " +
+                                              left + L"\\" + entry + L" behind");
         }
         ran.emplace_back(program.file, std::move(results));
     }
@@ -692,6 +709,10 @@ int wmain(int argc, wchar_t** argv) {
     report.Line(L"SHA-256:     " + (hash.empty() ? L"unknown" : hash) +
                 (isTheRelease ? L", the release's (as release-SHA256SUMS says)"
                               : L", NOT the release's (see below)"));
+    if (const std::optional<std::string> ran =
+            ReadFileBytes(e2eFolder + L"\\" + kLauncherUnderTest))
+        report.Line(L"Ran:         " + Wide(ran->substr(0, ran->find_first_of("\r\n"))) +
+                    L" (as the release test saw it)");
     report.Line(L"Started:     " + started);
     report.Line(L"Ended:       " + Now());
     report.Line(L"System:      " + SystemName());

@@ -200,9 +200,9 @@ std::string WhyCrashDebuggerTakesTheBox() {
                                    "box can appear. To run this test, ";
     if (WineVersion())
         return registered +
-               "name a debugger that does not exist in that key, as the project's "
-               "test prefix does: wine reg add \"HKLM\\Software\\Microsoft\\Windows "
-               "NT\\CurrentVersion\\AeDebug\" /v Debugger /d C:\\no-such-debugger.exe /f";
+               "name a debugger that does not exist in that key, as the project's test prefix "
+               "does: wine reg add \"" +
+               Narrow(debugger.key) + "\" /v Debugger /d C:\\no-such-debugger.exe /f";
     return registered +
            "run the bundle on a Windows where none is registered, or (as "
            "administrator) rename that key's Debugger value for the run and put it "
@@ -239,14 +239,29 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     if (!out) ADD_FAILURE() << "cannot write " << Narrow(path);
 }
 
+namespace {
+
+// The path in the form that reaches past 260 characters ("\\?\C:\...",
+// "\\?\UNC\server\..."): the trees of the long-path tests go past it,
+// and a plain path would leave them behind.
+fs::path LongPathForm(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0) return fs::path(path);
+    if (path.rfind(L"\\\\", 0) == 0) return fs::path(L"\\\\?\\UNC\\" + path.substr(2));
+    if (path.size() > 2 && path[1] == L':') return fs::path(L"\\\\?\\" + path);
+    return fs::path(path);
+}
+
+}  // namespace
+
 void RemoveTree(const std::wstring& folder) {
     // Read-only files refuse deletion on Windows: clear that first.
     std::error_code error;
-    for (fs::recursive_directory_iterator entry(fs::path(folder), error), end;
-         !error && entry != end; entry.increment(error)) {
+    const fs::path tree = LongPathForm(folder);
+    for (fs::recursive_directory_iterator entry(tree, error), end; !error && entry != end;
+         entry.increment(error)) {
         SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    fs::remove_all(fs::path(folder), error);
+    fs::remove_all(tree, error);
 }
 
 void CopyOrFail(const std::wstring& from, const std::wstring& to) {
@@ -257,7 +272,7 @@ void CopyOrFail(const std::wstring& from, const std::wstring& to) {
 
 void EmptyFolder(const std::wstring& folder) {
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path(folder), error))
+    for (const auto& entry : fs::directory_iterator(LongPathForm(folder), error))
         fs::remove_all(entry.path(), error);
 }
 
