@@ -9,7 +9,7 @@
 #   tools/test.sh              everything
 #   tools/test.sh unit e2e     the build, then only the tests labelled so; the
 #                              labels: unit enumerations shell e2e program_file
-#                              demo reproducible analysis bundle
+#                              demo reproducible analysis bundle workflow
 #
 # Root writes through a read-only file on Linux, and so would Wine: the tests
 # run without that capability, as an ordinary Windows user would.
