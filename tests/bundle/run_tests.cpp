@@ -85,19 +85,26 @@ std::wstring OwnFolder() {
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
-// A value of the key that names the running Windows; empty when absent.
+// A value of the key that names the running Windows, in the system's own
+// view of the registry; empty when absent.
 std::wstring CurrentVersionValue(const wchar_t* name) {
-    wchar_t text[256] = L"";
-    DWORD size = sizeof text - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", name,
-                     RRF_RT_REG_SZ | RRF_RT_REG_DWORD, nullptr, text, &size) != ERROR_SUCCESS)
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return L"";
-    if (size == sizeof(DWORD) && name == std::wstring(L"UBR")) {
+    wchar_t text[256] = L"";
+    DWORD type = 0;
+    DWORD size = sizeof text - sizeof(wchar_t);
+    const bool read = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                                       &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!read) return L"";
+    if (type == REG_DWORD) {
         DWORD number = 0;
         std::memcpy(&number, text, sizeof number);
         return std::to_wstring(number);
     }
-    return text;
+    return type == REG_SZ ? std::wstring(text, wcsnlen(text, size / sizeof(wchar_t))) : L"";
 }
 
 // Windows by its kernel's own version (GetVersionEx answers what the
