@@ -241,28 +241,50 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 
 namespace {
 
-// The path in the form that reaches past 260 characters ("\\?\C:\...",
-// "\\?\UNC\server\..."): the trees of the long-path tests go past it,
-// and a plain path would leave them behind.
-fs::path LongPathForm(const std::wstring& path) {
-    if (path.rfind(L"\\\\?\\", 0) == 0) return fs::path(path);
-    if (path.rfind(L"\\\\", 0) == 0) return fs::path(L"\\\\?\\UNC\\" + path.substr(2));
-    if (path.size() > 2 && path[1] == L':') return fs::path(L"\\\\?\\" + path);
-    return fs::path(path);
+// The path in the form that reaches past 260 characters ("\\\\?\\C:\\...",
+// "\\\\?\\UNC\\server\\..."), without a backslash at its end: the trees of
+// the long-path tests go past it, and a plain path would leave them behind.
+// That form takes no "." or "..", so the path is made whole first.
+std::wstring LongPathForm(const std::wstring& path) {
+    std::wstring full(32768, L'\0');
+    full.resize(
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+    if (full.empty()) full = path;
+    while (!full.empty() && full.back() == L'\\') full.pop_back();
+    if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// Removes everything in a folder given in the long form, read-only files
+// included (Windows refuses to delete them), and the folder itself when
+// asked. A linked folder is removed as the entry it is, never followed.
+void RemoveEntries(const std::wstring& folder, bool andTheFolder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const DWORD attributes = found.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveEntries(path, true);
+            else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(path.c_str());
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (andTheFolder) RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
 
-void RemoveTree(const std::wstring& folder) {
-    // Read-only files refuse deletion on Windows: clear that first.
-    std::error_code error;
-    const fs::path tree = LongPathForm(folder);
-    for (fs::recursive_directory_iterator entry(tree, error), end; !error && entry != end;
-         entry.increment(error)) {
-        SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    fs::remove_all(tree, error);
-}
+void RemoveTree(const std::wstring& folder) { RemoveEntries(LongPathForm(folder), true); }
 
 void CopyOrFail(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
@@ -270,11 +292,7 @@ void CopyOrFail(const std::wstring& from, const std::wstring& to) {
                       << GetLastError();
 }
 
-void EmptyFolder(const std::wstring& folder) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(LongPathForm(folder), error))
-        fs::remove_all(entry.path(), error);
-}
+void EmptyFolder(const std::wstring& folder) { RemoveEntries(LongPathForm(folder), false); }
 
 bool CanWriteThroughReadOnly(const std::wstring& folder) {
     const std::wstring probe = folder + L"\\read-only probe";
