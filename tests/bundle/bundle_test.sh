@@ -130,7 +130,9 @@ grep -q '0 failed, .*nothing failed' <<<"$(tail -n1 <<<"$report")" ||
 
 # What ties the report to the release and the machine.
 if commit=$(git -C "$root" rev-parse HEAD 2>/dev/null); then
-  report_line "Commit: +$commit" >/dev/null
+  grep -qE "^Commit: +$commit" <<<"$report" ||
+    fail "the report names another commit than HEAD $commit (was the bundle built before the" \
+      "last commit? tools/build.sh builds it again): $(report_line 'Commit:')"
 fi
 release_sum=$(awk '$2 == "ModLauncher.exe" { print $1 }' "$dist/SHA256SUMS")
 report_line "SHA-256: +$release_sum, the release's" >/dev/null
