@@ -13,6 +13,8 @@ pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
       wine wine32 wine64 xvfb xauth util-linux file python3
       clang libclang-rt-14-dev clang-tidy cppcheck clang-format)
+# npm, for the workflow validator below: Debian's, unless the machine has one.
+command -v npm >/dev/null 2>&1 || pkgs+=(nodejs npm)
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
@@ -23,4 +25,10 @@ if ((${#need[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+# The validator of the CI workflows (tools/check-workflows.sh), from npm, at
+# the version the checks were written against.
+validator=@action-validator/cli@0.6.0
+if ! npm ls -g --depth=0 "$validator" >/dev/null 2>&1; then
+  npm install -g --no-fund --no-audit --loglevel=error "$validator"
 fi

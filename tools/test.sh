@@ -9,7 +9,7 @@
 #   tools/test.sh              everything
 #   tools/test.sh unit e2e     the build, then only the tests labelled so; the
 #                              labels: unit enumerations shell e2e program_file
-#                              demo reproducible analysis bundle
+#                              demo reproducible analysis bundle workflow
 #
 # Root writes through a read-only file on Linux, and so would Wine: the tests
 # run without that capability, as an ordinary Windows user would.
@@ -138,7 +138,7 @@ for case in cases:
     else:
         failed += 1
     outcome = "passed" if ok else ("did not run" if status == "notrun" else "FAILED")
-    print(f"    {name:<18} {outcome:<12} {float(case.get('time') or 0):7.1f} s")
+    print(f"    {name:<22} {outcome:<12} {float(case.get('time') or 0):7.1f} s")
 # Only when the end-to-end tests ran now: the file may be from an earlier run.
 if ran.strip() and any(case.get("name").startswith("e2e_") for case in cases):
     print(f"      the end-to-end tests ran {ran.strip()}")

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "platform/utf8.h"
+#include "tests/bundle/crash_debugger.h"
 
 namespace fs = std::filesystem;
 
@@ -183,6 +184,31 @@ std::string OnlyUnderWine(const std::string& why) {
     return WineVersion() ? "" : "an expectation of Wine's own, not Windows': " + why;
 }
 
+std::string CrashDebugger() {
+    const ::CrashDebugger debugger = RegisteredCrashDebugger();
+    if (debugger.command.empty()) return "";
+    return Narrow(debugger.key) + ": Debugger \"" + Narrow(debugger.command) + "\", " +
+           (debugger.automatic ? "started without a question" : "started after a question") +
+           (debugger.startable ? "" : ", but its program is not there");
+}
+
+std::string WhyCrashDebuggerTakesTheBox() {
+    const ::CrashDebugger debugger = RegisteredCrashDebugger();
+    if (debugger.command.empty() || !debugger.startable) return "";
+    const std::string registered = "a crash debugger is registered (" + CrashDebugger() +
+                                   "), which takes the launcher's failure before its last-resort "
+                                   "box can appear. To run this test, ";
+    if (WineVersion())
+        return registered +
+               "name a debugger that does not exist in that key, as the project's test prefix "
+               "does: wine reg add \"" +
+               Narrow(debugger.key) + "\" /v Debugger /d C:\\no-such-debugger.exe /f";
+    return registered +
+           "run the bundle on a Windows where none is registered, or (as "
+           "administrator) rename that key's Debugger value for the run and put it "
+           "back afterwards";
+}
+
 FileSystem FileSystemOf(const std::wstring& path) {
     wchar_t volume[MAX_PATH * 4];
     wchar_t name[MAX_PATH + 1] = L"";
@@ -213,15 +239,52 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     if (!out) ADD_FAILURE() << "cannot write " << Narrow(path);
 }
 
-void RemoveTree(const std::wstring& folder) {
-    // Read-only files refuse deletion on Windows: clear that first.
-    std::error_code error;
-    for (fs::recursive_directory_iterator entry(fs::path(folder), error), end;
-         !error && entry != end; entry.increment(error)) {
-        SetFileAttributesW(entry->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    fs::remove_all(fs::path(folder), error);
+namespace {
+
+// The path in the form that reaches past 260 characters ("\\\\?\\C:\\...",
+// "\\\\?\\UNC\\server\\..."), without a backslash at its end: the trees of
+// the long-path tests go past it, and a plain path would leave them behind.
+// That form takes no "." or "..", so the path is made whole first.
+std::wstring LongPathForm(const std::wstring& path) {
+    std::wstring full(32768, L'\0');
+    full.resize(
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+    if (full.empty()) full = path;
+    while (!full.empty() && full.back() == L'\\') full.pop_back();
+    if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
+
+// Removes everything in a folder given in the long form, read-only files
+// included (Windows refuses to delete them), and the folder itself when
+// asked. A linked folder is removed as the entry it is, never followed.
+void RemoveEntries(const std::wstring& folder, bool andTheFolder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const DWORD attributes = found.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveEntries(path, true);
+            else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(path.c_str());
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (andTheFolder) RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+void RemoveTree(const std::wstring& folder) { RemoveEntries(LongPathForm(folder), true); }
 
 void CopyOrFail(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
@@ -229,11 +292,7 @@ void CopyOrFail(const std::wstring& from, const std::wstring& to) {
                       << GetLastError();
 }
 
-void EmptyFolder(const std::wstring& folder) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path(folder), error))
-        fs::remove_all(entry.path(), error);
-}
+void EmptyFolder(const std::wstring& folder) { RemoveEntries(LongPathForm(folder), false); }
 
 bool CanWriteThroughReadOnly(const std::wstring& folder) {
     const std::wstring probe = folder + L"\\read-only probe";

@@ -63,6 +63,15 @@ struct FileSystem {
     bool reparsePoints = false;
 };
 FileSystem FileSystemOf(const std::wstring& path);
+// The crash debugger registered for 32-bit programs (AeDebug), which takes
+// a failure that no handler took before the program's own last-resort box
+// can appear. Empty when none is registered; else where, what, whether it
+// starts without a question and whether its program is there to start.
+std::string CrashDebugger();
+// Empty when the last-resort box can appear here: no crash debugger is
+// registered, or its program cannot be started (the test prefix names one
+// that does not exist); else why a test of the box skips and what to change.
+std::string WhyCrashDebuggerTakesTheBox();
 
 // ---- Files ----
 
