@@ -21,7 +21,9 @@ void ArchiveWork::Warn(Text text) { warnings_.push_back(std::move(text)); }
 
 Failed ArchiveWork::Take(const StepOutcome& outcome) {
     for (const KeptAside& kept : outcome.kept) {
-        Warn(KeptAsideText(Files().FullPath(kept.from), Named(kept.as)));
+        const Text from = Files().FullPath(kept.from);
+        Warn(kept.readWhileWritten ? KeptReadWhileWrittenText(from, Named(kept.as))
+                                   : KeptAsideText(from, Named(kept.as)));
     }
     // A backup kept aside by a step that then failed is told on its own.
     if (outcome.failed && !outcome.backupKeptAs.empty()) {

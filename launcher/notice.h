@@ -53,12 +53,17 @@ Text UpdateKeptText(const Text& live, const Text& setAside);
 Text UpdateFoundText(const Text& live, const Text& keptAs);
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
 Text KeptAsideText(const Text& path, const Text& keptAs);
+// A copy of a file that another program wrote while it was read: it may be
+// the earlier version whole, the only copy of it now, or a mix of two.
+Text KeptReadWhileWrittenText(const Text& path, const Text& keptAs);
 Text KeptEarlierText(const Text& keptAs);
 // The game's backup was gone after the game and is made again from the capture.
 Text BackupMadeAgainText(const Text& backup);
 // A kept version that the backup holds again (an update rolled back) goes.
 Text KeptCopyRemovedText(const Text& kept, const Text& backup);
-Text LeftBehindPutBackText(const Text& live, const Text& backup);
+// The live archive holds a mod's archive's bytes with no marker to say the
+// launcher put them there: kept as the game's new archive, like any other.
+Text ModsBytesFoundText(const Text& live, const Text& modsArchive, const Text& keptAs);
 Text LiveMissingText(const Text& live, const Text& backup);
 // The kept versions are as many as the launcher keeps, so the mod's
 // archive was not swapped in: the files the player may delete.

@@ -350,16 +350,21 @@ const MessageCase kMessages[] = {
          "the mod's shaders. The backup it replaces is kept as " +
          kKeptAtNoon + ".",
      When::BeforeTheGame, kExitGameRanWithWarning},
-    // A swap whose marker never reached the disk.
+    // A mod's archive's bytes live with no marker: a swap whose marker never
+    // reached the disk, or the game's update that a mod ships too.
     {"ModsArchiveLeftWithoutMarker",
      [](FakePlatform& os) {
+         os.clock = kLeapDayNoon;
          os.AddFile(kMod, "M");
          os.AddFile(kGameBackup, "G");
          os.AddFile(kGame, "M");
      },
      "Warning: " + kLive +
-         " held a mod's shaders that an earlier run left in place: the game's own shaders are "
-         "put back from C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.",
+         " holds the same bytes as the mod's shaders C:\\G\\mods\\mymod\\Shaders_client.zip" +
+         ", with no record that the launcher put them there: it is kept as the game's own "
+         "shaders and backed up. The backup it replaces is kept as " +
+         kKeptAtNoon + ". If they are a mod's shaders left in place, copy that file over " + kLive +
+         " and start the launcher again.",
      When::BeforeTheGame, kExitGameRanWithWarning},
     {"GameArchiveMissing",
      [](FakePlatform& os) {
