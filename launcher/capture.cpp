@@ -24,7 +24,7 @@ Retired RetireCapture(const GameLayout& paths, const std::optional<Marker>& mark
         if (replaced.how == Retired::How::Gone || replaced.failed) return replaced;
     }
     std::optional<Proof> launchers;
-    if (marker) launchers = ProveMarkersCopy(paths, captured, *marker);
+    if (marker) launchers = ProveCapturedMarkersCopy(paths, *marker);
     return Retire(paths, captured, unheld, launchers);
 }
 

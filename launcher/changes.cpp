@@ -63,6 +63,14 @@ PutBackOutcome PutBackupInPlace(const GameLayout& paths, const std::optional<Mar
         (void)outcome.Add(DisposeOfCapture(paths, marker));  // the caller reads it
         return outcome;
     }
+    // A copy that holds the backup's very bytes (a mod that ships the game's
+    // own archive) is the game's archive too: it takes the backup's place
+    // rather than going, so that nothing is lost should a scanner take the
+    // backup meanwhile. Only a copy with the backup's stamp is read.
+    if (launchers && IsWholeCopyOf(captured, backup)) {
+        (void)outcome.Add(DisposeOfCapture(paths, marker));  // the caller reads it
+        return outcome;
+    }
     outcome.Add(Retire(paths, captured, Unheld::KeepAside, launchers), live);
     return outcome;
 }

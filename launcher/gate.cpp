@@ -294,6 +294,21 @@ std::optional<Proof> ProveLaunchersCopy(const GameLayout& paths, const Text& pat
     return ProveHeldIn(paths, path, places, Whole::OrCutShort);
 }
 
+// A mod's archive holds the launcher's copy of it, never a version of the
+// game's: when the game's backup is gone (another program took it) and the
+// live archive, the game's own now, holds the copy's very bytes (a mod that
+// ships the game's own archive), the copy is the game's archive too, and a
+// mod's file is no place for it. Otherwise the backup, or the live archive
+// being other bytes, says the copy holds nothing of the game's. Only where
+// the backup is gone is anything read.
+bool MaysFileHoldIt(const GameLayout& paths, const Proof& proof) {
+    if (IsGamesPlace(paths, proof.holder()) || IsExistingFile(paths.GameArchiveBackup()) ||
+        !IsExistingFile(paths.LiveArchive())) {
+        return true;
+    }
+    return Compare(proof.path(), paths.LiveArchive()) == Likeness::Different;
+}
+
 }  // namespace
 
 std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path, Whole whole) {
@@ -307,10 +322,15 @@ std::optional<Proof> ProveSameAs(const GameLayout& paths, const Text& path, cons
 
 std::optional<Proof> ProveMarkersCopy(const GameLayout& paths, const Text& path,
                                       const Marker& marker) {
-    FileStamp stamp;
-    if (marker.gameStamp && Files().ReadFileStamp(path, stamp) && stamp == *marker.gameStamp)
-        return std::nullopt;
     return ProveLaunchersCopy(paths, path, marker.modFolder);
+}
+
+std::optional<Proof> ProveCapturedMarkersCopy(const GameLayout& paths, const Marker& marker) {
+    const Text captured = paths.CapturedArchive();
+    FileStamp stamp;
+    if (marker.gameStamp && Files().ReadFileStamp(captured, stamp) && stamp == *marker.gameStamp)
+        return std::nullopt;
+    return ProveLaunchersCopy(paths, captured, marker.modFolder);
 }
 
 std::optional<Proof> ProveModsBackupCopy(const GameLayout& paths, const Text& copy) {
@@ -355,7 +375,8 @@ Retired Retire(const GameLayout& paths, const Text& path, Unheld unheld,
                const std::optional<Proof>& given) {
     if (!IsExistingFile(path)) return {};
     std::optional<Proof> proof = given;
-    if (!proof || proof->path() != path) proof = ProveHeld(paths, path, Whole::OrCutShort);
+    if (proof && (proof->path() != path || !MaysFileHoldIt(paths, *proof))) proof.reset();
+    if (!proof) proof = ProveHeld(paths, path, Whole::OrCutShort);
     if (proof) {
         const OsResult removed = RemoveLooked(path, [&] { return StillHolds(*proof); });
         if (removed) return {};

@@ -97,10 +97,14 @@ std::optional<Proof> ProveSameAs(const GameLayout& paths, const Text& path, cons
 // Whether the file is the launcher's copy of the marker's mod's archive, as
 // the marker's record says: the bytes of that mod's archive or its backup,
 // or the first part of one of them or of the game's backup (what a copy cut
-// short leaves). A whole file with the stamp that the game's own archive had
-// is not told apart from it by the record, and proves nothing here.
+// short leaves).
 std::optional<Proof> ProveMarkersCopy(const GameLayout& paths, const Text& path,
                                       const Marker& marker);
+// The same for a capture that a run left. The capture a swap takes is the
+// game's own archive, with the stamp the marker records for it: a capture
+// with that stamp is not told apart from it by the record, whatever its
+// bytes (a mod may ship the game's own archive), and proves nothing here.
+std::optional<Proof> ProveCapturedMarkersCopy(const GameLayout& paths, const Marker& marker);
 
 // Whether the copy a kill left beside the mod's backup holds the mod's
 // archive's bytes (or the first part of them): it is in the mod's own

@@ -102,6 +102,10 @@ struct FoundFault {
     const char* name;
     // What happens before each run, from the disk the last one left.
     std::vector<std::function<void(FakePlatform&)>> beforeEachRun;
+    // Another program acting inside the first run's first copy that begins
+    // so (none when null), its writes behind the copy's reads.
+    const char* insideTheCopy;
+    std::function<void(FakePlatform&)> other;
     // What is live after them.
     const char* live;
     // What was told, in all the runs, must hold this (nothing at all may be
@@ -124,8 +128,21 @@ TEST_P(FoundFaults, NothingLostAndToldAsItIs) {
     std::optional<RunResult> last;
     std::string said;
     int number = 0;
+    const int copyAt =
+        row.insideTheCopy ? ChangeNumber(row.beforeEachRun[0], row.insideTheCopy) : -1;
+    if (row.insideTheCopy) {
+        ASSERT_GE(copyAt, 0) << row.insideTheCopy;
+    }
     for (const auto& before : row.beforeEachRun) {
-        RunResult run = RunOnce(before, last ? &last->disk : nullptr);
+        auto arrange = [&](FakePlatform& os) {
+            before(os);
+            if (number > 0 || copyAt < 0) return;
+            os.otherAt = copyAt;
+            os.otherInsideCopy = true;
+            os.copyReadsAhead = true;
+            os.other = row.other;
+        };
+        RunResult run = RunOnce(arrange, last ? &last->disk : nullptr);
         ++number;
         ASSERT_TRUE(run.completed) << "run " << number;
         EXPECT_EQ(Misbehaved(run), "") << "run " << number;
@@ -164,32 +181,29 @@ void UpdatedToAnotherModsBytes(FakePlatform& os) {
     RenameUpdateOver(os, "O-update");
 }
 
-// A patcher rewrites the live archive in place behind the reads of the
-// copy that backs the game's update up: the copy holds the update whole.
-void RewrittenBehindTheBackupsCopy(FakePlatform& os) {
-    UpdatedBetweenRuns(os);
-    os.otherAt = ChangeNumber(UpdatedBetweenRuns, "copy ..\\bf2\\Shaders_client.zip -> ");
-    os.otherInsideCopy = true;
-    os.copyReadsAhead = true;
-    os.other = [](FakePlatform& other) {
-        FakeFile* live = other.disk.Find(kLive);
-        other.disk.Commit();
-        live->bytes = "W1-rewrite";
-        live->lastWrite = ++other.clock;
-        other.disk.nodes.at(other.disk.names.at(kLive)).durable = *live;
-        other.disk.versions.push_back("W1-rewrite");
-        other.disk.gamesArchive = "W1-rewrite";
-    };
+// A patcher rewrites the live archive in place.
+void RewrittenInPlace(FakePlatform& os) {
+    FakeFile* live = os.disk.Find(kLive);
+    os.disk.Commit();
+    live->bytes = "W1-rewrite";
+    live->lastWrite = ++os.clock;
+    os.disk.nodes.at(os.disk.names.at(kLive)).durable = *live;
+    os.disk.versions.push_back("W1-rewrite");
+    os.disk.gamesArchive = "W1-rewrite";
 }
 
 const FoundFault kFoundFaults[] = {
     {"AModThatShipsTheGamesArchiveThenTheGameAndTheModUpdated",
      {ShipsTheGamesArchive, GameUpdated, ModUpdated},
+     nullptr,
+     nullptr,
      "G1-update",
      "The backup it replaces is kept as",
      nullptr},
     {"AGameUpdateWithAnotherModsBytesBetweenRuns",
      {UpdatedToAnotherModsBytes},
+     nullptr,
+     nullptr,
      "O-update",
      "holds the same bytes as the mod's shaders C:\\G\\mods\\othermod\\Shaders_client.zip",
      "earlier run"},
@@ -199,11 +213,16 @@ const FoundFault kFoundFaults[] = {
          os.AddFile(kOtherMod, "O-update");
          os.duringGame = [](FakePlatform& game) { RenameUpdateOver(game, "O-update"); };
      }},
+     nullptr,
+     nullptr,
      "O-update",
      "was changed while a mod's shaders were in place",
      nullptr},
     {"AWholeEarlierVersionReadBehindAPatcher",
-     {RewrittenBehindTheBackupsCopy},
+     // The copy that backs the game's update up holds the update whole.
+     {UpdatedBetweenRuns},
+     "copy ..\\bf2\\Shaders_client.zip -> ",
+     RewrittenInPlace,
      "W1-rewrite",
      "it may also be a mix of two versions",
      nullptr},
@@ -217,6 +236,8 @@ const FoundFault kFoundFaults[] = {
              EXPECT_EQ(game.Content(kLive), "M-archive");
          };
      }},
+     nullptr,
+     nullptr,
      "G-archive",
      nullptr,
      nullptr},
@@ -281,8 +302,8 @@ TEST(Gate, ProofIsByFileNotByName) {
 }
 
 // The launcher's copy of a mod's archive, by the marker's record: the
-// marker's mod's archive holds it, no other mod's does, and a file with the
-// stamp the game's own archive had is not told apart from the game's.
+// marker's mod's archive holds it, no other mod's does, and a capture with
+// the stamp the game's own archive had is not told apart from the game's.
 TEST(Gate, MarkersCopyIsOnlyTheMarkersModsArchive) {
     FakePlatform os;
     const GameLayout paths = os.Paths();
@@ -297,11 +318,15 @@ TEST(Gate, MarkersCopyIsOnlyTheMarkersModsArchive) {
     EXPECT_EQ(Resolved(proof->holder()), Resolved(paths.ModArchive()));
     os.AddFile(paths.LiveArchive(), "O");
     EXPECT_FALSE(ProveMarkersCopy(paths, paths.LiveArchive(), marker));
-    os.AddFile(paths.LiveArchive(), "M");
+    // A capture with the stamp the game's own archive had is the one a swap
+    // took from the game, whatever its bytes.
+    os.AddFile(paths.CapturedArchive(), "M");
+    EXPECT_TRUE(ProveCapturedMarkersCopy(paths, marker));
     FileStamp stamp;
-    ASSERT_TRUE(os.ReadFileStamp(paths.LiveArchive(), stamp));
+    ASSERT_TRUE(os.ReadFileStamp(paths.CapturedArchive(), stamp));
     marker.gameStamp = stamp;
-    EXPECT_FALSE(ProveMarkersCopy(paths, paths.LiveArchive(), marker));
+    EXPECT_FALSE(ProveCapturedMarkersCopy(paths, marker));
+    EXPECT_TRUE(ProveMarkersCopy(paths, paths.CapturedArchive(), marker));
 }
 
 // The launcher's own copy is proven by its making only while its source is
