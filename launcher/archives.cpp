@@ -276,9 +276,9 @@ bool RestoreGameArchive(const GameLayout& paths, const WayBack& wayBack, RunReco
     // settled by it (and a kill on the way leaves it for the next run).
     if (wayBack.swapped && !IsExistingFile(paths.SwapMarker())) {
         if (Failed failed = WriteMarker(paths, *wayBack.swapped)) {
-            const Step step =
-                wayBack.swapped->gameHadArchive ? Step::PutBackupBack : Step::TakeModsArchiveOut;
-            TellNotDone(work, When::AfterTheGame, step, *failed);
+            work.Warn(MarkerLostText(*failed, Files().FullPath(paths.GameArchiveBackup()),
+                                     Files().FullPath(paths.LiveArchive()),
+                                     wayBack.swapped->gameHadArchive));
             work.TellAll(run);
             return false;
         }

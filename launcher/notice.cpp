@@ -169,6 +169,20 @@ Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live) {
            u" The next start of the launcher takes them out; or delete " + live + u" by hand.";
 }
 
+Text MarkerLostText(const StepFailure& failed, const Text& backup, const Text& live,
+                    bool gameHadArchive) {
+    Text text =
+        u"Another program deleted the launcher's record of the mod's shaders in place "
+        u"while the game ran, and it could not be written again, so the mod's shaders "
+        u"were not taken out. " +
+        WhatFailedAndAdvice(failed);
+    if (!gameHadArchive) {
+        return text + u" The game has no shaders of its own there: delete " + live + u" by hand.";
+    }
+    return text + u" The game's own shaders are safe in " + backup + u": copy that file over " +
+           live + u" by hand.";
+}
+
 Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
     const Text andTheLive =
         liveThere ? u", and " + live + u" holds a mod's shaders" : u", and so is " + live;

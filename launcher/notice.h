@@ -46,6 +46,10 @@ Text GameNotStartedText(const Text& gameExe, std::uint32_t error);
 // What an earlier run left in the game's place, and what became of it.
 Text LeftInPlaceText(const StepFailure& failed);
 Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live);
+// The marker was deleted during the game and could not be written again:
+// nothing is put back without it, and no later run knows what to put back.
+Text MarkerLostText(const StepFailure& failed, const Text& backup, const Text& live,
+                    bool gameHadArchive);
 Text BackupMissingText(const Text& backup, const Text& live, bool liveThere);
 Text UpdateKeptText(const Text& live, const Text& setAside);
 // The versions of the game's archive that the rule "never destroy bytes

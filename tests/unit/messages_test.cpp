@@ -245,6 +245,25 @@ const MessageCase kMessages[] = {
          ": The process cannot access the file because it is being used by another process. " +
          kInUse + kSafe,
      When::AfterTheGame, kExitGameRanWithWarning},
+    // Another program deleted the marker during the game, and it cannot be
+    // written again: nothing is put back without it.
+    {"MarkerDeletedAndNotWrittenAgain",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         os.duringGame = [](FakePlatform& game) {
+             game.disk.Remove(game.Resolve(kMarker));
+             game.disk.Commit();
+             game.writeFails.insert(kMarker + kNew);
+         };
+     },
+     "Warning: Another program deleted the launcher's record of the mod's shaders in place "
+     "while the game ran, and it could not be written again, so the mod's shaders were not "
+     "taken out. Could not write C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped" +
+         kAccessDenied + kAccess +
+         " The game's own shaders are safe in C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: "
+         "copy that file over " +
+         kLive + " by hand.",
+     When::AfterTheGame, kExitGameRanWithWarning},
     // The backup is copied back: a cleaner took the capture during the game.
     {"RestoreNotFlushed",
      [](FakePlatform& os) {
