@@ -9,7 +9,7 @@
 #include "launcher/file_system.h"
 #include "launcher/kept.h"
 
-// The one maker of proofs.
+// The one maker of proofs: Proof befriends it, and only this file defines it.
 struct ProofMaker {
     static Proof Make(Text path, FileLook pathLook, Text holder, FileLook holderLook) {
         return Proof(std::move(path), pathLook, std::move(holder), holderLook);
@@ -301,7 +301,7 @@ std::optional<Proof> ProveLaunchersCopy(const GameLayout& paths, const Text& pat
 // mod's file is no place for it. Otherwise the backup, or the live archive
 // being other bytes, says the copy holds nothing of the game's. Only where
 // the backup is gone is anything read.
-bool MaysFileHoldIt(const GameLayout& paths, const Proof& proof) {
+bool ModsFileMayHold(const GameLayout& paths, const Proof& proof) {
     if (IsGamesPlace(paths, proof.holder()) || IsExistingFile(paths.GameArchiveBackup()) ||
         !IsExistingFile(paths.LiveArchive())) {
         return true;
@@ -375,7 +375,7 @@ Retired Retire(const GameLayout& paths, const Text& path, Unheld unheld,
                const std::optional<Proof>& given) {
     if (!IsExistingFile(path)) return {};
     std::optional<Proof> proof = given;
-    if (proof && (proof->path() != path || !MaysFileHoldIt(paths, *proof))) proof.reset();
+    if (proof && (proof->path() != path || !ModsFileMayHold(paths, *proof))) proof.reset();
     if (!proof) proof = ProveHeld(paths, path, Whole::OrCutShort);
     if (proof) {
         const OsResult removed = RemoveLooked(path, [&] { return StillHolds(*proof); });
