@@ -28,7 +28,9 @@ void ArchiveWork::Inform(Text text) { Add(std::move(text), BoxWhen::AfterTheGame
 
 Failed ArchiveWork::Take(const StepOutcome& outcome) {
     for (const KeptAside& kept : outcome.kept) {
-        Inform(KeptAsideText(Files().FullPath(kept.from), Named(kept.as)));
+        const Text from = Files().FullPath(kept.from);
+        Inform(kept.readWhileWritten ? KeptReadWhileWrittenText(from, Named(kept.as))
+                                     : KeptAsideText(from, Named(kept.as)));
     }
     // A backup kept aside by a step that then failed is told on its own.
     if (outcome.failed && !outcome.backupKeptAs.empty()) {

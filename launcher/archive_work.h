@@ -10,6 +10,7 @@
 
 #include "launcher/gate.h"
 #include "launcher/layout.h"
+#include "launcher/marker.h"
 #include "launcher/notice.h"
 #include "launcher/platform.h"
 #include "launcher/run_record.h"
@@ -20,10 +21,13 @@
 using Failed = std::optional<StepFailure>;
 
 // A version kept aside: where it stood (as the player knows it), and the
-// kept file it is now.
+// kept file it is now; `readWhileWritten` when it is a copy of a file that
+// another program wrote while it was read (the earlier version whole, or a
+// mix of two).
 struct KeptAside {
     Text from;
     Text as;
+    bool readWhileWritten = false;
 };
 
 // What a step did: the failure that stopped it, if any; every version it
@@ -50,17 +54,20 @@ struct WayBack {
     std::optional<Proof> captureHoldsBackup;
     // The live archive is the launcher's copy of the mod's archive.
     std::optional<Proof> liveIsModsCopy;
+    // The marker the swap wrote: what the way back settles by, should the
+    // marker be gone by then.
+    std::optional<Marker> swapped;
 };
 
-// One run's archive work: where the files are, the mod's folder that a
-// marker names while its rules are settled (empty otherwise), what the swap
-// proved for the way back, and what the player is to be told, in order.
+// One run's archive work: where the files are, the marker whose rules are
+// being settled (none otherwise), what the swap proved for the way back, and
+// what the player is to be told, in order.
 class ArchiveWork {
 public:
     explicit ArchiveWork(const GameLayout& layout) : paths(layout) {}
 
     const GameLayout& paths;
-    Text markerModFolder;
+    std::optional<Marker> marker;
     WayBack wayBack;
 
     // A warning for the player that must come before the game; and one that

@@ -42,31 +42,33 @@ struct [[nodiscard]] PutBackBefore {
     Failed failed;
 };
 
-PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, const Text&)) {
+PutBackBefore PutBackBeforeTheGame(ArchiveWork& work) {
     const GameLayout& paths = work.paths;
     PutBackOutcome putBack =
-        PutBackupInPlace(paths, work.markerModFolder, GoesBack::BackupsCopy, WayBack{});
+        PutBackupInPlace(paths, std::nullopt, GoesBack::BackupsCopy, WayBack{});
     PutBackBefore outcome;
     outcome.done = putBack.found == PutBack::Done;
     if ((outcome.failed = work.Take(putBack)) || !outcome.done) return outcome;
-    work.Inform(
-        text(Files().FullPath(paths.LiveArchive()), Files().FullPath(paths.GameArchiveBackup())));
+    work.Inform(LiveMissingText(Files().FullPath(paths.LiveArchive()),
+                                Files().FullPath(paths.GameArchiveBackup())));
     outcome.failed = Flush(paths.GameArchiveBackup());
     return outcome;
 }
 
 // With no marker, the game's backup must hold the game's archive before a
-// swap. Whatever is live is the game's own, unless it is a mod's archive
-// that a swap left behind (its marker lost), which the backup replaces. A
-// live archive that is neither the backup's bytes nor a mod's is the game's
-// new one. Only a backup whose bytes are on the disk may stand for it.
+// With no marker, the game's backup must hold the game's archive before a
+// swap. Whatever is live is the game's own when it is the backup's bytes,
+// and otherwise the game's new one: with no marker nothing says that the
+// launcher put it there, not even when a mod's archive holds the same bytes
+// (a mod may ship the game's own archive, or the game's update). Only a
+// backup whose bytes are on the disk may stand for it.
 [[nodiscard]] Failed SettleGamesArchive(ArchiveWork& work, bool modArchive) {
     const GameLayout& paths = work.paths;
     const Text live = paths.LiveArchive();
     const Text backup = paths.GameArchiveBackup();
     if (!IsExistingFile(live)) {
         if (!IsExistingFile(backup)) return std::nullopt;  // the game has none to lose
-        PutBackBefore putBack = PutBackBeforeTheGame(work, LiveMissingText);
+        PutBackBefore putBack = PutBackBeforeTheGame(work);
         if (putBack.failed && !IsExistingFile(live)) {
             // The game starts without its archive: said so, mod or none.
             work.Warn(LiveMissingNotPutBackText(*putBack.failed, Files().FullPath(live),
@@ -78,25 +80,25 @@ PutBackBefore PutBackBeforeTheGame(ArchiveWork& work, Text (*text)(const Text&, 
     Failed failed;
     if (!IsExistingFile(backup)) {
         if ((failed = work.Take(CopyBeside(paths, live, backup, Durable::Yes)))) return failed;
-        return work.Take(ReplaceWithCopy(paths, work.markerModFolder, backup, false));
+        return work.Take(ReplaceWithCopy(paths, backup, false));
     }
     // The proof that they are the same lasts to the way back: the capture
     // then needs no reading to go back (SwapModArchiveIn carries it).
-    const std::optional<Proof> same = ProveHeld(paths, live, {backup}, Whole::Only);
+    const std::optional<Proof> same = ProveSameAs(paths, live, backup);
     if (same || Compare(live, backup) == Likeness::Same) {
         work.wayBack.captureHoldsBackup = same;
         return Flush(backup);
     }
-    if (ProveModsArchive(paths, live, work.markerModFolder)) {
-        const PutBackBefore putBack = PutBackBeforeTheGame(work, LeftBehindPutBackText);
-        if (putBack.done || putBack.failed) return putBack.failed;
-    }
     // The game's new archive backed up means the old backup kept aside,
     // unless its bytes are elsewhere: however many are kept already.
-    StepOutcome kept = KeepUpdate(paths, work.markerModFolder);
+    const Text modsArchive = ModsArchiveLike(paths, live);
+    StepOutcome kept = KeepUpdate(paths);
     const Text keptAs = kept.backupKeptAs;
     if ((failed = work.Take(kept))) return failed;
-    work.Inform(UpdateFoundText(Files().FullPath(live), work.Named(keptAs)));
+    const Text shown = Files().FullPath(live);
+    work.Inform(modsArchive.empty()
+                    ? UpdateFoundText(shown, work.Named(keptAs))
+                    : ModsBytesFoundText(shown, Files().FullPath(modsArchive), work.Named(keptAs)));
     return std::nullopt;
 }
 
@@ -108,7 +110,7 @@ void BackUpModArchive(ArchiveWork& work) {
     // the mod's archive itself stays where it is, the swap copies from it,
     // and the next run makes the backup again.
     if (!work.Take(CopyBeside(paths, paths.ModArchive(), paths.ModArchiveBackup(), Durable::No)))
-        (void)work.Take(ReplaceWithCopy(paths, Text(), paths.ModArchiveBackup(), false));
+        (void)work.Take(ReplaceWithCopy(paths, paths.ModArchiveBackup(), false));
 }
 
 // A kept version whose bytes the backup holds again (an update rolled
@@ -117,10 +119,10 @@ void RemoveKeptCopiesOfBackup(ArchiveWork& work) {
     const GameLayout& paths = work.paths;
     const Text backup = paths.GameArchiveBackup();
     for (const Text& kept : KeptVersions(paths)) {
-        const std::optional<Proof> same = ProveHeld(paths, kept, {backup}, Whole::Only);
+        const std::optional<Proof> same = ProveSameAs(paths, kept, backup);
         if (!same) continue;
         const Text shown = Files().FullPath(GameLayout::ToldKeptPath(kept));
-        if (Retire(paths, work.markerModFolder, kept, Unheld::Stay, same).how == Retired::How::Gone)
+        if (Retire(paths, kept, Unheld::Stay, same).how == Retired::How::Gone)
             work.Inform(KeptCopyRemovedText(shown, Files().FullPath(backup)));
     }
 }
@@ -165,7 +167,7 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     const std::optional<Proof> copyProof =
         ProveCopy(paths, copy, paths.ModArchive(), copied.sourceBefore);
     if ((failed = WriteMarker(paths, marker))) {
-        DropCopy(paths, copy);
+        DropCopy(paths, copy, copyProof);
         return outcome;
     }
     // What was proven of the live archive moves to the capture with it, and
@@ -173,7 +175,7 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     Captured captured = CaptureLiveWithProof(paths, work.wayBack.captureHoldsBackup);
     work.wayBack.captureHoldsBackup = std::move(captured.proof);
     if ((failed = captured.failed)) {
-        DropCopy(paths, copy);
+        DropCopy(paths, copy, copyProof);
         // Nothing changed in the game's place: no marker may say otherwise.
         // One that cannot go now is dropped by the next run, which finds
         // the game's own archive live.
@@ -183,6 +185,7 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     MovedWithProof in = MoveWithProof(copy, live, copyProof, WrittenThere::ByAnyProgram);
     if (in.moved) {
         outcome.swap = Swap::Made;
+        work.wayBack.swapped = marker;
         outcome.in.emplace(std::move(in));
         return outcome;
     }
@@ -190,8 +193,8 @@ SwapOutcome SwapModArchiveIn(ArchiveWork& work) {
     const bool updateArrived = IsNameTaken(in.moved.error) && !IsExistingFolder(live);
     // Not swapped: what was captured goes back, unless something took the
     // live name meanwhile; the marker's rules then settle what is live.
-    DropCopy(paths, copy);
-    if ((failed = work.Take(ReturnCapture(paths, paths.ModFolder())))) return outcome;
+    DropCopy(paths, copy, copyProof);
+    if ((failed = work.Take(ReturnCapture(paths, marker)))) return outcome;
     if (!updateArrived) {
         failed = StepFailure{u"replace", live, in.moved.error};
         if (!SettleMarker(work, When::BeforeTheGame)) failed.reset();  // the player is told already
@@ -265,6 +268,18 @@ Preparation PrepareArchives(const GameLayout& paths, RunRecord& run) {
 bool RestoreGameArchive(const GameLayout& paths, const WayBack& wayBack, RunRecord& run) {
     ArchiveWork work(paths);
     work.wayBack = wayBack;
+    // The run knows what it swapped: a marker that another program deleted
+    // during the game is written again first, so that the way back is
+    // settled by it (and a kill on the way leaves it for the next run).
+    if (wayBack.swapped && !IsExistingFile(paths.SwapMarker())) {
+        if (Failed failed = WriteMarker(paths, *wayBack.swapped)) {
+            work.Warn(MarkerLostText(*failed, Files().FullPath(paths.GameArchiveBackup()),
+                                     Files().FullPath(paths.LiveArchive()),
+                                     wayBack.swapped->gameHadArchive));
+            work.TellAll(run);
+            return false;
+        }
+    }
     const bool settled = SettleMarker(work, When::AfterTheGame);
     if (settled) RemoveKeptCopiesOfBackup(work);
     work.TellAll(run);

@@ -4,8 +4,9 @@
 //
 // The one rule: the launcher never destroys bytes that exist nowhere else.
 // Before it replaces or removes a file in the game's folders, the bytes that
-// go must be in another file: the game's backup, a mod's archive or its
-// backup, or a version kept aside. Other programs (patchers, stores, sync
+// go must be in another file: for a version of the game's archive, the
+// game's backup, the capture or a version kept aside; a mod's files hold
+// none (gate.h). Other programs (patchers, stores, sync
 // clients, virus scanners) write the live archive at moments of their own,
 // so the launcher never replaces it where it stands: it first renames it to
 // a name of its own (the capture), which no other program writes, looks at
@@ -40,14 +41,15 @@
 //
 //   At any point a kill leaves N (settled first: RemoveLeftovers), C
 //   (SettleCapture: back to a free L, over B when it is B's bytes, kept
-//   aside, or B's successor when a mod's archive is live), or the marker
+//   aside, or B's successor when the marker's mod's copy is live), or the marker
 //   (SettleMarker: one row of kRules by what L is). Another program's U in
 //   L makes the row "the game's new archive": U backed up to B, the old B
 //   kept as K unless its bytes are elsewhere. Without a marker
-//   (SettleGamesArchive): L missing and B there, B goes back; L a mod's
-//   archive, B goes back; L neither B's bytes nor a mod's, L is kept as the
-//   game's new archive. Every removal and every rename over a file is the
-//   gate's (gate.h): N, C, B and K go only when their bytes are elsewhere.
+//   (SettleGamesArchive): L missing and B there, B goes back; L not B's
+//   bytes, L is kept as the game's new archive, a mod's archive's bytes
+//   included: no record says the launcher put them there. Every removal
+//   and every rename over a file is the gate's (gate.h): N, C, B and K go
+//   only when their bytes are elsewhere.
 #include "launcher/archive_work.h"
 #include "launcher/layout.h"
 #include "launcher/run_record.h"

@@ -12,17 +12,20 @@ namespace {
 // should a virus scanner take the backup meanwhile, the capture takes its
 // place, and the bytes stay either way. The capture is flushed first, so
 // the backup stays on the disk. `unheld` says what becomes of a capture
-// whose bytes are nowhere else.
-Retired RetireCapture(const GameLayout& paths, const Text& markerModFolder, Unheld unheld) {
+// whose bytes are nowhere else. With a marker, a capture of the launcher's
+// copy of the marker's mod's archive (a way back that did not end) goes on
+// that mod's archive too.
+Retired RetireCapture(const GameLayout& paths, const std::optional<Marker>& marker, Unheld unheld) {
     const Text captured = paths.CapturedArchive();
     const Text backup = paths.GameArchiveBackup();
-    if (std::optional<Proof> same = ProveHeld(paths, backup, {captured}, Whole::Only)) {
+    if (std::optional<Proof> same = ProveSameAs(paths, backup, captured)) {
         if (Failed failed = Flush(captured)) return {Retired::How::Stays, {}, failed};
-        Retired replaced =
-            ReplaceOver(paths, markerModFolder, captured, backup, Unheld::Stay, same);
+        Retired replaced = ReplaceOver(paths, captured, backup, Unheld::Stay, same);
         if (replaced.how == Retired::How::Gone || replaced.failed) return replaced;
     }
-    return Retire(paths, markerModFolder, captured, unheld);
+    std::optional<Proof> launchers;
+    if (marker) launchers = ProveCapturedMarkersCopy(paths, *marker);
+    return Retire(paths, captured, unheld, launchers);
 }
 
 }  // namespace
@@ -40,10 +43,9 @@ Captured CaptureLiveWithProof(const GameLayout& paths, const std::optional<Proof
     return {StepFailure{u"replace", live, moved.moved.error}, std::nullopt};
 }
 
-StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder) {
+StepOutcome CaptureToBackup(const GameLayout& paths) {
     const Text backup = paths.GameArchiveBackup();
-    const Retired replaced =
-        ReplaceOver(paths, markerModFolder, paths.CapturedArchive(), backup, Unheld::KeepAside);
+    const Retired replaced = ReplaceOver(paths, paths.CapturedArchive(), backup, Unheld::KeepAside);
     StepOutcome outcome;
     // Kept aside even when the rename then failed: told either way.
     outcome.backupKeptAs = replaced.keptAs;
@@ -53,62 +55,58 @@ StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder
     return outcome;
 }
 
-StepOutcome DisposeOfCapture(const GameLayout& paths, const Text& markerModFolder) {
+StepOutcome DisposeOfCapture(const GameLayout& paths, const std::optional<Marker>& marker) {
     StepOutcome outcome;
     if (!IsExistingFile(paths.CapturedArchive())) return outcome;
-    outcome.Add(RetireCapture(paths, markerModFolder, Unheld::KeepAside), paths.LiveArchive());
+    outcome.Add(RetireCapture(paths, marker, Unheld::KeepAside), paths.LiveArchive());
     return outcome;
 }
 
-StepOutcome ReturnCapture(const GameLayout& paths, const Text& markerModFolder) {
+StepOutcome ReturnCapture(const GameLayout& paths, const std::optional<Marker>& marker) {
     const Text captured = paths.CapturedArchive();
     StepOutcome outcome;
     if (!IsExistingFile(captured)) return outcome;
     const OsResult moved = WithRetries([&] { return MoveToFree(captured, paths.LiveArchive()); });
     if (moved) return outcome;
     if (IsNameTaken(moved.error) && IsExistingFile(paths.LiveArchive()))
-        return DisposeOfCapture(paths, markerModFolder);
+        return DisposeOfCapture(paths, marker);
     outcome.failed = StepFailure{u"put back", paths.LiveArchive(), moved.error};
     return outcome;
 }
 
-CaptureSettled SettleCapture(const GameLayout& paths, const Text& markerModFolder) {
+CaptureSettled SettleCapture(const GameLayout& paths, const std::optional<Marker>& marker) {
     const Text captured = paths.CapturedArchive();
     CaptureSettled settled;
     if (!IsExistingFile(captured)) return settled;
     if (!IsExistingFile(paths.LiveArchive())) {
-        (void)settled.Add(ReturnCapture(paths, markerModFolder));  // the caller reads it
+        (void)settled.Add(ReturnCapture(paths, marker));  // the caller reads it
         return settled;
     }
-    const Retired retired = RetireCapture(paths, markerModFolder, Unheld::Stay);
+    const Retired retired = RetireCapture(paths, marker, Unheld::Stay);
     settled.failed = retired.failed;
     if (retired.failed || retired.how == Retired::How::Gone) return settled;
-    // The capture holds a version found nowhere else. A mod's archive live
-    // now was put there after it by a swap: the capture is the game's newest
-    // archive (an update that landed just before the swap). Anything else
-    // live came after the capture: the capture is the older one.
-    if (!ProveModsArchive(paths, paths.LiveArchive(), markerModFolder)) {
-        (void)settled.Add(DisposeOfCapture(paths, markerModFolder));  // the caller reads it
+    // The capture holds a version found nowhere else. The launcher's copy of
+    // the marker's mod's archive live now was put there after it by a swap:
+    // the capture is the game's newest archive (an update that landed just
+    // before the swap). Anything else live came after the capture: the
+    // capture is the older one.
+    if (!marker || !ProveMarkersCopy(paths, paths.LiveArchive(), *marker)) {
+        (void)settled.Add(DisposeOfCapture(paths, marker));  // the caller reads it
         return settled;
     }
     const bool backupGone = !IsExistingFile(paths.GameArchiveBackup());
-    const bool done = !settled.Add(CaptureToBackup(paths, markerModFolder));
+    const bool done = !settled.Add(CaptureToBackup(paths));
     settled.becameBackup = done && !backupGone;
     settled.backupMadeAgain = done && backupGone;
     return settled;
 }
 
 bool CaptureHoldsBackup(const GameLayout& paths, const WayBack& wayBack) {
-    const Text captured = paths.CapturedArchive();
-    const Text backup = paths.GameArchiveBackup();
-    const std::optional<Proof>& proven = wayBack.captureHoldsBackup;
-    if (proven && proven->path == captured && proven->holder == backup && StillUnchanged(*proven))
-        return true;
-    return ProveHeld(paths, captured, {backup}, Whole::Only).has_value();
+    return ProveCaptureHoldsBackup(paths, wayBack.captureHoldsBackup).has_value();
 }
 
 void DiscardBackupCopy(const GameLayout& paths, const Text& copy) {
     if (!IsExistingFile(copy)) return;
     // Not checked: a copy left for the next run is settled there.
-    (void)ReplaceOver(paths, Text(), copy, paths.GameArchiveBackup(), Unheld::Stay);
+    (void)ReplaceOver(paths, copy, paths.GameArchiveBackup(), Unheld::Stay);
 }

@@ -20,15 +20,16 @@ Captured CaptureLiveWithProof(const GameLayout& paths, const std::optional<Proof
 // The capture becomes the game's backup: it holds the game's newest
 // archive. The backup it replaces is kept aside unless its bytes are
 // elsewhere (`backupKeptAs`).
-StepOutcome CaptureToBackup(const GameLayout& paths, const Text& markerModFolder);
+StepOutcome CaptureToBackup(const GameLayout& paths);
 
 // A capture whose place in the live name is taken by something newer: gone
-// when its bytes are elsewhere, else kept aside.
-StepOutcome DisposeOfCapture(const GameLayout& paths, const Text& markerModFolder);
+// when its bytes are elsewhere (with a marker, a copy of the marker's mod's
+// archive goes on that mod's archive), else kept aside.
+StepOutcome DisposeOfCapture(const GameLayout& paths, const std::optional<Marker>& marker);
 
 // Puts the capture back in the live name, which must be free; when
 // something took the name meanwhile, the capture is disposed of instead.
-StepOutcome ReturnCapture(const GameLayout& paths, const Text& markerModFolder);
+StepOutcome ReturnCapture(const GameLayout& paths, const std::optional<Marker>& marker);
 
 // What settling a capture that a run left came to.
 struct [[nodiscard]] CaptureSettled : StepOutcome {
@@ -40,8 +41,9 @@ struct [[nodiscard]] CaptureSettled : StepOutcome {
 };
 
 // A capture that a run left: what was live when it was taken. Settled
-// before anything else, at the start of a run and before the restore.
-CaptureSettled SettleCapture(const GameLayout& paths, const Text& markerModFolder);
+// before anything else, at the start of a run and before the restore, by
+// the marker when there is one.
+CaptureSettled SettleCapture(const GameLayout& paths, const std::optional<Marker>& marker);
 
 // Whether the capture holds the game's backup's very bytes: by what the
 // swap proved, while it lasts, else by reading both.

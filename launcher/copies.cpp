@@ -5,9 +5,9 @@
 #include "launcher/file_system.h"
 #include "launcher/gate.h"
 
-void DropCopy(const GameLayout& paths, const Text& copy) {
+void DropCopy(const GameLayout& paths, const Text& copy, const std::optional<Proof>& proof) {
     // Not checked: a copy that stays is settled by the next run.
-    (void)Retire(paths, Text(), copy, Unheld::Stay);
+    (void)Retire(paths, copy, Unheld::Stay, proof);
 }
 
 bool IsWholeCopyOf(const Text& copy, const Text& source) {
@@ -17,10 +17,10 @@ bool IsWholeCopyOf(const Text& copy, const Text& source) {
 }
 
 // A copy whose source another program wrote while it was read is good only
-// if it holds what the source holds now. Otherwise, with the source the same
-// file as before (rewritten in place), it is a mix of two versions and goes;
-// with the source renamed over, it is the earlier version whole, kept aside
-// unless its bytes are elsewhere.
+// if it holds what the source holds now. Otherwise it is the earlier version
+// whole (the other program wrote behind the copy's reads, or renamed a new
+// file over the source), or a mix of two: nothing tells them apart, so it is
+// kept aside unless its bytes are elsewhere.
 Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Durable durable) {
     const Text temporary = GameLayout::Temporary(to);
     Copied outcome;
@@ -34,15 +34,17 @@ Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Dur
         FileStamp after;
         const bool looked = LookAt(from, before);
         if (OsResult done = CopyToFreeName(from, temporary); !done) {
-            DropCopy(paths, temporary);
+            // What a failed copy wrote is at most the source's first part.
+            DropCopy(paths, temporary, ProveCutShortOf(temporary, from));
             outcome.failed = StepFailure{u"copy over", to, done.error};
             return outcome;
         }
         const bool changed =
             looked && !(Files().ReadFileStamp(from, after) && after == before.stamp);
         if (changed && Compare(temporary, from) != Likeness::Same) {
-            if (DiscardMixedCopy(temporary, from, before).how != Retired::How::Gone)
-                outcome.Add(Retire(paths, Text(), temporary, Unheld::KeepAside), from);
+            const Retired retired = Retire(paths, temporary, Unheld::KeepAside);
+            if (retired.how == Retired::How::KeptAside)
+                outcome.kept.push_back({from, retired.keptAs, true});
             outcome.failed =
                 StepFailure{u"copy", from, kErrorSharingViolation, StepFailure::Why::SourceChanged};
             return outcome;
@@ -58,11 +60,10 @@ Copied CopyBeside(const GameLayout& paths, const Text& from, const Text& to, Dur
     return outcome;
 }
 
-StepOutcome ReplaceWithCopy(const GameLayout& paths, const Text& markerModFolder, const Text& to,
-                            bool keepWhatStands) {
+StepOutcome ReplaceWithCopy(const GameLayout& paths, const Text& to, bool keepWhatStands) {
     const Text temporary = GameLayout::Temporary(to);
-    const Retired replaced = ReplaceOver(paths, markerModFolder, temporary, to,
-                                         keepWhatStands ? Unheld::KeepAside : Unheld::Stay);
+    const Retired replaced =
+        ReplaceOver(paths, temporary, to, keepWhatStands ? Unheld::KeepAside : Unheld::Stay);
     StepOutcome outcome;
     outcome.backupKeptAs = replaced.keptAs;
     if (replaced.how != Retired::How::Stays && !replaced.failed) return outcome;
@@ -90,16 +91,28 @@ Failed RemoveMarker(const GameLayout& paths) {
     return std::nullopt;
 }
 
+std::optional<Marker> ReadMarkerFile(const GameLayout& paths) {
+    Text record;
+    if (!IsExistingFile(paths.SwapMarker()) || !Files().ReadSmallFile(paths.SwapMarker(), record))
+        return std::nullopt;
+    return ReadMarker(record);
+}
+
 StepOutcome RemoveLeftovers(const GameLayout& paths) {
     // The marker's text: no version of anything. One that stays is refused
     // again by the next write.
     (void)RemoveMarkerText(paths, GameLayout::Temporary(paths.SwapMarker()));
     const Text live = paths.LiveArchive();
+    // A copy beside the live archive is the launcher's copy of a mod's
+    // archive only where a marker says a swap was under way.
+    const std::optional<Marker> marker = ReadMarkerFile(paths);
     StepOutcome outcome;
     for (const Text& leftover : paths.ArchiveCopiesUnderWay()) {
         if (!IsExistingFile(leftover)) continue;
-        std::optional<Proof> proof =
-            ProveHeld(paths, leftover, HoldingPlaces(paths, Text()), Whole::OrCutShort);
+        std::optional<Proof> proof = ProveHeld(paths, leftover, Whole::OrCutShort);
+        if (!proof && leftover == GameLayout::Temporary(live) && marker)
+            proof = ProveMarkersCopy(paths, leftover, *marker);
+        if (!proof) proof = ProveModsBackupCopy(paths, leftover);
         if (!proof) {
             if (leftover == GameLayout::Temporary(paths.GameArchiveBackup()) &&
                 IsWholeCopyOf(leftover, live)) {
@@ -107,7 +120,7 @@ StepOutcome RemoveLeftovers(const GameLayout& paths) {
             }
             proof = ProveCutShortOf(leftover, live);
         }
-        const Retired retired = Retire(paths, Text(), leftover, Unheld::KeepAside, proof);
+        const Retired retired = Retire(paths, leftover, Unheld::KeepAside, proof);
         if (retired.failed) {
             if (!outcome.failed) outcome.failed = retired.failed;
             continue;

@@ -10,6 +10,13 @@
 #include "launcher/file_system.h"
 #include "launcher/kept.h"
 
+// The one maker of proofs: Proof befriends it, and only this file defines it.
+struct ProofMaker {
+    static Proof Make(Text path, FileLook pathLook, Text holder, FileLook holderLook) {
+        return Proof(std::move(path), pathLook, std::move(holder), holderLook);
+    }
+};
+
 namespace {
 
 bool SameNameIgnoringCase(TextView a, TextView b) {
@@ -27,8 +34,8 @@ bool SameNameIgnoringCase(TextView a, TextView b) {
 // path is looked at last, so that the destroying call follows its look at once.
 bool StillHolds(const Proof& proof) {
     FileLook holder, path;
-    return LookAt(proof.holder, holder) && holder == proof.holderLook && LookAt(proof.path, path) &&
-           path == proof.pathLook;
+    return LookAt(proof.holder(), holder) && holder == proof.holderLook() &&
+           LookAt(proof.path(), path) && path == proof.pathLook();
 }
 
 // A look at what is about to be replaced or removed, made just before the
@@ -124,7 +131,8 @@ bool StillUnchanged(const Proof& proof) {
         return then.changeTime != 0 && LookAt(path, now) && now == then &&
                now.changeTime == then.changeTime;
     };
-    return unchanged(proof.holder, proof.holderLook) && unchanged(proof.path, proof.pathLook);
+    return unchanged(proof.holder(), proof.holderLook()) &&
+           unchanged(proof.path(), proof.pathLook());
 }
 
 std::optional<Proof> ProveCopy(const GameLayout& paths, const Text& copy, const Text& source,
@@ -137,7 +145,7 @@ std::optional<Proof> ProveCopy(const GameLayout& paths, const Text& copy, const 
         return std::nullopt;
     }
     if (IsLive(ReadLiveIdentity(paths), sourceNow.identity)) return std::nullopt;
-    return Proof{copy, copyNow, source, sourceNow};
+    return ProofMaker::Make(copy, copyNow, source, sourceNow);
 }
 
 WritersKeptOut::WritersKeptOut(const Text& path)
@@ -155,14 +163,14 @@ WritersKeptOut::~WritersKeptOut() {
 MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
                              WrittenThere writtenThere) {
     std::optional<WritersKeptOut> writersOut;
-    if (proof && proof->path == from) writersOut.emplace(from);
+    if (proof && proof->path() == from) writersOut.emplace(from);
     std::optional<Proof> moving;
     if (writersOut && *writersOut && StillUnchanged(*proof)) moving = proof;
     MovedWithProof outcome{WithRetries([&] { return MoveToFree(from, to); }), std::nullopt,
                            std::nullopt};
     FileLook look;
-    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook) {
-        outcome.proof = Proof{to, look, moving->holder, moving->holderLook};
+    if (moving && outcome.moved && LookAt(to, look) && look == moving->pathLook()) {
+        outcome.proof = ProofMaker::Make(to, look, moving->holder(), moving->holderLook());
         if (writtenThere == WrittenThere::ByAnyProgram)
             outcome.writersOut.emplace(std::move(*writersOut));
     }
@@ -171,7 +179,7 @@ MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::option
 
 std::optional<Proof> LetWritersIn(MovedWithProof& moved) {
     const bool past = moved.proof && moved.writersOut && *moved.writersOut &&
-                      WaitPastTick(moved.proof->pathLook.changeTime);
+                      WaitPastTick(moved.proof->pathLook().changeTime);
     moved.writersOut.reset();
     if (!past) return std::nullopt;
     return moved.proof;
@@ -233,47 +241,45 @@ Likeness Compare(const Text& file, const Text& known) {
     }
 }
 
-std::vector<Text> ModsArchives(const GameLayout& paths, const Text& markerModFolder) {
-    std::vector<Text> archives{paths.ModArchive(), paths.ModArchiveBackup()};
-    if (!markerModFolder.empty() && markerModFolder != paths.ModFolder()) {
-        archives.push_back(GameLayout::ModArchiveIn(markerModFolder));
-        archives.push_back(GameLayout::ModBackupIn(markerModFolder));
-    }
+namespace {
+
+// Every mod's archive, each in a folder of the mods folder, the game's own
+// content folder left out by name (a second name of it is left out by
+// identity when a file is compared).
+std::vector<Text> ModsArchives(const GameLayout& paths) {
+    std::vector<Text> archives;
     std::vector<FolderEntry> entries;
     if (!Files().ListFolder(paths.ModsFolderEntries(), entries)) return archives;
     for (const FolderEntry& entry : entries) {
-        if (!entry.isFolder || SameNameIgnoringCase(entry.name, GameLayout::kGameContentName) ||
-            SameNameIgnoringCase(entry.name, LastName(paths.ModFolder())) ||
-            SameNameIgnoringCase(entry.name, LastName(markerModFolder))) {
+        if (!entry.isFolder || SameNameIgnoringCase(entry.name, GameLayout::kGameContentName))
             continue;
-        }
-        const Text folder = paths.ModFolderNamed(entry.name);
-        archives.push_back(GameLayout::ModArchiveIn(folder));
-        archives.push_back(GameLayout::ModBackupIn(folder));
+        archives.push_back(GameLayout::ModArchiveIn(paths.ModFolderNamed(entry.name)));
     }
     return archives;
 }
 
-// The places that count as elsewhere, and why each may:
+// The places that hold a version of the game's archive, and why each may:
 // - the game's backup: only the launcher writes it, and only by a rename
 //   through this gate;
 // - the capture: a name of the launcher's own, which no other program writes;
-// - the kept versions: the launcher's own names, which only the player removes;
-// - the mods' archives and their backups: each mod's own files, which no
-//   program of the game's writes. A mod's backup is the launcher's copy of
-//   the mod's archive, replaced whenever the mod's archive changes
-//   (ReplaceOver): it counts for the bytes it holds now.
+// - the kept versions: the launcher's own names, which only the player removes.
 // Not the live archive, under any name: other programs write it at moments
 // of their own. Not a copy beside its target: it is what a step is making.
-std::vector<Text> HoldingPlaces(const GameLayout& paths, const Text& markerModFolder) {
+// Not a mod's archive or its backup: a mod update or a mod manager replaces
+// them whenever it likes.
+std::vector<Text> GamesPlaces(const GameLayout& paths) {
     std::vector<Text> places{paths.GameArchiveBackup(), paths.CapturedArchive()};
     for (Text& kept : KeptVersions(paths)) places.push_back(std::move(kept));
-    for (Text& archive : ModsArchives(paths, markerModFolder)) places.push_back(std::move(archive));
     return places;
 }
 
-std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
-                               const std::vector<Text>& places, Whole whole) {
+bool IsGamesPlace(const GameLayout& paths, const Text& path) {
+    const std::vector<Text> places = GamesPlaces(paths);
+    return std::find(places.begin(), places.end(), path) != places.end();
+}
+
+std::optional<Proof> ProveHeldIn(const GameLayout& paths, const Text& path,
+                                 const std::vector<Text>& places, Whole whole) {
     FileLook before;
     if (!LookAt(path, before)) return std::nullopt;
     // The live archive's identity, read once a place is worth reading.
@@ -305,14 +311,84 @@ std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
             placeAfter.changeTime != other.changeTime) {
             continue;
         }
-        return Proof{path, before, place, other};
+        return ProofMaker::Make(path, before, place, other);
     }
     return std::nullopt;
 }
 
-std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
-                                      const Text& markerModFolder) {
-    return ProveHeld(paths, path, ModsArchives(paths, markerModFolder), Whole::OrCutShort);
+// The launcher's copy of the archive of the mod in `modFolder`: the game's
+// places hold it, and so do that mod's archive and its backup.
+std::optional<Proof> ProveLaunchersCopy(const GameLayout& paths, const Text& path,
+                                        const Text& modFolder) {
+    std::vector<Text> places = GamesPlaces(paths);
+    if (!modFolder.empty()) {
+        places.push_back(GameLayout::ModArchiveIn(modFolder));
+        places.push_back(GameLayout::ModBackupIn(modFolder));
+    }
+    return ProveHeldIn(paths, path, places, Whole::OrCutShort);
+}
+
+// A mod's archive holds the launcher's copy of it, never a version of the
+// game's: when the game's backup is gone (another program took it) and the
+// live archive, the game's own now, holds the copy's very bytes (a mod that
+// ships the game's own archive), the copy is the game's archive too, and a
+// mod's file is no place for it. Otherwise the backup, or the live archive
+// being other bytes, says the copy holds nothing of the game's. Only where
+// the backup is gone is anything read.
+bool ModsFileMayHold(const GameLayout& paths, const Proof& proof) {
+    if (IsGamesPlace(paths, proof.holder()) || IsExistingFile(paths.GameArchiveBackup()) ||
+        !IsExistingFile(paths.LiveArchive())) {
+        return true;
+    }
+    return Compare(proof.path(), paths.LiveArchive()) == Likeness::Different;
+}
+
+}  // namespace
+
+std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path, Whole whole) {
+    return ProveHeldIn(paths, path, GamesPlaces(paths), whole);
+}
+
+std::optional<Proof> ProveSameAs(const GameLayout& paths, const Text& path, const Text& place) {
+    if (!IsGamesPlace(paths, place)) return std::nullopt;
+    return ProveHeldIn(paths, path, {place}, Whole::Only);
+}
+
+std::optional<Proof> ProveMarkersCopy(const GameLayout& paths, const Text& path,
+                                      const Marker& marker) {
+    return ProveLaunchersCopy(paths, path, marker.modFolder);
+}
+
+std::optional<Proof> ProveCapturedMarkersCopy(const GameLayout& paths, const Marker& marker) {
+    const Text captured = paths.CapturedArchive();
+    FileStamp stamp;
+    if (marker.gameStamp && Files().ReadFileStamp(captured, stamp) && stamp == *marker.gameStamp)
+        return std::nullopt;
+    return ProveLaunchersCopy(paths, captured, marker.modFolder);
+}
+
+std::optional<Proof> ProveModsBackupCopy(const GameLayout& paths, const Text& copy) {
+    if (copy != GameLayout::Temporary(paths.ModArchiveBackup())) return std::nullopt;
+    return ProveLaunchersCopy(paths, copy, paths.ModFolder());
+}
+
+Text ModsArchiveLike(const GameLayout& paths, const Text& path) {
+    for (const Text& archive : ModsArchives(paths)) {
+        // Not a proof of anything: compared only to tell the player.
+        if (ProveHeldIn(paths, path, {archive}, Whole::Only)) return archive;
+    }
+    return Text();
+}
+
+std::optional<Proof> ProveCaptureHoldsBackup(const GameLayout& paths,
+                                             const std::optional<Proof>& carried) {
+    const Text captured = paths.CapturedArchive();
+    const Text backup = paths.GameArchiveBackup();
+    if (carried && carried->path() == captured && carried->holder() == backup &&
+        StillUnchanged(*carried)) {
+        return carried;
+    }
+    return ProveHeldIn(paths, captured, {backup}, Whole::Only);
 }
 
 std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known) {
@@ -326,28 +402,15 @@ std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known) {
         !(knownAfter == other)) {
         return std::nullopt;
     }
-    return Proof{path, before, known, other};
+    return ProofMaker::Make(path, before, known, other);
 }
 
-Retired DiscardMixedCopy(const Text& copy, const Text& source, const FileLook& sourceBefore) {
-    FileLook now;
-    if (!LookAt(source, now) || now.identity != sourceBefore.identity ||
-        now.stamp == sourceBefore.stamp || Compare(copy, source) != Likeness::Different) {
-        return {Retired::How::Stays, {}, std::nullopt};
-    }
-    // A mix read through a file rewritten in place: no version.
-    const OsResult removed = RemoveLooked(copy, [&] { return LookBeforeChange(copy); });
-    if (removed) return {};
-    return {Retired::How::Stays, {}, StepFailure{u"remove", copy, removed.error}};
-}
-
-Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text& path,
-               Unheld unheld, const std::optional<Proof>& given) {
+Retired Retire(const GameLayout& paths, const Text& path, Unheld unheld,
+               const std::optional<Proof>& given) {
     if (!IsExistingFile(path)) return {};
     std::optional<Proof> proof = given;
-    if (!proof || proof->path != path) {
-        proof = ProveHeld(paths, path, HoldingPlaces(paths, markerModFolder), Whole::OrCutShort);
-    }
+    if (proof && (proof->path() != path || !ModsFileMayHold(paths, *proof))) proof.reset();
+    if (!proof) proof = ProveHeld(paths, path, Whole::OrCutShort);
     if (proof) {
         const OsResult removed = RemoveLooked(path, [&] { return StillHolds(*proof); });
         if (removed) return {};
@@ -361,16 +424,15 @@ Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text&
     return {Retired::How::KeptAside, kept.as, std::nullopt};
 }
 
-Retired ReplaceOver(const GameLayout& paths, const Text& markerModFolder, const Text& from,
-                    const Text& to, Unheld unheld, const std::optional<Proof>& given) {
+Retired ReplaceOver(const GameLayout& paths, const Text& from, const Text& to, Unheld unheld,
+                    const std::optional<Proof>& given) {
     Retired retired;
     if (IsExistingFile(to) && to != paths.ModArchiveBackup()) {
         std::optional<Proof> proof = given;
-        if (!proof || proof->path != to) {
+        if (!proof || proof->path() != to) {
             std::vector<Text> places{from};
-            for (Text& place : HoldingPlaces(paths, markerModFolder))
-                places.push_back(std::move(place));
-            proof = ProveHeld(paths, to, places, Whole::Only);
+            for (Text& place : GamesPlaces(paths)) places.push_back(std::move(place));
+            proof = ProveHeldIn(paths, to, places, Whole::Only);
         }
         if (!proof || !StillHolds(*proof)) {
             if (unheld == Unheld::Stay) return {Retired::How::Stays, {}, std::nullopt};

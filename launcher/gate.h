@@ -6,10 +6,23 @@
 // the bytes that go are proven to be in another file, or have been kept
 // aside under a name of their own.
 //
+// What counts as elsewhere depends on what the bytes that go are, and the
+// gate alone says it:
+// - A version of the game's archive is held only by the launcher's own
+//   places on the game's side, which no other program writes: the game's
+//   backup, the capture and the kept versions. A mod's files are the mod's:
+//   a mod update or a mod manager replaces them whenever it likes, so they
+//   never hold a version of the game's archive, whatever their bytes.
+// - The launcher's copy of a mod's archive is held by those places and by
+//   that mod's archive and its backup too. A file is that copy only where
+//   this run's proof of making it (ProveCopy), or the marker's record of the
+//   swap (ProveMarkersCopy), says so; anything else in the game's place is
+//   a version of the game's archive.
+//
 // The proof is by bytes and by file identity:
-// - "Another file" is one of the places that no other program writes
-//   (HoldingPlaces), or the source of a rename over the target. The live
-//   name is never one: what stands there now may be gone the next moment.
+// - "Another file" is one of those places, or the source of a rename over
+//   the target. The live name is never one: what stands there now may be
+//   gone the next moment.
 // - A file, not a name: a place that is the same file as the one that goes
 //   (a linked folder, a second spelling) is no other file, and neither is
 //   one that is the live archive under another name.
@@ -20,14 +33,16 @@
 // - A proof made before the game lasts through it while neither file has
 //   changed since, by its change time as well (StillUnchanged), which no
 //   program sets back; a volume without change times keeps no proof that
-//   long. The launcher's own copy is proven by its making (ProveCopy), and
-//   a proof follows its file through the launcher's own rename only with
-//   writers kept out of the file meanwhile (MoveWithProof).
+//   long. A proof follows its file through the launcher's own rename only
+//   with writers kept out of the file meanwhile (MoveWithProof).
+// - Only the gate makes a proof: Proof's constructor is private.
 // Stamps (size and time) only choose what is worth reading; they never prove.
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "launcher/layout.h"
+#include "launcher/marker.h"
 #include "launcher/notice.h"
 #include "launcher/platform.h"
 #include "launcher/text.h"
@@ -43,12 +58,27 @@ Likeness Compare(const Text& file, const Text& known);
 constexpr std::uint32_t kComparePart = 4 << 20;
 
 // The gate's word that the bytes of `path` are in `holder` (whole, or `path`
-// is a copy of it cut short), for the two files as they were compared.
-struct Proof {
-    Text path;
-    FileLook pathLook;
-    Text holder;
-    FileLook holderLook;
+// is a copy of it cut short), for the two files as they were compared. Only
+// the gate makes one; callers carry it, and the gate checks it again where
+// it is used.
+class Proof {
+public:
+    const Text& path() const { return path_; }
+    const FileLook& pathLook() const { return pathLook_; }
+    const Text& holder() const { return holder_; }
+    const FileLook& holderLook() const { return holderLook_; }
+
+private:
+    friend struct ProofMaker;  // gate.cpp's alone
+    Proof(Text path, FileLook pathLook, Text holder, FileLook holderLook)
+        : path_(std::move(path)),
+          pathLook_(pathLook),
+          holder_(std::move(holder)),
+          holderLook_(holderLook) {}
+    Text path_;
+    FileLook pathLook_;
+    Text holder_;
+    FileLook holderLook_;
 };
 
 // Whether the proof's two files are as they were when it was made, their
@@ -58,24 +88,36 @@ bool StillUnchanged(const Proof& proof);
 
 enum class Whole { Only, OrCutShort };
 
-// Every mod's archive and its backup: this mod's first, then the marker's
-// mod's (empty: none), then each other folder's in the mods folder, the
-// game's own content folder left out by name (a second name of it is left
-// out by identity when a proof is made).
-std::vector<Text> ModsArchives(const GameLayout& paths, const Text& markerModFolder);
+// Whether the launcher's places on the game's side (the game's backup, the
+// capture, the kept versions) hold the file's bytes: all that a version of
+// the game's archive may go on.
+std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path, Whole whole);
 
-// The places that count as "elsewhere", each a file that no other program
-// writes (see gate.cpp for why each is there).
-std::vector<Text> HoldingPlaces(const GameLayout& paths, const Text& markerModFolder);
+// Whether `place`, one of those places, holds the file's very bytes. Any
+// other file proves nothing here.
+std::optional<Proof> ProveSameAs(const GameLayout& paths, const Text& path, const Text& place);
 
-// Whether one of the places holds the file's bytes, proven as above.
-std::optional<Proof> ProveHeld(const GameLayout& paths, const Text& path,
-                               const std::vector<Text>& places, Whole whole);
+// Whether the file is the launcher's copy of the marker's mod's archive, as
+// the marker's record says: the bytes of that mod's archive or its backup,
+// or the first part of one of them or of the game's backup (what a copy cut
+// short leaves).
+std::optional<Proof> ProveMarkersCopy(const GameLayout& paths, const Text& path,
+                                      const Marker& marker);
+// The same for a capture that a run left. The capture a swap takes is the
+// game's own archive, with the stamp the marker records for it: a capture
+// with that stamp is not told apart from it by the record, whatever its
+// bytes (a mod may ship the game's own archive), and proves nothing here.
+std::optional<Proof> ProveCapturedMarkersCopy(const GameLayout& paths, const Marker& marker);
 
-// Whether the file is a mod's archive, whole or cut short: what a swap puts
-// in the game's place. An empty file is that too, and holds nothing to lose.
-std::optional<Proof> ProveModsArchive(const GameLayout& paths, const Text& path,
-                                      const Text& markerModFolder);
+// Whether the copy a kill left beside the mod's backup holds the mod's
+// archive's bytes (or the first part of them): it is in the mod's own
+// folder, and holds no version of the game's archive.
+std::optional<Proof> ProveModsBackupCopy(const GameLayout& paths, const Text& copy);
+
+// The first mod's archive (any mods\*\Shaders_client.zip but the game's own
+// folder's) that holds the file's very bytes; empty when none does. Found,
+// not proven: a mod's archive holds no version of the game's.
+Text ModsArchiveLike(const GameLayout& paths, const Text& path);
 
 // Whether the file is a copy of `known` cut short: it holds nothing to lose,
 // whatever becomes of `known` later, so any file may serve here, the live
@@ -88,6 +130,12 @@ std::optional<Proof> ProveCutShortOf(const Text& path, const Text& known);
 // archive, under any name, proves nothing here either.
 std::optional<Proof> ProveCopy(const GameLayout& paths, const Text& copy, const Text& source,
                                const std::optional<FileLook>& before);
+
+// Whether the capture holds the game's backup's very bytes: by the proof
+// carried from before the game, checked here while it lasts, else by
+// reading both.
+std::optional<Proof> ProveCaptureHoldsBackup(const GameLayout& paths,
+                                             const std::optional<Proof>& carried);
 
 // Renames `from` to the free name `to` (tried again while held), with
 // writers kept out of the file from before the proof for it is checked
@@ -150,26 +198,19 @@ struct Retired {
 };
 
 // Removes the file once its bytes are proven elsewhere (or it is a copy of
-// one cut short): by `proof` when one is given, else by the holding places.
-[[nodiscard]] Retired Retire(const GameLayout& paths, const Text& markerModFolder, const Text& path,
-                             Unheld unheld, const std::optional<Proof>& proof = std::nullopt);
+// one cut short): by `proof` when one is given for it, else as a version
+// of the game's archive, by the launcher's places on the game's side.
+[[nodiscard]] Retired Retire(const GameLayout& paths, const Text& path, Unheld unheld,
+                             const std::optional<Proof>& proof = std::nullopt);
 
 // Renames `from` over `to`. What stood at `to` goes only when it was not
-// there, or its whole bytes are in `from` or in a holding place; otherwise it
-// is kept aside first, or (Unheld::Stay) the rename is not made. The mod's
-// backup is the launcher's copy of the mod's archive, replaced whenever the
-// mod's archive changes: it needs no proof.
-[[nodiscard]] Retired ReplaceOver(const GameLayout& paths, const Text& markerModFolder,
-                                  const Text& from, const Text& to, Unheld unheld,
-                                  const std::optional<Proof>& proof = std::nullopt);
-
-// A copy of `source` read while another program rewrote `source` in place
-// (the same file before and after, other bytes now): at worst a mix of two
-// versions, which was never a file of anyone's, at best the earlier version
-// that the other program itself overwrote. It is no version the launcher
-// keeps: removed when the source still is the file it was, with new bytes.
-[[nodiscard]] Retired DiscardMixedCopy(const Text& copy, const Text& source,
-                                       const FileLook& sourceBefore);
+// there, or its whole bytes are in `from` or in one of the launcher's places
+// on the game's side; otherwise it is kept aside first, or (Unheld::Stay)
+// the rename is not made. The mod's backup is the mod's own file, the
+// launcher's copy of the mod's archive, replaced whenever the mod's archive
+// changes: it holds no version of the game's archive, and needs no proof.
+[[nodiscard]] Retired ReplaceOver(const GameLayout& paths, const Text& from, const Text& to,
+                                  Unheld unheld, const std::optional<Proof>& proof = std::nullopt);
 
 // A look at a file now: its stamp and identity; false when either cannot
 // be read.

@@ -213,6 +213,20 @@ Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live) {
            u" The next start of the launcher takes them out; or delete " + live + u" by hand.";
 }
 
+Text MarkerLostText(const StepFailure& failed, const Text& backup, const Text& live,
+                    bool gameHadArchive) {
+    Text text =
+        u"Another program deleted the launcher's record of the mod's shaders in place "
+        u"while the game ran, and it could not be written again, so the mod's shaders "
+        u"were not taken out. " +
+        WhatFailedAndAdvice(failed);
+    if (!gameHadArchive) {
+        return text + u" The game has no shaders of its own there: delete " + live + u" by hand.";
+    }
+    return text + u" The game's own shaders are safe in " + backup + u": copy that file over " +
+           live + u" by hand.";
+}
+
 Text BackupMissingText(const Text& backup, const Text& live, bool liveThere) {
     const Text andTheLive =
         liveThere ? u", and " + live + u" holds a mod's shaders" : u", and so is " + live;
@@ -242,6 +256,18 @@ Text UpdateFoundText(const Text& live, const Text& keptAs) {
                               Text(), keptAs);
 }
 
+Text ModsBytesFoundText(const Text& live, const Text& modsArchive, const Text& keptAs) {
+    Text text = NewArchiveKeptText(live,
+                                   u" holds the same bytes as the mod's shaders " + modsArchive +
+                                       u", with no record that the launcher put them there",
+                                   Text(), keptAs);
+    if (!keptAs.empty()) {
+        text += u" If they are a mod's shaders left in place, copy that file over " + live +
+                u" and start the launcher again.";
+    }
+    return text;
+}
+
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs) {
     return NewArchiveKeptText(live,
                               u" changed just as the mod's shaders were being put in its place "
@@ -253,6 +279,15 @@ Text UpdateDuringSwapText(const Text& live, const Text& keptAs) {
 Text KeptAsideText(const Text& path, const Text& keptAs) {
     return path + u" held a version of the game's shaders found in no other file: it is kept as " +
            keptAs + u". Delete it once you know you do not need it.";
+}
+
+Text KeptReadWhileWrittenText(const Text& path, const Text& keptAs) {
+    return path +
+           u" was written by another program while the launcher copied it: the copy is "
+           u"kept as " +
+           keptAs +
+           u", as it may be the earlier version whole, found in no other file now; it may also "
+           u"be a mix of two versions. Delete it once you know you do not need it.";
 }
 
 Text BackupMadeAgainText(const Text& backup) {
@@ -273,11 +308,6 @@ Text KeptEarlierText(const Text& keptAs) {
            u" holds a version of the game's shaders found in no other file, which an "
            u"earlier run of the launcher kept aside and was stopped before it could "
            u"say so. Delete it once you know you do not need it.";
-}
-
-Text LeftBehindPutBackText(const Text& live, const Text& backup) {
-    return live + u" held a mod's shaders that an earlier run left in place: the game's own " +
-           u"shaders are put back from " + backup + u".";
 }
 
 Text LiveMissingText(const Text& live, const Text& backup) {

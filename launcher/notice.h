@@ -70,6 +70,10 @@ Text GameNotStartedText(const Text& gameExe, std::uint32_t error);
 // What an earlier run left in the game's place, and what became of it.
 Text LeftInPlaceText(const StepFailure& failed);
 Text ModsArchiveNotTakenOutText(const StepFailure& failed, const Text& live);
+// The marker was deleted during the game and could not be written again:
+// nothing is put back without it, and no later run knows what to put back.
+Text MarkerLostText(const StepFailure& failed, const Text& backup, const Text& live,
+                    bool gameHadArchive);
 Text BackupMissingText(const Text& backup, const Text& live, bool liveThere);
 Text UpdateKeptText(const Text& live, const Text& setAside);
 // The versions of the game's archive that the rule "never destroy bytes
@@ -77,12 +81,17 @@ Text UpdateKeptText(const Text& live, const Text& setAside);
 Text UpdateFoundText(const Text& live, const Text& keptAs);
 Text UpdateDuringSwapText(const Text& live, const Text& keptAs);
 Text KeptAsideText(const Text& path, const Text& keptAs);
+// A copy of a file that another program wrote while it was read: it may be
+// the earlier version whole, the only copy of it now, or a mix of two.
+Text KeptReadWhileWrittenText(const Text& path, const Text& keptAs);
 Text KeptEarlierText(const Text& keptAs);
 // The game's backup was gone after the game and is made again from the capture.
 Text BackupMadeAgainText(const Text& backup);
 // A kept version that the backup holds again (an update rolled back) goes.
 Text KeptCopyRemovedText(const Text& kept, const Text& backup);
-Text LeftBehindPutBackText(const Text& live, const Text& backup);
+// The live archive holds a mod's archive's bytes with no marker to say the
+// launcher put them there: kept as the game's new archive, like any other.
+Text ModsBytesFoundText(const Text& live, const Text& modsArchive, const Text& keptAs);
 Text LiveMissingText(const Text& live, const Text& backup);
 // Told after the game when one more version is kept and they are many:
 // how many, the room they take, the oldest, and that old ones may go.

@@ -79,7 +79,7 @@ Live WhatIsLive(const GameLayout& paths, const Marker& marker) {
         case Likeness::Unread:  // not known to be the backup's: the bytes decide below
             break;
     }
-    return ProveModsArchive(paths, live, marker.modFolder) ? Live::LaunchersOwn : Live::Other;
+    return ProveMarkersCopy(paths, live, marker) ? Live::LaunchersOwn : Live::Other;
 }
 
 // The state a swap leaves while its game runs: the launcher's own archive
@@ -95,15 +95,13 @@ bool IsCaptureToGoBack(const ArchiveWork& work, const Marker& marker) {
            CaptureHoldsBackup(paths, work.wayBack);
 }
 
-// The marker's mod's folder for as long as its rules are settled.
-class MarkerFolderFor {
+// The marker for as long as its rules are settled.
+class MarkerFor {
 public:
-    MarkerFolderFor(ArchiveWork& work, const Text& folder) : work_(work) {
-        work_.markerModFolder = folder;
-    }
-    ~MarkerFolderFor() { work_.markerModFolder.clear(); }
-    MarkerFolderFor(const MarkerFolderFor&) = delete;
-    MarkerFolderFor& operator=(const MarkerFolderFor&) = delete;
+    MarkerFor(ArchiveWork& work, const Marker& marker) : work_(work) { work_.marker = marker; }
+    ~MarkerFor() { work_.marker.reset(); }
+    MarkerFor(const MarkerFor&) = delete;
+    MarkerFor& operator=(const MarkerFor&) = delete;
 
 private:
     ArchiveWork& work_;
@@ -113,7 +111,7 @@ private:
 
 Failed SettleCaptureAndTell(ArchiveWork& work) {
     const GameLayout& paths = work.paths;
-    const CaptureSettled capture = SettleCapture(paths, work.markerModFolder);
+    const CaptureSettled capture = SettleCapture(paths, work.marker);
     const bool becameBackup = capture.becameBackup;
     const bool backupMadeAgain = capture.backupMadeAgain;
     const Text keptAs = capture.backupKeptAs;
@@ -150,7 +148,7 @@ bool SettleMarker(ArchiveWork& work, When when) {
         return false;
     }
     const Marker marker = ReadMarker(record);
-    const MarkerFolderFor markerFolder(work, marker.modFolder);
+    const MarkerFor markerFor(work, marker);
     // As a game ends: the launcher's own archive live, and the capture the
     // backup's bytes. The capture itself goes back then. Otherwise a capture
     // left from the swap (or a run that did not end) goes first.
@@ -167,12 +165,12 @@ bool SettleMarker(ArchiveWork& work, When when) {
         case Step::DropMarker:
             break;
         case Step::PutBackupBack:
-            change = PutBackupInPlace(paths, work.markerModFolder,
+            change = PutBackupInPlace(paths, work.marker,
                                       captureGoesBack ? GoesBack::Capture : GoesBack::BackupsCopy,
                                       work.wayBack);
             break;
         case Step::TakeModsArchiveOut:
-            change = TakeModsArchiveOut(paths, work.markerModFolder);
+            change = TakeModsArchiveOut(paths, marker);
             break;
         case Step::KeepUpdate:
             change.found = PutBack::UpdateFound;
@@ -187,7 +185,7 @@ bool SettleMarker(ArchiveWork& work, When when) {
     Text keptAs;
     if (!failed && found == PutBack::UpdateFound) {
         step = Step::KeepUpdate;
-        StepOutcome kept = KeepUpdate(paths, work.markerModFolder);
+        StepOutcome kept = KeepUpdate(paths);
         keptAs = kept.backupKeptAs;
         failed = work.Take(kept);
     }

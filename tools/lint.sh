@@ -44,7 +44,8 @@ while read -r dir; do
 done < <("$compiler" -E -x c++ -v - </dev/null 2>&1 |
   sed -n '/^#include <...> search starts here:/,/^End of search list/{/^ /s/^ //p}')
 sources=$({
-  git ls-files 'tests/*.cpp' | grep -v '^tests/fuzz/'
+  # tests/compile/ holds files built only to fail to compile.
+  git ls-files 'tests/*.cpp' | grep -vE '^tests/(fuzz|compile)/'
   git ls-files 'launcher/*.cpp' 'platform/*.cpp' 'shell/*.cpp' 'tools/*.cpp'
 } | xargs -d '\n' stat -c '%s %n' | sort -rn | cut -d' ' -f2-)
 # The compile commands, each file once in the program's configuration. The

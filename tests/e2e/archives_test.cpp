@@ -312,6 +312,39 @@ TEST_F(ArchiveRecoveryTest, GameArchiveReplacedAfterAKillIsKept) {
     ExpectKeptAside(tree, game_, next.ReadOutput());
 }
 
+// A mod that ships the game's own archive as its own (it changes no
+// shaders); then the game is updated, then the mod: a mod's files hold no
+// version of the game's archive, so every version stays in the game's own
+// places, and the runs say only what changed.
+TEST_F(ArchiveRecoveryTest, ModThatShipsTheGamesArchiveKeepsEveryVersion) {
+    GameTree& tree = Installation();
+    tree.Write(kMod, game_);
+    Process& first = StartLauncherWithOutput(tree);
+    EXPECT_EQ(first.WaitForExit(), 0u);
+    EXPECT_EQ(first.ReadOutput(), "");
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), game_));
+    // The game updated: its earlier archive is kept aside, told.
+    ExpectUpdateBetweenRunsKept(tree);
+    // The mod updated: its backup follows it, and nothing else changes.
+    const std::string modUpdate = "the mod's update\r\n" + std::string(50000, 'N');
+    tree.Write(kMod, modUpdate);
+    DeleteFileW(tree.Path(L"standin-report.txt").c_str());
+    Process& third = StartLauncherWithOutput(tree);
+    EXPECT_EQ(third.WaitForExit(), 0u);
+    EXPECT_EQ(third.ReadOutput(), "");
+    EXPECT_TRUE(
+        SameBytes("the archive the game saw", ReadStandinReport(tree.Root())->archive, modUpdate));
+    EXPECT_TRUE(SameBytes("the mod's backup", tree.Read(kModBackup), modUpdate));
+    // Every version of the game's archive is still held: the update live and
+    // in the backup, the earlier one kept aside.
+    EXPECT_TRUE(SameBytes("the live archive", tree.Read(kLive), update_));
+    EXPECT_TRUE(SameBytes("the game's backup", tree.Read(kGameBackup), update_));
+    const std::map<std::wstring, std::string> kept = KeptFiles(tree);
+    ASSERT_EQ(kept.size(), 1u) << "versions kept aside";
+    EXPECT_TRUE(SameBytes("the version kept aside, " + Narrow(kept.begin()->first),
+                          kept.begin()->second, game_));
+}
+
 // Killed during the swap's copy, the launcher leaves a live archive that
 // may be torn: it is no update, and the game's own archive comes back.
 TEST_F(ArchiveRecoveryTest, LauncherKilledDuringTheSwapCopy) {

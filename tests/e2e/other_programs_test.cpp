@@ -435,8 +435,10 @@ TEST_F(OtherProgramsTest, GameRewritesItsLiveArchiveInPlaceTwice) {
 }
 
 // The mod's archive live, byte for byte, the game's in its backup and no
-// marker: a swap whose marker never reached the disk. The backup goes back
-// before the game, with nothing to keep, and the player is told.
+// marker: a swap whose marker never reached the disk, or a game update that
+// the mod ships too. Nothing says the launcher put it there, so it is the
+// game's archive now: backed up, the old backup kept aside, and the player
+// is told what was found, the mod's archive named.
 TEST_F(OtherProgramsTest, ModsArchiveLiveWithoutAMarker) {
     GameTree& tree = Installation();
     tree.Write(kLive, m_.bytes);
@@ -445,10 +447,12 @@ TEST_F(OtherProgramsTest, ModsArchiveLiveWithoutAMarker) {
     const RunSeen run = RunOnce(tree);
     ExpectGameSaw(run, m_, "the run");
     ExpectTold(run, "the run");
-    EXPECT_NE(run.output.find(Narrow(tree.Path(kLive))), std::string::npos)
-        << "the live archive is not named:\n"
+    EXPECT_NE(run.output.find(Narrow(tree.Path(kLive)) + " holds the same bytes as the mod's " +
+                              "shaders " + Narrow(tree.Path(kMod))),
+              std::string::npos)
+        << "the live archive and the mod's are not named:\n"
         << run.output;
-    ExpectSettled(tree, g_, {});
+    ExpectSettled(tree, m_, {g_});
     ExpectQuietNextRun(tree);
 }
 

@@ -506,6 +506,8 @@ TEST(Archives, ArchiveRewrittenInPlaceInTwoRunsKeepsEachVersion) {
 // the proof doubtful makes it read: a volume that keeps no change time, or
 // a write that set the live archive's size and last-write time back (only
 // its change time moved), which is then kept as the game's new archive.
+// A marker deleted during the game is written again from the run's own
+// record, and the proofs still hold.
 TEST(Archives, WayBackReadsNothingWhileTheSwapsProofsLast) {
     struct Case {
         const char* name;
@@ -513,11 +515,13 @@ TEST(Archives, WayBackReadsNothingWhileTheSwapsProofsLast) {
         const char* rewrite;  // bytes written into the live archive during the game, stamp kept
         bool reads;
         const char* live;
+        bool markerDeleted = false;
     };
     const Case cases[] = {
         {"an ordinary game", false, nullptr, false, "G"},
         {"a volume without change times", true, nullptr, true, "G"},
         {"the live archive rewritten, its stamp set back", false, "K", true, "K"},
+        {"the marker deleted during the game", false, nullptr, false, "G", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -528,6 +532,10 @@ TEST(Archives, WayBackReadsNothingWhileTheSwapsProofsLast) {
         os.noChangeTimes = c.noChangeTimes;
         os.duringGame = [&c](FakePlatform& game) {
             game.partsRead = 0;
+            if (c.markerDeleted) {
+                game.disk.Remove(game.Resolve(kMarker));
+                game.disk.Commit();
+            }
             if (!c.rewrite) return;
             // As soon as the game starts: in the clock's tick of the swap,
             // unless the swap let it pass.

@@ -106,6 +106,20 @@ void FakePlatform::MakeUnreadableFrom(const Text& path, std::uint64_t offset) {
     unreadableFrom[disk.names.at(Resolve(path))] = offset;
 }
 
+bool IsModsFile(const Text& key) {
+    // mods\<folder>\Shaders_client.zip or mods\<folder>\Backup\Shaders_client.zip,
+    // any folder but the game's own.
+    const Text mods = u"\\mods\\";
+    const std::size_t at = key.rfind(mods);
+    if (at == Text::npos) return false;
+    const Text rest = key.substr(at + mods.size());
+    const std::size_t cut = rest.find(u'\\');
+    if (cut == Text::npos || SameIgnoringCase(rest.substr(0, cut), GameLayout::kGameContentName))
+        return false;
+    const Text inFolder = rest.substr(cut + 1);
+    return inFolder == kArchiveName || inFolder == Text(u"Backup\\") + kArchiveName;
+}
+
 bool FakePlatform::IsHoldingPlace(const Text& key) const {
     const GameLayout paths = Paths();
     if (key == Resolve(paths.GameArchiveBackup()) || key == Resolve(paths.CapturedArchive()) ||
@@ -115,20 +129,9 @@ bool FakePlatform::IsHoldingPlace(const Text& key) const {
     const Text backupFolder = Resolve(paths.GameBackupFolder()) + u"\\";
     const Text keptPrefix = backupFolder + GameLayout::kKeptPrefix;
     const Text keptSuffix = GameLayout::kKeptSuffix;
-    if (key.compare(0, keptPrefix.size(), keptPrefix) == 0 && key.size() > keptSuffix.size() &&
-        key.compare(key.size() - keptSuffix.size(), keptSuffix.size(), keptSuffix) == 0 &&
-        key.find(u'\\', backupFolder.size()) == Text::npos) {
-        return true;
-    }
-    // A mod's archive or its backup: mods\<folder>\..., any folder but the game's own.
-    const Text mods = Resolve(paths.ModsFolder()) + u"\\";
-    if (key.compare(0, mods.size(), mods) != 0) return false;
-    const Text rest = key.substr(mods.size());
-    const std::size_t cut = rest.find(u'\\');
-    if (cut == Text::npos || SameIgnoringCase(rest.substr(0, cut), GameLayout::kGameContentName))
-        return false;
-    const Text inFolder = rest.substr(cut + 1);
-    return inFolder == kArchiveName || inFolder == Text(u"Backup\\") + kArchiveName;
+    return key.compare(0, keptPrefix.size(), keptPrefix) == 0 && key.size() > keptSuffix.size() &&
+           key.compare(key.size() - keptSuffix.size(), keptSuffix.size(), keptSuffix) == 0 &&
+           key.find(u'\\', backupFolder.size()) == Text::npos;
 }
 
 Text Resolved(const Text& full) {
@@ -274,7 +277,7 @@ std::vector<int> FakeDisk::Unflushed(std::size_t prefix) const {
 int FakeDisk::Copies(const std::string& bytes, const Text& except) const {
     int copies = 0;
     for (const auto& [key, id] : names) {
-        if (key != except && nodes.at(id).now.bytes == bytes) ++copies;
+        if (key != except && !IsModsFile(key) && nodes.at(id).now.bytes == bytes) ++copies;
     }
     return copies;
 }
@@ -337,6 +340,8 @@ void FakePlatform::Destroying(const Text& key, const Text& from) {
     // The gate looks at what it destroys just before the call.
     if (lookedAt_ != key) destroyed.push_back(log.back() + " goes around the gate");
     lookedAt_.clear();
+    // A mod's files are the mod's: they hold no version of the game's archive.
+    if (IsModsFile(key)) return;
     const auto& versions = disk.versions;
     if (std::find(versions.begin(), versions.end(), file->bytes) == versions.end()) return;
     // Held only by another file in a place no other program writes, or by
@@ -516,8 +521,10 @@ OsResult FakePlatform::CopyWholeFile(const Text& from, const Text& to) {
         // Read through the open handle: the new bytes from the middle on.
         const std::size_t half = before.size() / 2;
         copied = *source;
-        copied.bytes = before.substr(0, half) +
-                       (source->bytes.size() > half ? source->bytes.substr(half) : std::string());
+        copied.bytes = copyReadsAhead ? before
+                                      : before.substr(0, half) + (source->bytes.size() > half
+                                                                      ? source->bytes.substr(half)
+                                                                      : std::string());
     }
     Destroying(target);
     // The target takes the source's attributes and last-write time too.

@@ -46,6 +46,10 @@ struct FakeFile {
 //   prefix of the rest.
 // Either way a file's unflushed bytes may be lost even where its name stays;
 // a kill keeps everything.
+// A mod's archive or its backup, by the fake disk's name for it: the mod's
+// own files, which a mod update or a mod manager replaces whenever it likes.
+bool IsModsFile(const Text& key);
+
 struct FakeDisk {
     enum class Model { WriteThrough, Journal };
     struct Node {
@@ -119,7 +123,8 @@ struct FakeDisk {
     FakeDisk PowerCut(std::size_t prefix, int torn = 0) const;
     // The files named in that state whose bytes have not all reached the disk.
     std::vector<int> Unflushed(std::size_t prefix) const;
-    // How many files hold these bytes, one name left out.
+    // How many files hold these bytes, one name left out. A mod's files
+    // are not counted: they hold no version of the game's archive.
     int Copies(const std::string& bytes, const Text& except = Text()) const;
     // Takes a version off the list once no file holds it.
     void ForgetIfGone(const std::string& bytes);
@@ -221,9 +226,11 @@ public:
     // enumerated: before change number `otherAt` or, with otherInsideCopy
     // and a copy there, while that copy reads its source (a rename over the
     // source leaves the copy reading the old file through its handle; a
-    // rewrite in place gives it the new bytes from the middle on).
+    // rewrite in place gives it the new bytes from the middle on, or, with
+    // copyReadsAhead, none: the copy's reads ran ahead of the writer's).
     int otherAt = -1;
     bool otherInsideCopy = false;
+    bool copyReadsAhead = false;
     std::function<void(FakePlatform&)> other;
     // A rename that takes effect but reports failure (its reply lost on a
     // network share): the rename at this change.
@@ -370,7 +377,8 @@ private:
     // The launcher is about to replace or remove what the name holds; a
     // rename's source (`from`) holds what it puts there.
     void Destroying(const Text& key, const Text& from = Text());
-    // A place that counts as elsewhere: one that no other program writes.
+    // A place that counts as elsewhere for a version of the game's archive:
+    // one of the launcher's own on the game's side, which no other program writes.
     bool IsHoldingPlace(const Text& key) const;
     // The path on the disk: through a folder's second name, and in the case
     // that the disk has it.

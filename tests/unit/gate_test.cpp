@@ -92,6 +92,162 @@ INSTANTIATE_TEST_SUITE_P(Gate, NothingLost, testing::ValuesIn(kLossCases),
                              return std::string(info.param.name);
                          });
 
+// A mod's files are the mod's: whatever their bytes, they hold no version
+// of the game's archive, and a file in the game's place is the launcher's
+// copy of a mod's archive only where this run's making or the marker says
+// so. Each row runs its runs in turn, each checked (nothing destroyed that
+// is found nowhere else on the game's side), and then what the player was
+// told and what the disk holds.
+struct FoundFault {
+    const char* name;
+    // What happens before each run, from the disk the last one left.
+    std::vector<std::function<void(FakePlatform&)>> beforeEachRun;
+    // Another program acting inside the first run's first copy that begins
+    // so (none when null), its writes behind the copy's reads.
+    const char* insideTheCopy;
+    std::function<void(FakePlatform&)> other;
+    // What is live after them.
+    const char* live;
+    // What was told, in all the runs, must hold this (nothing at all may be
+    // told when it is null); and must not hold `notSaid` (when set).
+    const char* said;
+    const char* notSaid;
+};
+
+std::string Bytes(const FakeDisk& disk, const Text& path) {
+    const FakeFile* file = disk.Find(path);
+    return file ? file->bytes : "<none>";
+}
+
+void PrintTo(const FoundFault& c, std::ostream* os) { *os << c.name; }
+
+class FoundFaults : public testing::TestWithParam<FoundFault> {};
+
+TEST_P(FoundFaults, NothingLostAndToldAsItIs) {
+    const FoundFault& row = GetParam();
+    std::optional<RunResult> last;
+    std::string said;
+    int number = 0;
+    const int copyAt =
+        row.insideTheCopy ? ChangeNumber(row.beforeEachRun[0], row.insideTheCopy) : -1;
+    if (row.insideTheCopy) {
+        ASSERT_GE(copyAt, 0) << row.insideTheCopy;
+    }
+    for (const auto& before : row.beforeEachRun) {
+        auto arrange = [&](FakePlatform& os) {
+            before(os);
+            if (number > 0 || copyAt < 0) return;
+            os.otherAt = copyAt;
+            os.otherInsideCopy = true;
+            os.copyReadsAhead = true;
+            os.other = row.other;
+        };
+        RunResult run = RunOnce(arrange, last ? &last->disk : nullptr);
+        ++number;
+        ASSERT_TRUE(run.completed) << "run " << number;
+        EXPECT_EQ(Misbehaved(run), "") << "run " << number;
+        EXPECT_EQ(Lost(run.disk), "") << "run " << number;
+        said += run.said;
+        last = std::move(run);
+    }
+    EXPECT_EQ(Bytes(last->disk, kLive), row.live);
+    if (!row.said) {
+        EXPECT_EQ(said, "");
+    } else {
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    }
+    if (row.notSaid) {
+        EXPECT_EQ(said.find(row.notSaid), std::string::npos) << said;
+    }
+    // An ordinary run after them settles everything.
+    RunResult next = RunOnce(nullptr, &last->disk);
+    EXPECT_EQ(Misbehaved(next), "");
+    EXPECT_EQ(Wrong(next.disk), "");
+}
+
+void ShipsTheGamesArchive(FakePlatform& os) {
+    GameAndMod(os);
+    os.AddFile(kModArchive, "G-archive");
+}
+void GameUpdated(FakePlatform& os) { RenameUpdateOver(os, "G1-update"); }
+void ModUpdated(FakePlatform& os) { os.AddFile(kModArchive, "M2-archive"); }
+
+const Text kOtherMod = u"..\\othermod\\Shaders_client.zip";
+
+// The game updated between runs to the bytes another mod ships.
+void UpdatedToAnotherModsBytes(FakePlatform& os) {
+    AfterAnOrdinaryRun(os, "G-archive");
+    os.AddFile(kOtherMod, "O-update");
+    RenameUpdateOver(os, "O-update");
+}
+
+// A patcher rewrites the live archive in place.
+void RewrittenInPlace(FakePlatform& os) {
+    FakeFile* live = os.disk.Find(kLive);
+    os.disk.Commit();
+    live->bytes = "W1-rewrite";
+    live->lastWrite = ++os.clock;
+    os.disk.nodes.at(os.disk.names.at(kLive)).durable = *live;
+    os.disk.versions.push_back("W1-rewrite");
+    os.disk.gamesArchive = "W1-rewrite";
+}
+
+const FoundFault kFoundFaults[] = {
+    {"AModThatShipsTheGamesArchiveThenTheGameAndTheModUpdated",
+     {ShipsTheGamesArchive, GameUpdated, ModUpdated},
+     nullptr,
+     nullptr,
+     "G1-update",
+     "The backup it replaces is kept as",
+     nullptr},
+    {"AGameUpdateWithAnotherModsBytesBetweenRuns",
+     {UpdatedToAnotherModsBytes},
+     nullptr,
+     nullptr,
+     "O-update",
+     "holds the same bytes as the mod's shaders C:\\G\\mods\\othermod\\Shaders_client.zip",
+     "earlier run"},
+    {"AGameUpdateWithAnotherModsBytesDuringTheGame",
+     {[](FakePlatform& os) {
+         GameAndMod(os);
+         os.AddFile(kOtherMod, "O-update");
+         os.duringGame = [](FakePlatform& game) { RenameUpdateOver(game, "O-update"); };
+     }},
+     nullptr,
+     nullptr,
+     "O-update",
+     "was changed while a mod's shaders were in place",
+     nullptr},
+    {"AWholeEarlierVersionReadBehindAPatcher",
+     // The copy that backs the game's update up holds the update whole.
+     {UpdatedBetweenRuns},
+     "copy ..\\bf2\\Shaders_client.zip -> ",
+     RewrittenInPlace,
+     "W1-rewrite",
+     "it may also be a mix of two versions",
+     nullptr},
+    {"AMarkerDeletedDuringTheGame",
+     {[](FakePlatform& os) {
+         GameAndMod(os);
+         os.duringGame = [](FakePlatform& game) {
+             game.disk.Remove(kMarkerPath);
+             game.disk.Commit();
+             // The way back puts the game's archive back, by itself.
+             EXPECT_EQ(game.Content(kLive), "M-archive");
+         };
+     }},
+     nullptr,
+     nullptr,
+     "G-archive",
+     nullptr,
+     nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Gate, FoundFaults, testing::ValuesIn(kFoundFaults),
+                         [](const testing::TestParamInfo<FoundFault>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST(Gate, LinkedSecondNameKeepsTheOldVersionAsideAndBacksTheUpdateUp) {
     RunResult run = RunOnce(
         [](FakePlatform& os) {
@@ -108,8 +264,8 @@ TEST(Gate, LinkedSecondNameKeepsTheOldVersionAsideAndBacksTheUpdateUp) {
 }
 
 // The gate's proof by file: a second name of the file itself, or of the live
-// archive, is no other file; a file whose identity cannot be read proves
-// nothing; a copy whose bytes are in a holding place is proven.
+// archive, is no other file; a mod's files hold no version of the game's
+// archive; a copy whose bytes are in one of the game's places is proven.
 TEST(Gate, ProofIsByFileNotByName) {
     FakePlatform os;
     const GameLayout paths = os.Paths();
@@ -118,20 +274,59 @@ TEST(Gate, ProofIsByFileNotByName) {
     os.AddFile(paths.ModArchive(), "M");
     os.disk.folderLinks[kBf2Link] = Resolved(paths.GameContentFolder());
     const Text viaLink = kBf2Link + u"\\Backup\\Shaders_client.zip";
-    EXPECT_FALSE(ProveHeld(paths, paths.GameArchiveBackup(), {viaLink}, Whole::Only));
-    EXPECT_FALSE(ProveHeld(paths, paths.GameArchiveBackup(),
-                           {u"C:\\G\\MODS\\BF2\\backup\\shaders_client.ZIP"}, Whole::Only));
-    // A copy of the live archive: the live archive under a second name holds nothing.
-    os.AddFile(GameLayout::Temporary(paths.GameArchiveBackup()), "L");
-    EXPECT_FALSE(ProveHeld(paths, GameLayout::Temporary(paths.GameArchiveBackup()),
-                           {kBf2Link + u"\\Shaders_client.zip"}, Whole::Only));
-    // The same bytes in a place of its own prove it, and the proof names it.
+    // The backup under a second name, or in another case, is the backup.
+    EXPECT_FALSE(ProveSameAs(paths, paths.GameArchiveBackup(), viaLink));
+    EXPECT_FALSE(ProveSameAs(paths, paths.GameArchiveBackup(),
+                             u"C:\\G\\MODS\\BF2\\backup\\shaders_client.ZIP"));
+    // A copy of the live archive: a marker that names the game's folder by a
+    // second name makes the live archive its "mod's archive", which holds nothing.
+    const Text copy = GameLayout::Temporary(paths.LiveArchive());
+    os.AddFile(copy, "L");
+    Marker marker;
+    marker.modFolder = kBf2Link + u"\\";
+    EXPECT_FALSE(ProveMarkersCopy(paths, copy, marker));
+    EXPECT_EQ(ModsArchiveLike(paths, copy), Text());
+    // A mod's archive or backup with the same bytes holds no version of the
+    // game's archive: no proof, and no comparing with it on request either.
     os.AddFile(u"Backup\\Shaders_client.zip", "L");
-    const std::optional<Proof> proof =
-        ProveHeld(paths, GameLayout::Temporary(paths.GameArchiveBackup()),
-                  HoldingPlaces(paths, Text()), Whole::Only);
+    os.AddFile(u"..\\othermod\\Shaders_client.zip", "L");
+    EXPECT_FALSE(ProveHeld(paths, copy, Whole::Only));
+    EXPECT_FALSE(ProveSameAs(paths, copy, paths.ModArchiveBackup()));
+    EXPECT_EQ(Resolved(ModsArchiveLike(paths, copy)),
+              Resolved(paths.ModFolderNamed(u"othermod") + u"Shaders_client.zip"));
+    // The same bytes in a place of the game's own prove it, and the proof names it.
+    os.AddFile(paths.OldKeptVersion(), "L");
+    const std::optional<Proof> proof = ProveHeld(paths, copy, Whole::Only);
     ASSERT_TRUE(proof);
-    EXPECT_EQ(Resolved(proof->holder), Resolved(paths.ModArchiveBackup()));
+    EXPECT_EQ(Resolved(proof->holder()), Resolved(paths.OldKeptVersion()));
+}
+
+// The launcher's copy of a mod's archive, by the marker's record: the
+// marker's mod's archive holds it, no other mod's does, and a capture with
+// the stamp the game's own archive had is not told apart from the game's.
+TEST(Gate, MarkersCopyIsOnlyTheMarkersModsArchive) {
+    FakePlatform os;
+    const GameLayout paths = os.Paths();
+    os.AddFile(paths.GameArchiveBackup(), "G");
+    os.AddFile(paths.ModArchive(), "M");
+    os.AddFile(u"..\\othermod\\Shaders_client.zip", "O");
+    Marker marker;
+    marker.modFolder = paths.ModFolder();
+    os.AddFile(paths.LiveArchive(), "M");
+    std::optional<Proof> proof = ProveMarkersCopy(paths, paths.LiveArchive(), marker);
+    ASSERT_TRUE(proof);
+    EXPECT_EQ(Resolved(proof->holder()), Resolved(paths.ModArchive()));
+    os.AddFile(paths.LiveArchive(), "O");
+    EXPECT_FALSE(ProveMarkersCopy(paths, paths.LiveArchive(), marker));
+    // A capture with the stamp the game's own archive had is the one a swap
+    // took from the game, whatever its bytes.
+    os.AddFile(paths.CapturedArchive(), "M");
+    EXPECT_TRUE(ProveCapturedMarkersCopy(paths, marker));
+    FileStamp stamp;
+    ASSERT_TRUE(os.ReadFileStamp(paths.CapturedArchive(), stamp));
+    marker.gameStamp = stamp;
+    EXPECT_FALSE(ProveCapturedMarkersCopy(paths, marker));
+    EXPECT_TRUE(ProveMarkersCopy(paths, paths.CapturedArchive(), marker));
 }
 
 // The launcher's own copy is proven by its making only while its source is
@@ -171,25 +366,24 @@ TEST(Gate, RetireRemovesOnlyWhatIsProvenAndKeepsTheRestAside) {
 
     // Its bytes only in the live archive: kept aside, or left.
     os.AddFile(copy, "U");
-    Retired retired = Retire(paths, Text(), copy, Unheld::Stay);
+    Retired retired = Retire(paths, copy, Unheld::Stay);
     EXPECT_EQ(retired.how, Retired::How::Stays);
     EXPECT_TRUE(os.HasFile(copy));
-    retired = Retire(paths, Text(), copy, Unheld::KeepAside);
+    retired = Retire(paths, copy, Unheld::KeepAside);
     ASSERT_EQ(retired.how, Retired::How::KeptAside);
     EXPECT_EQ(os.Content(retired.keptAs), "U");
 
     // In the backup: removed.
     os.AddFile(copy, "G");
-    EXPECT_EQ(Retire(paths, Text(), copy, Unheld::Stay).how, Retired::How::Gone);
+    EXPECT_EQ(Retire(paths, copy, Unheld::Stay).how, Retired::How::Gone);
     EXPECT_FALSE(os.HasFile(copy));
 
     // Proven, but the holder was rewritten before the removal: not proven.
     os.AddFile(copy, "G");
-    const std::optional<Proof> proof =
-        ProveHeld(paths, copy, HoldingPlaces(paths, Text()), Whole::Only);
+    const std::optional<Proof> proof = ProveHeld(paths, copy, Whole::Only);
     ASSERT_TRUE(proof);
     os.disk.Find(Resolved(paths.GameArchiveBackup()))->lastWrite += 1;
-    EXPECT_EQ(Retire(paths, Text(), copy, Unheld::Stay, proof).how, Retired::How::Stays);
+    EXPECT_EQ(Retire(paths, copy, Unheld::Stay, proof).how, Retired::How::Stays);
     EXPECT_EQ(os.Content(copy), "G");
     EXPECT_TRUE(os.destroyed.empty()) << os.destroyed.front();
 }
@@ -203,8 +397,8 @@ TEST(Gate, ReadErrorProvesNothing) {
     os.AddFile(paths.GameArchiveBackup(), "G-archive");
     os.AddFile(copy, "G-arch");
     os.MakeUnreadableFrom(copy, 3);
-    EXPECT_FALSE(ProveHeld(paths, copy, {paths.GameArchiveBackup()}, Whole::OrCutShort));
-    EXPECT_EQ(Retire(paths, Text(), copy, Unheld::Stay).how, Retired::How::Stays);
+    EXPECT_FALSE(ProveHeld(paths, copy, Whole::OrCutShort));
+    EXPECT_EQ(Retire(paths, copy, Unheld::Stay).how, Retired::How::Stays);
     EXPECT_EQ(os.Content(copy), "G-arch");
 }
 

@@ -262,6 +262,25 @@ const MessageCase kMessages[] = {
          ": The process cannot access the file because it is being used by another process. " +
          kInUse + kSafe,
      When::AfterTheGame, kExitGameRanWithWarning},
+    // Another program deleted the marker during the game, and it cannot be
+    // written again: nothing is put back without it.
+    {"MarkerDeletedAndNotWrittenAgain",
+     [](FakePlatform& os) {
+         BothArchives(os);
+         os.duringGame = [](FakePlatform& game) {
+             game.disk.Remove(game.Resolve(kMarker));
+             game.disk.Commit();
+             game.writeFails.insert(kMarker + kNew);
+         };
+     },
+     "Warning: Another program deleted the launcher's record of the mod's shaders in place "
+     "while the game ran, and it could not be written again, so the mod's shaders were not "
+     "taken out. Could not write C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.swapped" +
+         kAccessDenied + kAccess +
+         " The game's own shaders are safe in C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip: "
+         "copy that file over " +
+         kLive + " by hand.",
+     When::AfterTheGame, kExitGameRanWithWarning},
     // The backup is copied back: a cleaner took the capture during the game.
     {"RestoreNotFlushed",
      [](FakePlatform& os) {
@@ -367,16 +386,21 @@ const MessageCase kMessages[] = {
          "the mod's shaders. The backup it replaces is kept as " +
          kKeptAtNoon + ".",
      When::BeforeTheGame, kExitGameRanWithWarning},
-    // A swap whose marker never reached the disk.
+    // A mod's archive's bytes live with no marker: a swap whose marker never
+    // reached the disk, or the game's update that a mod ships too.
     {"ModsArchiveLeftWithoutMarker",
      [](FakePlatform& os) {
+         os.clock = kLeapDayNoon;
          os.AddFile(kMod, "M");
          os.AddFile(kGameBackup, "G");
          os.AddFile(kGame, "M");
      },
      "Warning: " + kLive +
-         " held a mod's shaders that an earlier run left in place: the game's own shaders are "
-         "put back from C:\\G\\mods\\bf2\\Backup\\Shaders_client.zip.",
+         " holds the same bytes as the mod's shaders C:\\G\\mods\\mymod\\Shaders_client.zip" +
+         ", with no record that the launcher put them there: it is kept as the game's own "
+         "shaders and backed up. The backup it replaces is kept as " +
+         kKeptAtNoon + ". If they are a mod's shaders left in place, copy that file over " + kLive +
+         " and start the launcher again.",
      When::BeforeTheGame, kExitGameRanWithWarning, true},
     {"GameArchiveMissing",
      [](FakePlatform& os) {

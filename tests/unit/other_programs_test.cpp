@@ -21,6 +21,7 @@ using namespace runs;
 struct Action {
     const char* name;
     std::function<void(FakePlatform&)> act;
+    bool insideCopiesOnly = false;
 };
 
 void UpdateRenamedOver(FakePlatform& os) { RenameUpdateOver(os, "U1-update"); }
@@ -64,6 +65,20 @@ void UpdateWithTheModsStamp(FakePlatform& os) {
     RenameUpdateOver(os, "S-update", &mods);
 }
 
+// A patcher slower than the copy's reads: the copy holds the earlier
+// version whole, found in no other file once the rewrite ends.
+void RewrittenBehindTheCopysReads(FakePlatform& os) {
+    os.copyReadsAhead = true;
+    RewrittenInPlace(os);
+}
+
+// An update whose bytes another mod's archive holds too (that mod shipped
+// it, say): the mod's file is no copy of it.
+void UpdateWithAnotherModsBytes(FakePlatform& os) {
+    os.AddFile(u"..\\othermod\\Shaders_client.zip", "O-update");
+    RenameUpdateOver(os, "O-update");
+}
+
 void BackupDeleted(FakePlatform& os) {
     const FakeFile* backup = os.disk.Find(kBackup);
     if (!backup) return;
@@ -79,7 +94,10 @@ const Action kActions[] = {
     {"the live archive rewritten in place", RewrittenInPlace},
     {"the live archive rewritten in place, its stamp kept", RewrittenKeepingItsStamp},
     {"an update with the mod's archive's size and time", UpdateWithTheModsStamp},
+    {"an update with another mod's archive's bytes", UpdateWithAnotherModsBytes},
     {"the game's backup deleted", BackupDeleted},
+    {"the live archive rewritten in place behind the copy's reads", RewrittenBehindTheCopysReads,
+     true},
 };
 
 bool IsRename(const std::string& change) { return change.compare(0, 5, "move ") == 0; }
@@ -129,7 +147,7 @@ TEST_P(OtherProgramAtEveryPoint, ActingOnce) {
     for (std::size_t at = 0; at < changes.size(); ++at) {
         for (const Action& action : kActions) {
             for (bool inside : {false, true}) {
-                if (inside && !IsCopy(changes[at])) continue;
+                if (inside ? !IsCopy(changes[at]) : action.insideCopiesOnly) continue;
                 const std::string where = std::string(action.name) +
                                           (inside ? " inside " : " before ") + "change " +
                                           std::to_string(at) + " (" + changes[at] + ")";

@@ -28,7 +28,7 @@ bool MayStay(const Text& path) {
                              Resolved(GameLayout::Temporary(kPaths.Log()))}) {
         if (path == kept) return true;
     }
-    return IsKept(path);
+    return IsKept(path) || IsModsFile(path);
 }
 
 }  // namespace
@@ -135,6 +135,13 @@ RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeD
     return run;
 }
 
+int ChangeNumber(const std::function<void(FakePlatform&)>& arrange, const std::string& begins) {
+    const std::vector<std::string> changes = RunOnce(arrange, nullptr).changes;
+    const auto found = std::find_if(changes.begin(), changes.end(),
+                                    [&](const std::string& c) { return c.rfind(begins, 0) == 0; });
+    return found == changes.end() ? -1 : static_cast<int>(found - changes.begin());
+}
+
 std::string Misbehaved(const RunResult& run) {
     std::string wrong;
     for (const std::string& destroyed : run.destroyed) wrong += destroyed + "; ";
@@ -183,6 +190,10 @@ void LeftBehindWithoutMarker(FakePlatform& os) {
     os.AddFolder(kPaths.ModBackupFolder());
     os.disk.Settle(kModBackup, *os.disk.Find(kModArchive));
     os.disk.Settle(kLive, *os.disk.Find(kModArchive));
+    // Nothing says that the launcher put it there: it is the game's archive
+    // now, and the backup an older version.
+    os.disk.gamesArchive = "M-archive";
+    os.disk.versions = {"G-archive", "M-archive"};
 }
 
 void GameWithoutAnArchive(FakePlatform& os) {
@@ -191,6 +202,13 @@ void GameWithoutAnArchive(FakePlatform& os) {
     os.disk.Commit();
     os.disk.gamesArchive.clear();
     os.disk.versions.clear();
+}
+
+void ModShippedTheGamesArchive(FakePlatform& os) {
+    AfterAnOrdinaryRun(os, "G-archive");
+    os.disk.Settle(kModBackup, *os.disk.Find(kLive));
+    os.AddFile(kModArchive, "M2-archive");
+    RenameUpdateOver(os, "G1-update");
 }
 
 std::vector<Scenario> StartingStates(std::vector<Scenario> more) {
@@ -212,6 +230,8 @@ std::vector<Scenario> StartingStates(std::vector<Scenario> more) {
              os.disk.folderLinks[Resolved(kPaths.ModsFolder()) + u"\\bf2link"] =
                  Resolved(kPaths.GameContentFolder());
          }},
+        // The game's archive that a mod shipped, in the mod's backup alone.
+        {"ModShippedTheGamesArchive", ModShippedTheGamesArchive},
         // An update renamed in after a kill during the game, held by its
         // program with a byte-range lock from its middle on for this run.
         {"RangeLockedUpdateAfterAKill",

@@ -50,6 +50,10 @@ struct RunResult {
 RunResult RunOnce(const std::function<void(FakePlatform&)>& arrange, const FakeDisk* from,
                   int crashAt = -1, bool killsOnly = true);
 
+// The number of the first change of a run from this state that begins so
+// (the changes are counted from 0); -1 when none does.
+int ChangeNumber(const std::function<void(FakePlatform&)>& arrange, const std::string& begins);
+
 // Something is wrong with a run itself: it broke the rule, or a whole run
 // left a kept version unnamed: one it kept, or one an earlier run kept and
 // was killed before it could name (each is named once, by its kept name,
@@ -69,8 +73,13 @@ std::vector<Scenario> StartingStates(std::vector<Scenario> more);
 void GameAndMod(FakePlatform& os);           // G live, the mod's M, nothing else
 void KilledDuringTheGame(FakePlatform& os);  // M live, G backed up, the marker
 void AfterAnOrdinaryRun(FakePlatform& os, const std::string& gameBackup);
-void LeftBehindWithoutMarker(FakePlatform& os);  // M live, G backed up, no marker
+// M live, G backed up, no marker: M is the game's archive to the oracle.
+void LeftBehindWithoutMarker(FakePlatform& os);
 void GameWithoutAnArchive(FakePlatform& os);
+// A mod that shipped the game's archive G as its own; then the game was
+// updated to G1 and the mod to M2: G only in the game's backup and the
+// mod's backup.
+void ModShippedTheGamesArchive(FakePlatform& os);
 // An update renamed over the live archive; with `stamp`, it has that size
 // and last-write time.
 void RenameUpdateOver(FakePlatform& os, const std::string& bytes, const FakeFile* stamp = nullptr);
