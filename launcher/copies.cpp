@@ -4,6 +4,7 @@
 
 #include "launcher/file_system.h"
 #include "launcher/gate.h"
+#include "launcher/volume_probe.h"
 
 void DropCopy(const GameLayout& paths, const Text& copy, const std::optional<Proof>& proof) {
     // Not checked: a copy that stays is settled by the next run.
@@ -99,6 +100,7 @@ std::optional<Marker> ReadMarkerFile(const GameLayout& paths) {
 }
 
 StepOutcome RemoveLeftovers(const GameLayout& paths) {
+    RemoveProbesLeft(paths);  // empty files of the launcher's own
     // The marker's text: no version of anything. One that stays is refused
     // again by the next write.
     (void)RemoveMarkerText(paths, GameLayout::Temporary(paths.SwapMarker()));

@@ -9,6 +9,7 @@
 #include "launcher/file_steps.h"
 #include "launcher/file_system.h"
 #include "launcher/kept.h"
+#include "launcher/volume_probe.h"
 
 // The one maker of proofs: Proof befriends it, and only this file defines it.
 struct ProofMaker {
@@ -78,17 +79,6 @@ OsResult RemoveLooked(const Text& path, MayGo mayGo) {
     return removed;
 }
 
-// A file system stamps change times from a clock that moves in ticks (15.6
-// ms on Windows, a few ms on Linux): a write later in the tick that stamped
-// a change leaves the change time as it was. Past this much after it, a
-// write moves it.
-constexpr std::uint64_t kChangeTimeTick = std::uint64_t{10} * 10000;  // 10 ms in file-time units
-// A change time ahead of the clock (a share's server whose clock runs
-// ahead) must not keep the launcher waiting: it waits a little, a few times,
-// and then keeps no proof.
-constexpr int kMostTickWaits = 5;
-constexpr std::uint64_t kMostWaitMs = 20;
-
 // The live archive's identity; `unknown` when it is there but its identity
 // cannot be read, so that no file can be told apart from it.
 struct LiveIdentity {
@@ -108,22 +98,16 @@ bool IsLive(const LiveIdentity& live, const FileIdentity& identity) {
     return live.unknown || (live.identity && *live.identity == identity);
 }
 
-// Waits until the clock is past the change time's tick; false when it
-// does not get there.
-bool WaitPastTick(std::uint64_t changeTime) {
-    for (int wait = 0; wait < kMostTickWaits; ++wait) {
-        const std::uint64_t now = Files().SystemTime();
-        if (now > changeTime + kChangeTimeTick) return true;
-        constexpr std::uint64_t kMillisecond = 10000;
-        const std::uint64_t left = (changeTime + kChangeTimeTick - now) / kMillisecond + 1;
-        Files().Pause(static_cast<std::uint32_t>(std::min(left, kMostWaitMs)));
-    }
-    return false;
-}
-
 }  // namespace
 
-bool LookAt(const Text& path, FileLook& look) { return Files().ReadFileLook(path, look).ok; }
+bool LookAt(const Text& path, FileLook& look) {
+    // The folder's volume is asked first, so that a destroying call still
+    // follows its look at once.
+    const bool changeTimesProve = ChangeTimesProveIn(FolderOf(path));
+    if (!Files().ReadFileLook(path, look)) return false;
+    if (!changeTimesProve) look.changeTime = 0;
+    return true;
+}
 
 bool StillUnchanged(const Proof& proof) {
     auto unchanged = [](const Text& path, const FileLook& then) {
@@ -178,8 +162,9 @@ MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::option
 }
 
 std::optional<Proof> LetWritersIn(MovedWithProof& moved) {
-    const bool past = moved.proof && moved.writersOut && *moved.writersOut &&
-                      WaitPastTick(moved.proof->pathLook().changeTime);
+    const bool past =
+        moved.proof && moved.writersOut && *moved.writersOut &&
+        ChangeTimePassedIn(FolderOf(moved.proof->path()), moved.proof->pathLook().changeTime);
     moved.writersOut.reset();
     if (!past) return std::nullopt;
     return moved.proof;
@@ -492,4 +477,23 @@ OsResult WriteLogText(const GameLayout& paths, const Text& path, TextView conten
 OsResult ReplaceLogText(const GameLayout& paths, const Text& from, const Text& to) {
     if (!IsLogFile(paths, from) || !IsLogFile(paths, to)) return {false, kErrorAccessDenied};
     return MoveOverProven(from, to);
+}
+
+OsResult MakeProbeFile(const Text& path) {
+    if (!GameLayout::IsProbe(path)) return {false, kErrorAccessDenied};
+    const OsResult made = Files().MakeNewFile(path);
+    if (made || !IsNameTaken(made.error)) return made;
+    // One that a killed run left, empty: the launcher's own.
+    if (const OsResult removed = RemoveProbeFile(path); !removed) return removed;
+    return Files().MakeNewFile(path);
+}
+
+OsResult RemoveProbeFile(const Text& path) {
+    if (!GameLayout::IsProbe(path)) return {false, kErrorAccessDenied};
+    if (!IsExistingFile(path)) return {};
+    return RemoveLooked(path, [&] {
+        // Only ever empty: a file of that name with bytes is not the launcher's.
+        FileStamp stamp;
+        return Files().ReadFileStamp(path, stamp) && stamp.size == 0 && LookBeforeChange(path);
+    });
 }

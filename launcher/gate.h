@@ -31,10 +31,11 @@
 //   identity has moved since, or cannot be read, is not proven.
 // - A read that fails proves nothing: it is never taken for the file's end.
 // - A proof made before the game lasts through it while neither file has
-//   changed since, by its change time as well (StillUnchanged), which no
-//   program sets back; a volume without change times keeps no proof that
-//   long. A proof follows its file through the launcher's own rename only
-//   with writers kept out of the file meanwhile (MoveWithProof).
+//   changed since, by its change time as well (StillUnchanged), in a folder
+//   where this run saw the change time move when a last-write time was set
+//   back (LookAt asks launcher/volume_probe.h); elsewhere no proof lasts
+//   that long. A proof follows its file through the launcher's own rename
+//   only with writers kept out of the file meanwhile (MoveWithProof).
 // - Only the gate makes a proof: Proof's constructor is private.
 // Stamps (size and time) only choose what is worth reading; they never prove.
 #include <optional>
@@ -141,8 +142,9 @@ std::optional<Proof> ProveCaptureHoldsBackup(const GameLayout& paths,
 // writers kept out of the file from before the proof for it is checked
 // until it is looked at under its new name: the proof moves with the file
 // (a rename moves its change time). Where other programs write `to` (the
-// live name), writers stay out until the clock is past that change time,
-// so that any later write moves it again (LetWritersIn). The rename is made whether or
+// live name), writers stay out until a change stamped on that volume
+// carries a later change time, so that any later write moves it again
+// (LetWritersIn). The rename is made whether or
 // not there is a proof to move.
 enum class WrittenThere { ByTheLauncherOnly, ByAnyProgram };
 
@@ -174,9 +176,9 @@ struct [[nodiscard]] MovedWithProof {
 };
 MovedWithProof MoveWithProof(const Text& from, const Text& to, const std::optional<Proof>& proof,
                              WrittenThere writtenThere);
-// Waits until the clock is past the tick of the moved file's change time,
-// lets writers in, and gives back the proof (none when the clock does not
-// get there).
+// Waits until a change stamped on the moved file's volume now carries a
+// later change time than its rename's, lets writers in, and gives back the
+// proof (none when that does not come).
 std::optional<Proof> LetWritersIn(MovedWithProof& moved);
 
 // What to do with a file whose bytes are not proven to be elsewhere.
@@ -213,7 +215,8 @@ struct Retired {
                                   Unheld unheld, const std::optional<Proof>& proof = std::nullopt);
 
 // A look at a file now: its stamp and identity; false when either cannot
-// be read.
+// be read. Its change time is 0 (proves nothing) unless this run has seen
+// change times move on the volume of the file's folder.
 bool LookAt(const Text& path, FileLook& look);
 
 // A copy under a name of the launcher's own, which must be free: nothing is
@@ -231,3 +234,9 @@ bool LookAt(const Text& path, FileLook& look);
 // log and renamed over it, with no proof needed. Any other path is refused.
 [[nodiscard]] OsResult WriteLogText(const GameLayout& paths, const Text& path, TextView content);
 [[nodiscard]] OsResult ReplaceLogText(const GameLayout& paths, const Text& from, const Text& to);
+
+// The probe file (GameLayout::ProbeIn) is the launcher's own, empty: made
+// where nothing stands (one a killed run left is removed first), removed
+// with no proof needed while it is empty. Any other path is refused.
+[[nodiscard]] OsResult MakeProbeFile(const Text& path);
+[[nodiscard]] OsResult RemoveProbeFile(const Text& path);

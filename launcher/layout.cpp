@@ -106,3 +106,5 @@ Text GameLayout::ToldKeptPath(const Text& keptPath) {
     const Text untold = Text(kUntoldMark) + kKeptSuffix;
     return keptPath.substr(0, keptPath.size() - untold.size()) + kKeptSuffix;
 }
+
+bool GameLayout::IsProbe(TextView path) { return LastName(path) == kProbeName; }

@@ -21,6 +21,9 @@
 //   ..\bf2\Backup\Shaders_client.zip.old           the one that release 1.2.0 kept
 //   <file>.ModLauncher-new                         a copy or a write under way beside
 //                                                  its target: what a kill can leave
+//   <folder>\ModLauncher.probe                     a file of the launcher's own, made
+//                                                  and removed at once: what the
+//                                                  folder's volume does with change times
 //
 // The captured and temporary names are the launcher's alone: no other
 // program writes them, so what stands there is surely the launcher's.
@@ -99,6 +102,11 @@ public:
 
     // What a copy or a write is made as, beside its target, before the rename.
     static Text Temporary(const Text& target) { return target + u".ModLauncher-new"; }
+    // The launcher's probe of a folder's volume (launcher/volume_probe.h):
+    // empty, in the folder (spelled without a backslash at its end).
+    static Text ProbeIn(const Text& folder) { return folder + u"\\" + kProbeName; }
+    static bool IsProbe(TextView path);
+    static constexpr const char16_t* kProbeName = u"ModLauncher.probe";
     // The copies that a kill can leave half made, beside the archives they
     // were to replace; the marker's is only ever the launcher's own text.
     std::vector<Text> ArchiveCopiesUnderWay() const {

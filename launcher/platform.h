@@ -77,13 +77,14 @@ struct FileIdentity {
 };
 
 // Which file a name leads to, its stamp and its change time, as one look
-// saw them. The change time moves with any change of the file's bytes, its
-// times, its attributes or its names; a program may set the last-write time
-// back, but no program sets this one back, so an unchanged change time says
-// nothing wrote the file meanwhile. 0 on a volume that keeps no such time
-// (FAT, exFAT): there it proves nothing. Equal looks are by identity and
-// stamp: the launcher's own renames and attribute changes move the change
-// time.
+// saw them. The change time is the volume's own: where it moves with any
+// change of the file's bytes, its times, its attributes or its names, an
+// unchanged one says that nothing wrote the file meanwhile; but some
+// volumes keep none (0), and some follow the last-write time with it (exFAT
+// under Wine). The platform gives it as the system does; only the gate's
+// look (LookAt) decides, by what the volume was seen to do in this run,
+// whether it proves anything. Equal looks are by identity and stamp: the
+// launcher's own renames and attribute changes move the change time.
 struct FileLook {
     FileIdentity identity;
     FileStamp stamp;
@@ -175,6 +176,12 @@ public:
     virtual OsResult ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                               std::string& bytes) = 0;
     virtual OsResult RemoveFile(const Text& path) = 0;
+    // Makes an empty file under a name that must be free: when anything
+    // holds the name the call fails with kErrorFileExists (or
+    // kErrorAlreadyExists) and nothing changes.
+    virtual OsResult MakeNewFile(const Text& path) = 0;
+    // Sets the file's last-write time, as any program may.
+    virtual OsResult SetLastWriteTime(const Text& path, std::uint64_t time) = 0;
     virtual OsResult ReadFileStamp(const Text& path, FileStamp& stamp) = 0;
     // Which file the path leads to; read without access to its contents.
     virtual OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) = 0;

@@ -330,19 +330,13 @@ const WindowsPlatform::VolumeAnswer* WindowsPlatform::VolumeOf(HANDLE file, cons
     const auto known = volumes_.find(folder);
     if (known != volumes_.end() && known->second.shape == shape) return &known->second;
     DWORD serial = 0;
-    wchar_t system[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, system,
-                                         MAX_PATH + 1)) {
+    if (!::GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
         return nullptr;
     }
-    // Only NTFS and ReFS keep a change time that every write moves; FAT and
-    // exFAT keep none, whatever the call gives for it.
-    const bool keeps = ::wcscmp(system, L"NTFS") == 0 || ::wcscmp(system, L"ReFS") == 0;
-    return &(volumes_[folder] = VolumeAnswer{shape, serial, keeps});
+    return &(volumes_[folder] = VolumeAnswer{shape, serial});
 }
 
-OsResult WindowsPlatform::IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity,
-                                          bool* keepsChangeTimes) {
+OsResult WindowsPlatform::IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity) {
     IO_STATUS_BLOCK status;
     FILE_INTERNAL_INFORMATION index;
     const NTSTATUS read =
@@ -352,14 +346,13 @@ OsResult WindowsPlatform::IdentityThrough(HANDLE file, const Text& path, FileIde
     if (!volume) return FailureOfLastCall();
     identity.volume = volume->serial;
     identity.index = static_cast<std::uint64_t>(index.IndexNumber.QuadPart);
-    if (keepsChangeTimes) *keepsChangeTimes = volume->keepsChangeTimes;
     return {};
 }
 
 OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& identity) {
     const UniqueHandle entry = OpenToLook(path);
     if (!entry) return FailureOfLastCall();
-    return IdentityThrough(entry.get(), path, identity, nullptr);
+    return IdentityThrough(entry.get(), path, identity);
 }
 
 OsResult WindowsPlatform::ReadFileLook(const Text& path, FileLook& look) {
@@ -371,16 +364,32 @@ OsResult WindowsPlatform::ReadFileLook(const Text& path, FileLook& look) {
         !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard)) {
         return FailureOfLastCall();
     }
-    bool keepsChangeTimes = false;
-    if (const OsResult identity =
-            IdentityThrough(file.get(), path, look.identity, &keepsChangeTimes);
-        !identity) {
+    if (const OsResult identity = IdentityThrough(file.get(), path, look.identity); !identity) {
         return identity;
     }
     look.stamp.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
     look.stamp.lastWrite = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
-    look.changeTime = keepsChangeTimes ? static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) : 0;
+    // As the system gives it: the volume's name says nothing of what it
+    // does (under Wine every Linux file system is "NTFS"); the gate's probe
+    // decides.
+    look.changeTime = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
     return {};
+}
+
+OsResult WindowsPlatform::MakeNewFile(const Text& path) {
+    const UniqueHandle made(::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    return made ? OsResult{} : FailureOfLastCall();
+}
+
+OsResult WindowsPlatform::SetLastWriteTime(const Text& path, std::uint64_t time) {
+    const UniqueHandle file(::CreateFileW(Wide(path), FILE_WRITE_ATTRIBUTES, kShareEverything,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr));
+    if (!file) return FailureOfLastCall();
+    constexpr int kHalfBits = 32;
+    const FILETIME lastWrite{static_cast<DWORD>(time), static_cast<DWORD>(time >> kHalfBits)};
+    return ResultOf(::SetFileTime(file.get(), nullptr, nullptr, &lastWrite));
 }
 
 OsResult WindowsPlatform::KeepWritersOut(const Text& path, OsHandle& handle) {

@@ -61,6 +61,8 @@ public:
     OsResult ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                       std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
+    OsResult MakeNewFile(const Text& path) override;
+    OsResult SetLastWriteTime(const Text& path, std::uint64_t time) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
     OsResult ReadFileLook(const Text& path, FileLook& look) override;
@@ -102,22 +104,18 @@ private:
     // must last as long as the process, through a failure report too, and
     // the system lets go of it however the process ends.
     HANDLE archiveLock_ = nullptr;
-    // What each folder's volume said of itself: its serial number and
-    // whether it keeps change times. Asking costs a call to Wine's mount
-    // manager, a round trip to another process, so each folder's volume is
-    // asked once; a file whose volume's shape differs from the one recorded
-    // for its folder (the folder now leads to another volume) asks again.
+    // What each folder's volume said of itself: its serial number. Asking costs a call to Wine's
+    // mount manager, a round trip to another process, so each folder's volume is asked once; a file
+    // whose volume's shape differs from the one recorded for its folder (the folder now leads to
+    // another volume) asks again.
     struct VolumeAnswer {
         VolumeShape shape;
         DWORD serial = 0;
-        bool keepsChangeTimes = false;
     };
     std::map<Text, VolumeAnswer> volumes_;
     const VolumeAnswer* VolumeOf(HANDLE file, const Text& path);
-    // The file's identity through a handle open on it, and (when asked)
-    // whether its volume keeps change times.
-    OsResult IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity,
-                             bool* keepsChangeTimes);
+    // The file's identity through a handle open on it.
+    OsResult IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity);
 };
 
 // Text as the wchar_t that Windows takes: both are UTF-16 here.

@@ -8,11 +8,14 @@ need=()
 # run the program and its tests; clang for fuzzing and static analysis.
 # The 64-bit cross compiler builds the native helpers for machines that run
 # no 32-bit x86 code (tools/wine-env.sh); there the 32-bit programs run under
-# qemu-i386, which tools/wine-route.sh fetches into the build tree.
+# qemu-i386, which tools/wine-route.sh fetches into the build tree. An
+# exFAT volume through FUSE for the test of a drive whose change times
+# follow its last-write times.
 pkgs=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
       wine wine32 wine64 xvfb xauth util-linux file python3
-      clang libclang-rt-14-dev clang-tidy cppcheck clang-format)
+      clang libclang-rt-14-dev clang-tidy cppcheck clang-format
+      exfat-fuse exfatprogs)
 # npm, for the workflow validator below: Debian's, unless the machine has one.
 command -v npm >/dev/null 2>&1 || pkgs+=(nodejs npm)
 for p in "${pkgs[@]}"; do

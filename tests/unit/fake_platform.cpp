@@ -667,6 +667,31 @@ OsResult FakePlatform::RemoveFile(const Text& path) {
     return {};
 }
 
+OsResult FakePlatform::MakeNewFile(const Text& path) {
+    Call("make " + Shown(path));
+    const Text key = Resolve(path);
+    if (!disk.folders.count(key.substr(0, key.rfind(u'\\')))) return {false, kErrorPathNotFound};
+    if (disk.folders.count(key) || disk.Find(key)) return {false, kErrorFileExists};
+    Change(log.back());
+    if (disk.Find(key)) return {false, kErrorFileExists};  // another program was first
+    disk.Write(key, FakeFile{"", 0x20, ++clock});
+    return {};
+}
+
+// Not a change the enumerations die before: it moves nothing but the
+// file's times, and a kill there leaves what a kill at the next change does.
+// Setting a time moves the change time, even to the time the file has.
+OsResult FakePlatform::SetLastWriteTime(const Text& path, std::uint64_t time) {
+    Call("set time " + Shown(path));
+    const auto name = disk.names.find(Resolve(path));
+    if (name == disk.names.end()) return {false, kErrorFileNotFound};
+    if (IsHeld(path)) return {false, kErrorSharingViolation};
+    FakeDisk::Node& node = disk.nodes.at(name->second);
+    node.now.lastWrite = time;
+    node.StampChange(ChangeTimeNow());
+    return {};
+}
+
 OsResult FakePlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     const FakeFile* found = disk.Find(Resolve(path));
     if (!found) return {false, kErrorFileNotFound};
@@ -693,7 +718,10 @@ OsResult FakePlatform::ReadFileLook(const Text& path, FileLook& look) {
     if (node.changeTime == 0 || node.now != node.changeSeen || node.moves != node.movesSeen) {
         node.StampChange(ChangeTimeNow());
     }
-    changeTime = noChangeTimes ? 0 : node.changeTime;
+    const Text key = name->first;
+    const bool followsLastWrite =
+        changeTimeFollowsLastWrite.count(key.substr(0, key.rfind(u'\\'))) != 0;
+    changeTime = noChangeTimes ? 0 : followsLastWrite ? node.now.lastWrite : node.changeTime;
     return {};
 }
 
@@ -716,7 +744,7 @@ std::uint64_t FakePlatform::SystemTime() {
 
 std::uint64_t FakePlatform::ChangeTimeNow() {
     ++clock;
-    return SystemTime() / kChangeTimeTick * kChangeTimeTick;
+    return (SystemTime() - fileClockBehind) / changeTimeTick * changeTimeTick;
 }
 
 void FakePlatform::WroteKeepingItsStamp(const Text& path, const std::string& bytes) {

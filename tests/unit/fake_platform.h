@@ -251,6 +251,10 @@ public:
     std::map<int, std::uint64_t> unreadableFrom;
     // The volume keeps no change time (FAT, exFAT).
     bool noChangeTimes = false;
+    // Folders (as the fake disk names them) on a volume whose change time
+    // follows each file's last-write time, as exFAT's does under Wine: a
+    // program that sets the last-write time back sets it back too.
+    std::set<Text> changeTimeFollowsLastWrite;
     // How many parts of files the launcher has read.
     int partsRead = 0;
     // Whether the launcher keeps writers out of the file now: another
@@ -326,6 +330,8 @@ public:
     OsResult ReadPart(const Text& path, std::uint64_t offset, std::uint32_t count,
                       std::string& bytes) override;
     OsResult RemoveFile(const Text& path) override;
+    OsResult MakeNewFile(const Text& path) override;
+    OsResult SetLastWriteTime(const Text& path, std::uint64_t time) override;
     OsResult ReadFileStamp(const Text& path, FileStamp& stamp) override;
     OsResult ReadFileIdentity(const Text& path, FileIdentity& identity) override;
     OsResult ReadFileLook(const Text& path, FileLook& look) override;
@@ -334,11 +340,15 @@ public:
     // The clock, and the time that the launcher's pauses let pass.
     std::uint64_t SystemTime() override;
     std::uint64_t paused = 0;
-    // Change times are stamped from the clock in ticks of 10 ms, as a file
-    // system does: two changes in one tick leave one change time. A change
-    // the launcher did not make through the fake is stamped when it is
-    // first seen; one stamped at once:
+    // Change times are stamped from the file system's clock in ticks (10 ms
+    // unless a test says otherwise), as a file system does: two changes in
+    // one tick leave one change time. That clock may trail the system's
+    // (Linux's coarse clock, a share's server): by `fileClockBehind`. A
+    // change the launcher did not make through the fake is stamped when it
+    // is first seen; one stamped at once:
     static constexpr std::uint64_t kChangeTimeTick = 100000;
+    std::uint64_t changeTimeTick = kChangeTimeTick;
+    std::uint64_t fileClockBehind = 0;
     std::uint64_t ChangeTimeNow();
     void WroteKeepingItsStamp(const Text& path, const std::string& bytes);
     bool IsSameFolder(const Text& one, const Text& other) override;

@@ -44,6 +44,23 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "mkdir ..\\bf2\\Backup",
             "lock ..\\bf2\\Backup\\ModLauncher.lock",
             "mkdir Backup",
+            // Before its first look in a folder, the launcher's probe file
+            // there: its last-write time set back until its change time is
+            // seen to move past the one it was made with (here, with no time
+            // spent on the disk, by pauses past the volume's tick).
+            "make ..\\bf2\\ModLauncher.probe",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 1",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 1",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 2",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 4",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 8",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "remove ..\\bf2\\ModLauncher.probe",
             // The game's backup, on the disk before anything else changes.
             // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one entry cut in two
             "copy ..\\bf2\\Shaders_client.zip -> "
@@ -51,6 +68,15 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "flush ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new",
             "move ..\\bf2\\Backup\\Shaders_client.zip.ModLauncher-new -> "
             "..\\bf2\\Backup\\Shaders_client.zip",
+            "make ModLauncher.probe",
+            "set time ModLauncher.probe",
+            "pause 1",
+            "set time ModLauncher.probe",
+            "pause 1",
+            "set time ModLauncher.probe",
+            "pause 2",
+            "set time ModLauncher.probe",
+            "remove ModLauncher.probe",
             // The swap's copy beside the live archive; the marker says what is
             // under way before the live archive changes; then the live archive
             // is captured and the copy renamed in under the free name.
@@ -61,19 +87,42 @@ TEST(LaunchSequence, OrdinaryRunSwapsAroundTheGame) {
             "..\\bf2\\Shaders_client.zip.ModLauncher-captured",
             "move ..\\bf2\\Shaders_client.zip.ModLauncher-new -> new ..\\bf2\\Shaders_client.zip",
             // The mod's backup, made while writers are kept out of the mod's
-            // archive in the game's place, until the clock's tick of its
-            // rename has passed (here, with no time spent on the disk, by a
-            // pause): any write then moves its change time, which the way
-            // back looks at.
+            // archive in the game's place, until a change stamped on that
+            // volume (the probe file's) carries a later change time than its
+            // rename's (here, with no time spent on the disk, after pauses):
+            // any write then moves its change time, which the way back looks
+            // at.
             "copy Shaders_client.zip -> Backup\\Shaders_client.zip.ModLauncher-new",
             "move Backup\\Shaders_client.zip.ModLauncher-new -> Backup\\Shaders_client.zip",
-            "pause 10",
+            "make ..\\bf2\\ModLauncher.probe",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 1",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 1",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 2",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 4",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "pause 8",
+            "set time ..\\bf2\\ModLauncher.probe",
+            "remove ..\\bf2\\ModLauncher.probe",
             "start",
             "pump",
             "poll",
             "await",
             "pump",
             "poll",
+            // The backup's folder, first looked at now.
+            "make ..\\bf2\\Backup\\ModLauncher.probe",
+            "set time ..\\bf2\\Backup\\ModLauncher.probe",
+            "pause 1",
+            "set time ..\\bf2\\Backup\\ModLauncher.probe",
+            "pause 1",
+            "set time ..\\bf2\\Backup\\ModLauncher.probe",
+            "pause 2",
+            "set time ..\\bf2\\Backup\\ModLauncher.probe",
+            "remove ..\\bf2\\Backup\\ModLauncher.probe",
             // After the game the capture, the backup's very bytes (as the swap
             // proved, and nothing has changed since), goes back itself: renamed
             // beside the live archive, the mod's archive captured, and renamed
