@@ -18,8 +18,9 @@ The tree is made once for each size and kept: every launcher's ordinary run
 leaves it as it found it (the game's archive live, both backups, the lock
 file, no marker), and the benchmark stops when one does not. Before each
 start the backups' times are set for the tree, the launcher is copied in,
-the game's report is removed, and everything is synced to the disk; the
-files stay in the page cache, as for a player's second start. The stand-in
+the game's report is removed, everything is synced to the disk, and Wine's
+own processes are given 0.3 s to settle; the files stay in the page cache,
+as for a player's second start. The stand-in
 game ends at once.
 
 The game's start is the moment its process appears: with this process made
@@ -70,6 +71,7 @@ ALLOWED = {
     os.path.join(MOD, "Backup"): {ARCHIVE},
 }
 ROUNDS = 2
+SETTLE_SECONDS = 0.3
 FLOOR = "floor"
 PR_SET_CHILD_SUBREAPER = 36
 MIB = 1024 * 1024
@@ -221,6 +223,9 @@ def one_start(name, program, arguments, tree, size):
     if os.path.exists(REPORT):
         os.remove(REPORT)
     os.sync()
+    # What the last start set going in Wine's own processes settles first:
+    # without this pause the small archives' starts scatter by half.
+    time.sleep(SETTLE_SECONDS)
     env = dict(os.environ, STANDIN_RUN_MS="0")
     known = set(children())
     watch = FileWatch(list(ALLOWED), {PROGRAM.encode()})
