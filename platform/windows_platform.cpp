@@ -78,13 +78,6 @@ UniqueHandle OpenToLook(const Text& path) {
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-// The folder a path names its file in, as spelled: everything before the
-// last backslash.
-Text FolderOf(const Text& path) {
-    const std::size_t last = path.find_last_of(u'\\');
-    return last == Text::npos ? Text() : path.substr(0, last);
-}
-
 // What a volume's size says of it, read without a call to Wine's mount
 // manager: the same for every file of one volume.
 bool ReadVolumeShape(HANDLE file, VolumeShape& shape) {
@@ -323,28 +316,29 @@ OsResult WindowsPlatform::ReadFileStamp(const Text& path, FileStamp& stamp) {
     return {};
 }
 
-const WindowsPlatform::VolumeAnswer* WindowsPlatform::VolumeOf(HANDLE file, const Text& path) {
+bool WindowsPlatform::VolumeSerialOf(HANDLE file, DWORD& serial) {
     VolumeShape shape;
-    if (!ReadVolumeShape(file, shape)) return nullptr;
-    const Text folder = FolderOf(path);
-    const auto known = volumes_.find(folder);
-    if (known != volumes_.end() && known->second.shape == shape) return &known->second;
-    DWORD serial = 0;
-    if (!::GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-        return nullptr;
+    if (!ReadVolumeShape(file, shape)) return false;
+    if (const auto known = serials_.find(shape); known != serials_.end()) {
+        serial = known->second;
+        return true;
     }
-    return &(volumes_[folder] = VolumeAnswer{shape, serial});
+    if (!::GetVolumeInformationByHandleW(file, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+        return false;
+    }
+    serials_.emplace(shape, serial);
+    return true;
 }
 
-OsResult WindowsPlatform::IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity) {
+OsResult WindowsPlatform::IdentityThrough(HANDLE file, FileIdentity& identity) {
     IO_STATUS_BLOCK status;
     FILE_INTERNAL_INFORMATION index;
     const NTSTATUS read =
         ::NtQueryInformationFile(file, &status, &index, sizeof index, FileInternalInformation);
     if (!NT_SUCCESS(read)) return {false, ::RtlNtStatusToDosError(read)};
-    const VolumeAnswer* volume = VolumeOf(file, path);
-    if (!volume) return FailureOfLastCall();
-    identity.volume = volume->serial;
+    DWORD serial = 0;
+    if (!VolumeSerialOf(file, serial)) return FailureOfLastCall();
+    identity.volume = serial;
     identity.index = static_cast<std::uint64_t>(index.IndexNumber.QuadPart);
     return {};
 }
@@ -352,7 +346,7 @@ OsResult WindowsPlatform::IdentityThrough(HANDLE file, const Text& path, FileIde
 OsResult WindowsPlatform::ReadFileIdentity(const Text& path, FileIdentity& identity) {
     const UniqueHandle entry = OpenToLook(path);
     if (!entry) return FailureOfLastCall();
-    return IdentityThrough(entry.get(), path, identity);
+    return IdentityThrough(entry.get(), identity);
 }
 
 OsResult WindowsPlatform::ReadFileLook(const Text& path, FileLook& look) {
@@ -364,7 +358,7 @@ OsResult WindowsPlatform::ReadFileLook(const Text& path, FileLook& look) {
         !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard)) {
         return FailureOfLastCall();
     }
-    if (const OsResult identity = IdentityThrough(file.get(), path, look.identity); !identity) {
+    if (const OsResult identity = IdentityThrough(file.get(), look.identity); !identity) {
         return identity;
     }
     look.stamp.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "launcher/platform.h"
 
@@ -31,9 +32,9 @@ struct VolumeShape {
     std::uint64_t units = 0;
     DWORD sectorsPerUnit = 0;
     DWORD bytesPerSector = 0;
-    bool operator==(const VolumeShape& o) const {
-        return units == o.units && sectorsPerUnit == o.sectorsPerUnit &&
-               bytesPerSector == o.bytesPerSector;
+    bool operator<(const VolumeShape& o) const {
+        return std::tie(units, sectorsPerUnit, bytesPerSector) <
+               std::tie(o.units, o.sectorsPerUnit, o.bytesPerSector);
     }
 };
 
@@ -104,18 +105,16 @@ private:
     // must last as long as the process, through a failure report too, and
     // the system lets go of it however the process ends.
     HANDLE archiveLock_ = nullptr;
-    // What each folder's volume said of itself: its serial number. Asking costs a call to Wine's
-    // mount manager, a round trip to another process, so each folder's volume is asked once; a file
-    // whose volume's shape differs from the one recorded for its folder (the folder now leads to
-    // another volume) asks again.
-    struct VolumeAnswer {
-        VolumeShape shape;
-        DWORD serial = 0;
-    };
-    std::map<Text, VolumeAnswer> volumes_;
-    const VolumeAnswer* VolumeOf(HANDLE file, const Text& path);
+    // Each volume's serial number, by the shape every file of it reports
+    // alike, read locally. Asking the volume costs a call to Wine's mount
+    // manager, a round trip to another process, so each volume is asked
+    // once. Two volumes of the very same shape would share the first's
+    // serial: that can only make two files look like one, and a file that
+    // looks like the one that goes proves nothing.
+    std::map<VolumeShape, DWORD> serials_;
+    bool VolumeSerialOf(HANDLE file, DWORD& serial);
     // The file's identity through a handle open on it.
-    OsResult IdentityThrough(HANDLE file, const Text& path, FileIdentity& identity);
+    OsResult IdentityThrough(HANDLE file, FileIdentity& identity);
 };
 
 // Text as the wchar_t that Windows takes: both are UTF-16 here.

@@ -80,4 +80,4 @@ echo "current launcher: $(git -C "$root" rev-parse --short HEAD)$(
 "$root/tools/wine-prefix.sh"
 BENCH_HOST_RUNS_32BIT=$native32 xvfb-run -a python3 "$root/tools/bench-release.py" \
   "$test_build/standin/BF2.exe" "$test_build/minimal/minimal_launcher.exe" "$starts" "$sizes" "$trees" \
-  current="$test_build/ModLauncher.exe" release-"$version"="$release/build/ModLauncher.exe"
+  current="$test_build/ModLauncher.exe" "$version@${commit:0:7}"="$release/build/ModLauncher.exe"
