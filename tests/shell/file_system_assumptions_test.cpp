@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "launcher/volume_probe.h"
 #include "platform/windows_platform.h"
 #include "tests/bundle/wine_version.h"
 #include "tests/shell/shell_fixture.h"
@@ -77,8 +78,11 @@ protected:
         ASSERT_NO_FATAL_FAILURE(WriteWhole(file_, "0123456789"));
         window_ = std::make_unique<AppShellWindow>(shell_);
         platform_ = std::make_unique<WindowsPlatform>(*window_);
+        // The launcher's own probe runs over it.
+        UsePlatform(platform_.get());
     }
     void TearDown() override {
+        UsePlatform(nullptr);
         platform_.reset();
         window_.reset();
         for (const std::wstring& name : {file_, renamed_}) {
@@ -95,11 +99,12 @@ protected:
             << "cannot look at " << Narrow(path);
         return look;
     }
-    // Empty when the volume keeps change times; else why a test of them skips.
+    // Empty where the launcher's probe finds that change times prove
+    // something on this volume; else why a test of them skips.
     std::string NoChangeTimes() {
-        if (Look(file_).changeTime != 0) return "";
-        return "this volume (" + Narrow(FileSystemName(folder_)) +
-               ") keeps no change time: the launcher compares bytes there instead";
+        if (ChangeTimesProveIn(AsText(folder_))) return "";
+        return "on this volume (" + Narrow(FileSystemName(folder_)) +
+               ") the launcher's probe saw no change time move: it compares bytes there instead";
     }
     // Waits until the clock has passed the file's last change by the margin.
     void WaitPastTheTick(std::uint64_t changeTime) {
@@ -134,6 +139,30 @@ protected:
     std::unique_ptr<AppShellWindow> window_;
     std::unique_ptr<WindowsPlatform> platform_;
 };
+
+// The launcher's probe, on a file of its own in the folder, finds change
+// times that prove something on NTFS and ReFS, and none on FAT and exFAT
+// (none kept, or one that follows the last-write time): there it compares
+// bytes. It leaves no file behind either way.
+TEST_F(WindowsFileSystem, VolumeProbeAnswersNoOnFatAndExFat) {
+    if (const std::string skip = OnlyOnWindows(
+            "Wine names every Linux file system NTFS; the end-to-end test on an exFAT image "
+            "(e2e_exfat) shows the probe's answer there");
+        !skip.empty())
+        GTEST_SKIP() << skip;
+    const std::wstring system = FileSystemName(folder_);
+    const bool keeps = system == L"NTFS" || system == L"ReFS";
+    const bool keepsNone = system == L"FAT" || system == L"FAT32" || system == L"exFAT";
+    if (!keeps && !keepsNone)
+        GTEST_SKIP() << "the file system " << Narrow(system)
+                     << " is neither NTFS, ReFS, FAT nor exFAT";
+    const bool proves = ChangeTimesProveIn(AsText(folder_));
+    EXPECT_EQ(proves, keeps) << "the volume probe answered " << (proves ? "yes" : "no") << " on "
+                             << Narrow(system) << " in " << Narrow(folder_);
+    const std::wstring probe = folder_ + L"\\ModLauncher.probe";
+    EXPECT_EQ(GetFileAttributesW(probe.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the probe left " << Narrow(probe);
+}
 
 // A writer that keeps its handle open after writing (a patcher, a sync
 // client): either the change time seen through another handle has moved
@@ -210,10 +239,11 @@ INSTANTIATE_TEST_SUITE_P(
                              }}),
     [](const ::testing::TestParamInfo<Change>& info) { return info.param.name; });
 
-// The launcher lets writers back in to the file it renamed once the clock
-// is past the rename's change time by its margin: a write from then on
-// gets a change time of its own, every time.
-TEST_F(WindowsFileSystem, WriteOnceTheClockIsPastARenamesTickMovesChangeTime) {
+// The launcher lets writers back in to the file it renamed once a change
+// stamped on the volume after the rename carries a later change time (its
+// wait on the volume's own clock): a write from then on gets a change time
+// of its own, every time.
+TEST_F(WindowsFileSystem, WriteOnceTheLaunchersTickWaitEndsMovesChangeTime) {
     if (const std::string skip = NoChangeTimes(); !skip.empty()) GTEST_SKIP() << skip;
     renamed_ = folder_ + L"\\Shaders_client.zip.renamed";
     constexpr int kTries = 20;
@@ -222,16 +252,19 @@ TEST_F(WindowsFileSystem, WriteOnceTheClockIsPastARenamesTickMovesChangeTime) {
         const std::wstring& to = attempt % 2 ? file_ : renamed_;
         ASSERT_TRUE(platform_->MoveToFreeName(AsText(from), AsText(to)));
         const std::uint64_t renamedAt = Look(to).changeTime;
-        WaitPastTheTick(renamedAt);
+        ASSERT_TRUE(ChangeTimePassedIn(AsText(folder_), renamedAt))
+            << "try " << attempt + 1
+            << ": the volume's clock never passed the rename's change time";
         const HANDLE out =
             CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(out, INVALID_HANDLE_VALUE);
         DWORD wrote = 0;
         WriteFile(out, "x", 1, &wrote, nullptr);
         CloseHandle(out);
-        ASSERT_NE(Look(to).changeTime, renamedAt)
-            << "try " << attempt + 1 << " of " << kTries
-            << ": a write 10 ms after a rename's change time left that change time as it was";
+        ASSERT_NE(Look(to).changeTime, renamedAt) << "try " << attempt + 1 << " of " << kTries
+                                                  << ": a write once the launcher's wait for the "
+                                                     "volume's tick had ended left the rename's "
+                                                     "change time as it was";
     }
 }
 
