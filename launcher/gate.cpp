@@ -50,6 +50,15 @@ bool IsMarkerFile(const GameLayout& paths, const Text& path) {
     return path == paths.SwapMarker() || path == GameLayout::Temporary(paths.SwapMarker());
 }
 
+// The marker and the log hold the launcher's own text, no version of
+// anything: written beside their place and renamed over it with no proof.
+// `own` says the names are theirs; any other is refused.
+OsResult WriteOwnText(bool own, const Text& path, TextView content) {
+    if (!own) return {false, kErrorAccessDenied};
+    LookBeforeChange(path);  // the launcher's own text: no version of anything
+    return Files().WriteNewFile(path, content);
+}
+
 // A rename over the target, once the caller has proven what it replaces.
 // A rename that reported failure but took effect counts as done.
 OsResult MoveOverProven(const Text& from, const Text& to) {
@@ -59,6 +68,11 @@ OsResult MoveOverProven(const Text& from, const Text& to) {
     const OsResult moved = Files().MoveOver(from, to);
     if (moved.ok || RenameTookEffect(source, moved.error, from, to)) return {};
     return moved;
+}
+
+OsResult ReplaceOwnText(bool own, const Text& from, const Text& to) {
+    if (!own) return {false, kErrorAccessDenied};
+    return MoveOverProven(from, to);
 }
 
 // The sentinel for a file that may no longer go when the change is made.
@@ -441,14 +455,11 @@ OsResult CopyToFreeName(const Text& from, const Text& to) {
 }
 
 OsResult WriteMarkerText(const GameLayout& paths, const Text& path, TextView content) {
-    if (!IsMarkerFile(paths, path)) return {false, kErrorAccessDenied};
-    LookBeforeChange(path);  // the marker's own text: no version of anything
-    return Files().WriteNewFile(path, content);
+    return WriteOwnText(IsMarkerFile(paths, path), path, content);
 }
 
 OsResult ReplaceMarkerText(const GameLayout& paths, const Text& from, const Text& to) {
-    if (!IsMarkerFile(paths, from) || !IsMarkerFile(paths, to)) return {false, kErrorAccessDenied};
-    return MoveOverProven(from, to);
+    return ReplaceOwnText(IsMarkerFile(paths, from) && IsMarkerFile(paths, to), from, to);
 }
 
 OsResult RemoveMarkerText(const GameLayout& paths, const Text& path) {
@@ -469,14 +480,11 @@ bool IsLogFile(const GameLayout& paths, const Text& path) {
 }  // namespace
 
 OsResult WriteLogText(const GameLayout& paths, const Text& path, TextView content) {
-    if (!IsLogFile(paths, path)) return {false, kErrorAccessDenied};
-    LookBeforeChange(path);  // the log's own text: no version of anything
-    return Files().WriteNewFile(path, content);
+    return WriteOwnText(IsLogFile(paths, path), path, content);
 }
 
 OsResult ReplaceLogText(const GameLayout& paths, const Text& from, const Text& to) {
-    if (!IsLogFile(paths, from) || !IsLogFile(paths, to)) return {false, kErrorAccessDenied};
-    return MoveOverProven(from, to);
+    return ReplaceOwnText(IsLogFile(paths, from) && IsLogFile(paths, to), from, to);
 }
 
 OsResult MakeProbeFile(const Text& path) {
